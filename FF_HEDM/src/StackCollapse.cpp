@@ -1,0 +1,95 @@
+// StackCollapse: collapses all complete frames of one detector frame file into
+// a single frame holding the per-pixel median, written behind the input's own
+// header.
+//
+// The stack is read in bands of neighbouring pixels, one slice of every frame
+// per band, into one reused buffer, so memory stays near 16 MiB whatever the
+// number of frames.  Both large buffers are offered huge pages: with 4 KiB
+// pages, faulting in the 8 MiB output frame alone costs as much as reading
+// ten frames.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "frame_file.hpp"
+#include "io.hpp"
+#include "median.hpp"
+
+using namespace hedm;
+
+namespace {
+
+// About 8 MiB of slices per band: large enough that the reads are long,
+// small enough to stay in the last-level cache between reading and selecting.
+constexpr std::size_t kBandBudgetBytes = 8u << 20;
+constexpr std::size_t kBandStep = 2048;  // pixels: keeps every slice page-aligned in the file
+
+// Pixels per band: as many as fit the budget over all frames.
+std::size_t band_pixels(std::uint64_t nFrames) {
+  std::size_t band = kBandBudgetBytes / (sizeof(pixelvalue) * nFrames) / kBandStep * kBandStep;
+  return std::clamp(band, kBandStep, kPixelsPerFrame);
+}
+
+int fail(const std::string& message) {
+  say(message);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::puts("Not enough arguments, exiting.");
+    return 1;
+  }
+  const std::string inFN = argv[1], outFN = argv[2];
+  std::string err;
+
+  InputFile in;
+  if (!in.open(inFN, &err)) return fail(err);
+  const FrameLayout layout = frame_layout(in.size());
+  if (layout.nFrames == 0)
+    return fail("Input file " + inFN + " holds no complete frame (" + std::to_string(in.size()) +
+                " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) +
+                "). Exiting.");
+  alignas(64) static unsigned char skipContent[kHeaderBytes];
+  if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err);
+
+  const std::uint64_t nFrames = layout.nFrames;
+  const std::size_t band = band_pixels(nFrames);
+  // Slices lie a cache line more than their size apart (see StackMedian).
+  const std::size_t stride = band + 32;
+  AlignedPtr<pixelvalue> slices = allocate_huge_array<pixelvalue>(nFrames * stride);
+  AlignedPtr<pixelvalue> median = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
+  const bool fast = nFrames <= static_cast<std::uint64_t>(StackMedian::kMaxFrames);
+  StackMedian selector(fast ? static_cast<int>(nFrames) : 1);
+  std::vector<pixelvalue> subArr;
+  if (!fast) subArr.resize(nFrames);
+  if (!slices || !median || !selector.ok())
+    return fail(out_of_memory_message((nFrames * stride + kPixelsPerFrame) * sizeof(pixelvalue)));
+
+  std::printf("Read file %s.\n", inFN.c_str());
+  std::fflush(stdout);
+
+  for (std::size_t p0 = 0; p0 < kPixelsPerFrame; p0 += band) {
+    const std::size_t count = std::min(band, kPixelsPerFrame - p0);
+    for (std::uint64_t f = 0; f < nFrames; ++f) {
+      const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+      if (!in.read_at(slices.get() + f * stride, count * sizeof(pixelvalue), offset, &err))
+        return fail(err);
+    }
+    if (fast) {
+      selector.collapse(slices.get(), stride, count, median.get() + p0);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) {
+        for (std::uint64_t f = 0; f < nFrames; ++f) subArr[f] = slices[f * stride + k];
+        median[p0 + k] = quick_select(subArr.data(), static_cast<int>(nFrames));
+      }
+    }
+  }
+
+  if (!write_one_frame_file(outFN, skipContent, median.get(), &err)) return fail(err);
+  return 0;
+}

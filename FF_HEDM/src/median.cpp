@@ -1,0 +1,209 @@
+#include "median.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hedm {
+
+pixelvalue quick_select(pixelvalue* a, int n) {
+  if (n <= 0) return 0;
+  int low = 0, high = n - 1;
+  const int median = (low + high) / 2;
+  auto swap = [a](int i, int j) {
+    pixelvalue temp = a[i];
+    a[i] = a[j];
+    a[j] = temp;
+  };
+  for (;;) {
+    if (high <= low) return a[median];
+    if (high == low + 1) {
+      if (a[low] > a[high]) swap(low, high);
+      return a[median];
+    }
+    const int middle = (low + high) / 2;
+    if (a[middle] > a[high]) swap(middle, high);
+    if (a[low] > a[high]) swap(low, high);
+    if (a[middle] > a[low]) swap(middle, low);
+    swap(middle, low + 1);
+    int ll = low + 1, hh = high;
+    for (;;) {
+      do ++ll;
+      while (a[low] > a[ll]);
+      do --hh;
+      while (a[hh] > a[low]);
+      if (hh < ll) break;
+      swap(ll, hh);
+    }
+    swap(low, hh);
+    if (hh <= median) low = ll;
+    if (hh >= median) high = hh - 1;
+  }
+}
+
+// Batcher's odd-even merge sort on the next power of two of wires; the
+// wires from n upwards stand for +infinity, so comparators touching them
+// change nothing and are left out.  Walking backwards from wire k keeps only
+// the comparators whose results reach it.
+std::vector<StackMedian::Comparator> selection_network(int n, int k) {
+  std::vector<std::pair<int, int>> all;
+  int size = 1;
+  while (size < n) size *= 2;
+  for (int p = 1; p < size; p *= 2)
+    for (int q = p; q >= 1; q /= 2)
+      for (int j = q % p; j + q < size; j += 2 * q)
+        for (int i = 0; i < std::min(q, size - j - q); ++i)
+          if ((i + j) / (2 * p) == (i + j + q) / (2 * p)) {
+            int a = i + j, b = i + j + q;
+            if (b < n) all.emplace_back(a, b);
+          }
+  std::vector<char> needed(static_cast<std::size_t>(std::max(n, 1)), 0);
+  if (n > 0) needed[static_cast<std::size_t>(k)] = 1;
+  std::vector<StackMedian::Comparator> kept;
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    auto [a, b] = *it;
+    if (!needed[a] && !needed[b]) continue;
+    kept.push_back({static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(b),
+                    static_cast<std::uint8_t>(needed[a]), static_cast<std::uint8_t>(needed[b])});
+    needed[a] = needed[b] = 1;
+  }
+  std::reverse(kept.begin(), kept.end());
+  return kept;
+}
+
+namespace {
+
+constexpr int W = StackMedian::kTile;
+// 16 pixels per vector: one AVX2 register, or two SSE2 registers in the
+// baseline build.  Loads and stores need only the pixels' own alignment.
+typedef std::uint16_t u16v __attribute__((vector_size(32), aligned(2)));
+typedef std::int16_t v16 __attribute__((vector_size(32), aligned(2)));
+constexpr int kVecs = W / 16;
+
+// Element-wise minimum and maximum (macros: vectors passed by value would
+// change the calling convention between the two builds).
+#define vmin(a, b) ((a) < (b) ? (a) : (b))
+#define vmax(a, b) ((a) < (b) ? (b) : (a))
+
+// The pruned network on one tile (n rows of kTile flipped values), in place.
+__attribute__((target_clones("avx2", "default"))) void run_network(
+    std::int16_t* tile, const StackMedian::Comparator* c, std::size_t nc) {
+  v16* t = reinterpret_cast<v16*>(tile);
+  for (std::size_t i = 0; i < nc; ++i) {
+    v16* __restrict a = t + c[i].lo * kVecs;
+    v16* __restrict b = t + c[i].hi * kVecs;
+    if (c[i].keepLo && c[i].keepHi) {
+      for (int v = 0; v < kVecs; ++v) {
+        v16 x = a[v], y = b[v];
+        a[v] = vmin(x, y);
+        b[v] = vmax(x, y);
+      }
+    } else if (c[i].keepLo) {
+      for (int v = 0; v < kVecs; ++v) a[v] = vmin(a[v], b[v]);
+    } else {
+      for (int v = 0; v < kVecs; ++v) b[v] = vmax(a[v], b[v]);
+    }
+  }
+}
+
+// Per pixel, the smallest value m with at least k + 1 values <= m, found by
+// bisection between bounds that are known to enclose it:
+//   lo = the larger of the minima of the first and of the last n - k frames,
+//   hi = the smaller of the maxima of the first and of the last k + 1 frames
+// (any n - k values include one at or below the median, any k + 1 values one
+// at or above it).  Each step counts, frame row by frame row, the values
+// above mid: one compare and one subtract per row and vector.
+__attribute__((target_clones("avx2", "default"))) void search_tile(const std::int16_t* tile,
+                                                                    int n, int k,
+                                                                    std::int16_t* result) {
+  const v16* t = reinterpret_cast<const v16*>(tile);
+  v16 minFirst[kVecs], minLast[kVecs], maxFirst[kVecs], maxLast[kVecs];
+  for (int v = 0; v < kVecs; ++v) {
+    minFirst[v] = minLast[v] = v16{} + INT16_MAX;
+    maxFirst[v] = maxLast[v] = v16{} + INT16_MIN;
+  }
+  for (int f = 0; f <= k; ++f)
+    for (int v = 0; v < kVecs; ++v) maxFirst[v] = vmax(maxFirst[v], t[f * kVecs + v]);
+  for (int f = 0; f < n - k; ++f)
+    for (int v = 0; v < kVecs; ++v) minFirst[v] = vmin(minFirst[v], t[f * kVecs + v]);
+  for (int f = k; f < n; ++f)
+    for (int v = 0; v < kVecs; ++v) minLast[v] = vmin(minLast[v], t[f * kVecs + v]);
+  for (int f = n - k - 1; f < n; ++f)
+    for (int v = 0; v < kVecs; ++v) maxLast[v] = vmax(maxLast[v], t[f * kVecs + v]);
+  v16 lo[kVecs], hi[kVecs];
+  for (int v = 0; v < kVecs; ++v) {
+    lo[v] = vmax(minFirst[v], minLast[v]);
+    hi[v] = vmin(maxFirst[v], maxLast[v]);
+  }
+  const std::int16_t above = static_cast<std::int16_t>(n - 1 - k);  // values allowed above
+  for (;;) {
+    v16 open = {};
+    for (int v = 0; v < kVecs; ++v) open |= lo[v] != hi[v];
+    bool any = false;
+    for (int j = 0; j < 16; ++j) any |= open[j] != 0;
+    if (!any) break;
+    // lo + (hi - lo) / 2 and mid + 1 in unsigned arithmetic, which wraps by
+    // definition and agrees with the flipped signed order here.
+    v16 mid[kVecs], count[kVecs];
+    for (int v = 0; v < kVecs; ++v) {
+      u16v l = reinterpret_cast<u16v>(lo[v]), h = reinterpret_cast<u16v>(hi[v]);
+      mid[v] = reinterpret_cast<v16>(l + ((h - l) >> 1));
+      count[v] = v16{};
+    }
+    for (int f = 0; f < n; ++f)
+      for (int v = 0; v < kVecs; ++v) count[v] -= t[f * kVecs + v] > mid[v];
+    for (int v = 0; v < kVecs; ++v) {
+      v16 fits = count[v] <= above;  // the median is at or below mid
+      hi[v] = fits ? mid[v] : hi[v];
+      lo[v] = fits ? lo[v] : reinterpret_cast<v16>(reinterpret_cast<u16v>(mid[v]) + 1);
+    }
+  }
+  std::memcpy(result, lo, sizeof lo);
+}
+
+}  // namespace
+
+StackMedian::StackMedian(int nFrames)
+    : n_(nFrames), k_((nFrames - 1) / 2), useNetwork_(nFrames <= kNetworkFrames) {
+  if (nFrames < 1 || nFrames > kMaxFrames) return;
+  if (useNetwork_) network_ = selection_network(n_, k_);
+  tile_ = allocate_array<std::int16_t>(static_cast<std::size_t>(n_) * W * kGroup);
+}
+
+void StackMedian::select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m) {
+  alignas(32) std::int16_t result[W];
+  const std::int16_t* chosen = result;
+  if (useNetwork_) {
+    run_network(tile, network_.data(), network_.size());
+    chosen = tile + static_cast<std::size_t>(k_) * W;
+  } else {
+    search_tile(tile, n_, k_, result);
+  }
+  for (std::size_t j = 0; j < m; ++j) out[j] = static_cast<pixelvalue>(chosen[j] ^ INT16_MIN);
+}
+
+void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
+                           pixelvalue* out) {
+  const std::size_t tileSize = static_cast<std::size_t>(n_) * W;
+  constexpr std::size_t kRun = kGroup * W;
+  for (std::size_t p0 = 0; p0 < count; p0 += kRun) {
+    // Copy a run of kGroup tiles from each frame row at once, flipping the
+    // top bit so that signed comparisons order the values as unsigned ones.
+    const std::size_t m = std::min(kRun, count - p0);
+    for (int f = 0; f < n_; ++f) {
+      const pixelvalue* src = rows + static_cast<std::size_t>(f) * rowStride + p0;
+      std::int16_t* dst = tile_.get() + static_cast<std::size_t>(f) * W;
+      if (m == kRun) {
+        for (std::size_t t = 0; t < kGroup; ++t)
+          for (int j = 0; j < W; ++j)
+            dst[t * tileSize + j] = static_cast<std::int16_t>(src[t * W + j] ^ 0x8000);
+      } else {  // a short last run: the unused lanes repeat its first pixel
+        for (std::size_t i = 0; i < kRun; ++i)
+          dst[i / W * tileSize + i % W] = static_cast<std::int16_t>(src[i < m ? i : 0] ^ 0x8000);
+      }
+    }
+    for (std::size_t t = 0; t * W < m; ++t)
+      select_tile(tile_.get() + t * tileSize, out + p0 + t * W, std::min<std::size_t>(W, m - t * W));
+  }
+}
+
+}  // namespace hedm

@@ -1,0 +1,62 @@
+// Per-pixel median of a stack of frames.
+//
+// quick_select is the reference selection: partition-based, median-of-three
+// pivot, in place.  StackMedian computes the same value for many pixels at a
+// time: a selection network for short stacks and a per-pixel binary search on
+// the value for long ones, both returning exactly the element at sorted index
+// (n - 1) / 2, so the result is the value quick_select returns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "frame_file.hpp"
+#include "io.hpp"
+
+namespace hedm {
+
+// The value at index (n - 1) / 2 of a sorted; a is left partitioned around it.
+// For n <= 0 it reads nothing and returns 0.
+pixelvalue quick_select(pixelvalue* a, int n);
+
+class StackMedian {
+ public:
+  // Stacks of up to kMaxFrames frames: the per-pixel counts are 16-bit.
+  static constexpr int kMaxFrames = 32767;
+  static constexpr int kTile = 64;  // pixels selected together
+  static constexpr std::size_t kGroup = 8;  // tiles copied from the frame rows together
+  static constexpr int kNetworkFrames = 24;  // longest stack for the selection network
+
+  explicit StackMedian(int nFrames);
+  bool ok() const { return tile_ != nullptr; }  // false when memory ran out
+
+  // rows: nFrames rows of `count` pixels each, row f starting at
+  // rows + f * rowStride.  out[p] becomes the median of the pixel's column.
+  void collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
+                pixelvalue* out);
+
+  // Whether the selection network (rather than the value search) is used.
+  bool uses_network() const { return useNetwork_; }
+  std::size_t comparators() const { return network_.size(); }
+
+  struct Comparator {
+    std::uint16_t lo, hi;  // wires; the minimum goes to lo
+    std::uint8_t keepLo, keepHi;  // whether each result is used later
+  };
+
+ private:
+  void select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m);
+
+  int n_;
+  int k_;
+  bool useNetwork_;
+  std::vector<Comparator> network_;
+  AlignedPtr<std::int16_t> tile_;  // kGroup tiles of n_ rows of kTile flipped values
+};
+
+// The comparators of a sorting network on n wires that decide wire k,
+// in order, each marked with which of its two results is used later.
+std::vector<StackMedian::Comparator> selection_network(int n, int k);
+
+}  // namespace hedm

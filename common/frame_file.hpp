@@ -1,0 +1,40 @@
+// Detector frame files: an opaque 8192-byte header, then frames of
+// 2048 x 2048 unsigned 16-bit pixels, least significant byte first, with no
+// count or size field.  The number of frames follows from the file size.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hedm {
+
+using pixelvalue = std::uint16_t;
+
+// Pixels are stored little-endian; the readers use them in place.
+static_assert(std::endian::native == std::endian::little,
+              "detector frame files are read in place: a little-endian host is required");
+
+inline constexpr std::size_t kHeaderBytes = 8192;
+inline constexpr std::size_t nrPixels = 2048;  // frame side
+inline constexpr std::size_t kPixelsPerFrame = nrPixels * nrPixels;  // 4,194,304
+inline constexpr std::size_t kFrameBytes = kPixelsPerFrame * sizeof(pixelvalue);  // 8,388,608
+inline constexpr std::uint64_t kOneFrameFileBytes = kHeaderBytes + kFrameBytes;  // 8,396,800
+
+// What a file of a given size holds after its header.
+struct FrameLayout {
+  std::uint64_t dataBytes = 0;  // bytes after the header (0 for a file shorter than the header)
+  std::uint64_t nPixels = 0;    // whole pixels after the header: an odd last byte is no pixel
+  std::uint64_t nFrames = 0;    // complete frames; a trailing partial frame is not counted
+};
+
+FrameLayout frame_layout(std::uint64_t fileSize);
+
+// Writes a one-frame detector frame file: `header` (kHeaderBytes) then the
+// frame's kPixelsPerFrame pixels.  On any failure the partial file is removed
+// and false is returned with a message naming the file in *err.
+bool write_one_frame_file(const std::string& path, const void* header,
+                          const pixelvalue* frame, std::string* err);
+
+}  // namespace hedm

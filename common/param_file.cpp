@@ -1,0 +1,56 @@
+#include "param_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace hedm {
+
+void apply_param_line(const char* line, std::span<ParamKey> keys) {
+  const std::size_t len = std::strlen(line);
+  for (ParamKey& k : keys) {
+    if (len < k.key.size() || std::memcmp(line, k.key.data(), k.key.size()) != 0) continue;
+    char dummy[1000];
+    if (int** i = std::get_if<int*>(&k.dest)) {
+      int v;
+      if (std::sscanf(line, "%999s %d", dummy, &v) == 2) **i = v, k.set = true;
+    } else if (double** d = std::get_if<double*>(&k.dest)) {
+      double v;
+      if (std::sscanf(line, "%999s %lf", dummy, &v) == 2) **d = v, k.set = true;
+    } else {
+      char word[1000];
+      if (std::sscanf(line, "%999s %999s", dummy, word) == 2) {
+        *std::get<std::string*>(k.dest) = word;
+        k.set = true;
+      }
+    }
+    return;  // the first matching key takes the line
+  }
+}
+
+bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) {
+    *err = "Could not open the parameter file " + path + ": " + std::strerror(errno) + ".";
+    return false;
+  }
+  char aline[1000];
+  while (std::fgets(aline, sizeof aline, f)) apply_param_line(aline, keys);
+  bool ok = !std::ferror(f);
+  int e = errno;
+  std::fclose(f);
+  if (!ok) *err = "Could not read the parameter file " + path + ": " + std::strerror(e) + ".";
+  return ok;
+}
+
+std::string missing_keys(std::span<const ParamKey> keys) {
+  std::string out;
+  for (const ParamKey& k : keys) {
+    if (k.set) continue;
+    if (!out.empty()) out += ", ";
+    out += k.key.substr(0, k.key.size() - 1);
+  }
+  return out;
+}
+
+}  // namespace hedm

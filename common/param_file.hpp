@@ -1,0 +1,33 @@
+// Parameter files: text lines that start with a key (a word and one blank)
+// followed by a value.  Lines that match no key are passed over, a value that
+// cannot be read leaves its setting as it was, and a later line overrides an
+// earlier one.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace hedm {
+
+struct ParamKey {
+  std::string_view key;  // the key word and its one blank, e.g. "GridSize "
+  std::variant<int*, double*, std::string*> dest;
+  bool set = false;  // some line gave a readable value
+};
+
+// Applies one line (at most 999 characters, as read into a 1000-byte line
+// buffer) to the first key that stands at its first byte.
+void apply_param_line(const char* line, std::span<ParamKey> keys);
+
+// Reads the whole file named by path.  On failure to open or read it, *err
+// names the file and the reason.
+bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err);
+
+// The key words (without their blank) of the keys that no line set, joined
+// by ", "; empty when every key was set.
+std::string missing_keys(std::span<const ParamKey> keys);
+
+}  // namespace hedm

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "median.hpp"
+
+using hedm::pixelvalue;
+using hedm::quick_select;
+using hedm::StackMedian;
+
+TEST(QuickSelect, ReturnsLowerMedianAndLeavesItsOrder) {
+  struct Case {
+    std::vector<pixelvalue> in;
+    pixelvalue median;
+    std::vector<pixelvalue> after;  // empty: not checked
+  };
+  const std::vector<Case> cases = {
+      {{7}, 7, {7}},
+      {{9, 4}, 4, {4, 9}},
+      {{4, 9}, 4, {4, 9}},
+      {{3, 1, 2}, 2, {1, 2, 3}},
+      {{10, 40, 20, 30}, 20, {}},
+      {{5, 1, 4, 2, 3}, 3, {}},
+      {{65535, 1, 2}, 2, {}},
+      {{6, 6, 6, 6, 6, 6}, 6, {6, 6, 6, 6, 6, 6}},
+  };
+  for (const Case& c : cases) {
+    std::vector<pixelvalue> a = c.in;
+    EXPECT_EQ(quick_select(a.data(), static_cast<int>(a.size())), c.median);
+    if (!c.after.empty()) {
+      EXPECT_EQ(a, c.after);
+    }
+  }
+}
+
+TEST(QuickSelect, EqualsSortedElementOnRandomArraysWithTies) {
+  std::mt19937 rng(7);
+  for (int n = 1; n <= 64; ++n) {
+    for (int trial = 0; trial < 50; ++trial) {
+      std::vector<pixelvalue> a(static_cast<std::size_t>(n));
+      const int spread = trial % 3 == 0 ? 3 : 65536;  // many ties, or few
+      for (auto& v : a) v = static_cast<pixelvalue>(rng() % spread == 0 ? 65535 : rng() % spread);
+      std::vector<pixelvalue> sorted = a;
+      std::sort(sorted.begin(), sorted.end());
+      const int k = (n - 1) / 2;
+      ASSERT_EQ(quick_select(a.data(), n), sorted[k]) << "n=" << n;
+      EXPECT_EQ(a[k], sorted[k]);
+      for (int i = 0; i < n; ++i) EXPECT_TRUE(i <= k ? a[i] <= a[k] : a[i] >= a[k]);
+      std::sort(a.begin(), a.end());
+      EXPECT_EQ(a, sorted) << "not a permutation, n=" << n;
+    }
+  }
+}
+
+TEST(QuickSelect, EmptyArrayReadsNothing) { EXPECT_EQ(quick_select(nullptr, 0), 0); }
+
+// The fast selection must give, pixel for pixel, the value quick_select
+// returns: random stacks of every length, with ties, 0 and 65535, a pixel
+// count that is not a whole number of tiles and rows with a gap between them.
+TEST(StackMedian, MatchesQuickSelectForEveryStackLength) {
+  std::mt19937 rng(11);
+  std::vector<int> lengths;
+  for (int n = 1; n <= 70; ++n) lengths.push_back(n);
+  for (int n : {99, 100, 101, 255, 256, 1000}) lengths.push_back(n);
+  for (int n : lengths) {
+    const std::size_t count = 64 * 9 + 37, stride = count + 40;
+    std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride, 0xABCD);
+    for (int f = 0; f < n; ++f)
+      for (std::size_t p = 0; p < count; ++p) {
+        pixelvalue v;
+        switch (p % 4) {
+          case 0: v = static_cast<pixelvalue>(rng() % 4); break;  // heavy ties
+          case 1: v = static_cast<pixelvalue>(65534 + rng() % 2); break;  // top of range
+          case 2: v = static_cast<pixelvalue>(rng() % 3 == 0 ? 65535 : 1000 + rng() % 64); break;
+          default: v = static_cast<pixelvalue>(rng()); break;
+        }
+        if (p % 97 == 5) v = rng() % 2 ? 0 : 65535;  // whole columns near the extremes
+        rows[static_cast<std::size_t>(f) * stride + p] = v;
+      }
+    StackMedian selector(n);
+    ASSERT_TRUE(selector.ok());
+    std::vector<pixelvalue> out(count + 1, 0x5A5A);
+    selector.collapse(rows.data(), stride, count, out.data());
+    EXPECT_EQ(out[count], 0x5A5A) << "wrote past the end, n=" << n;
+    std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+    for (std::size_t p = 0; p < count; ++p) {
+      for (int f = 0; f < n; ++f) column[f] = rows[static_cast<std::size_t>(f) * stride + p];
+      ASSERT_EQ(out[p], quick_select(column.data(), n)) << "n=" << n << " pixel " << p;
+    }
+  }
+}
+
+TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
+  for (int n = 1; n <= StackMedian::kNetworkFrames; ++n) {
+    StackMedian s(n);
+    EXPECT_TRUE(s.uses_network());
+    // Pruning keeps only what decides the median: fewer than a full sort.
+    if (n == 24) {
+      EXPECT_LT(s.comparators(), 120u);
+    }
+  }
+  EXPECT_FALSE(StackMedian(StackMedian::kNetworkFrames + 1).uses_network());
+  EXPECT_FALSE(StackMedian(0).ok());
+  EXPECT_FALSE(StackMedian(StackMedian::kMaxFrames + 1).ok());
+}

@@ -1,0 +1,115 @@
+// StackCollapse as a user runs it: input files, the command, the expected
+// standard output, exit status and written bytes.
+#include <gtest/gtest.h>
+
+#include "testkit.hpp"
+
+using namespace testkit;
+using hedm::kPixelsPerFrame;
+
+namespace {
+
+std::string header_pattern() {
+  std::string h(hedm::kHeaderBytes, '\0');
+  for (std::size_t i = 0; i < h.size(); ++i) h[i] = static_cast<char>(i * 37 + 11);
+  return h;
+}
+
+}  // namespace
+
+TEST(StackCollapse, MedianOfEachPixelBehindTheInputHeader) {
+  struct Case {
+    const char* name;
+    std::vector<hedm::pixelvalue> values;  // one pixel's value in each frame
+    hedm::pixelvalue median;
+    std::string tail;
+  };
+  const Case cases[] = {
+      {"one frame", {4660}, 4660, ""},
+      {"two frames take the smaller", {9, 4}, 4, ""},
+      {"four frames take the lower middle", {10, 40, 20, 30}, 20, ""},
+      {"values compare unsigned", {65535, 1, 2}, 2, ""},
+      {"trailing bytes are no frame", {9, 4}, 4, std::string(100, '\x7f')},
+      {"odd data size", {9, 4}, 4, std::string(1, '\x01')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::vector<std::vector<hedm::pixelvalue>> frames;
+    for (std::size_t f = 0; f < c.values.size(); ++f)
+      frames.push_back(frame_with(static_cast<hedm::pixelvalue>(100 + f),
+                                  {{0, c.values[f]}, {kPixelsPerFrame - 1, c.values[f]}, {12345, c.values[f]}}));
+    const std::string in = frame_file_bytes(header_pattern(), frames, c.tail);
+    write_file(dir / "dark.ge3", in);
+    RunResult r = run("StackCollapse", {dir / "dark.ge3", dir / "median.ge3"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Read file " + (dir / "dark.ge3") + ".\n");
+    EXPECT_EQ(r.err, "");
+    const std::string out = read_file(dir / "median.ge3");
+    ASSERT_EQ(out.size(), hedm::kOneFrameFileBytes);
+    EXPECT_EQ(out.substr(0, hedm::kHeaderBytes), header_pattern());
+    for (std::size_t k : {std::size_t{0}, std::size_t{12345}, kPixelsPerFrame - 1})
+      EXPECT_EQ(pixel_at(out, 0, k), c.median) << "pixel " << k;
+    // Every other pixel has the frame's fill value 100 + f: the lower median.
+    EXPECT_EQ(pixel_at(out, 0, 1), 100 + (c.values.size() - 1) / 2);
+    EXPECT_EQ(read_file(dir / "dark.ge3"), in) << "input changed";
+  }
+}
+
+TEST(StackCollapse, OneFrameIsCopiedByteForByte) {
+  TempDir dir;
+  std::vector<hedm::pixelvalue> frame(kPixelsPerFrame);
+  for (std::size_t k = 0; k < kPixelsPerFrame; ++k) frame[k] = static_cast<hedm::pixelvalue>(k * 2654435761u >> 7);
+  const std::string in = frame_file_bytes(header_pattern(), {frame});
+  write_file(dir / "in.ge3", in);
+  RunResult r = run("StackCollapse", {dir / "in.ge3", dir / "out.ge3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(read_file(dir / "out.ge3") == in);
+}
+
+TEST(StackCollapse, WrongArgumentCountChangesNothing) {
+  TempDir dir;
+  for (std::vector<std::string> args : {std::vector<std::string>{}, {dir / "a"},
+                                        {dir / "a", dir / "b", dir / "c"}}) {
+    RunResult r = run("StackCollapse", args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Not enough arguments, exiting.\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  }
+}
+
+TEST(StackCollapse, FailuresNameTheFileAndLeaveNoOutput) {
+  TempDir dir;
+  write_file(dir / "short.ge3", std::string(hedm::kOneFrameFileBytes - 1, '\0'));
+  write_file(dir / "one.ge3", frame_file_bytes("", {frame_with(5)}));
+  std::filesystem::create_directory(dir / "adir");
+  struct Case {
+    std::string in, out, says;
+  };
+  const Case cases[] = {
+      {dir / "missing.ge3", dir / "out1.ge3", "Could not open " + (dir / "missing.ge3") + ": No such file or directory."},
+      {dir / "short.ge3", dir / "out2.ge3", "Input file " + (dir / "short.ge3") + " holds no complete frame"},
+      {dir / "adir", dir / "out3.ge3", "Could not open " + (dir / "adir") + ": Is a directory."},
+      {dir / "one.ge3", dir / "nodir/out.ge3", "Could not create " + (dir / "nodir/out.ge3") + ": No such file or directory."},
+      {dir / "one.ge3", dir / "adir", "Could not create " + (dir / "adir") + ": Is a directory."},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run("StackCollapse", {c.in, c.out});
+    EXPECT_EQ(r.status, 1) << c.says;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::is_regular_file(c.out)) << c.out;
+  }
+}
+
+TEST(StackCollapse, FullDiskRemovesThePartialOutput) {
+  TempDir dir;
+  write_file(dir / "one.ge3", frame_file_bytes("", {frame_with(5)}));
+  RunResult r = run("StackCollapse", {dir / "one.ge3", dir / "out.ge3"}, "", Limits{.fileSize = 1 << 20});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Could not write " + (dir / "out.ge3")), std::string::npos) << r.out;
+  EXPECT_FALSE(exists(dir / "out.ge3"));
+
+  r = run("StackCollapse", {dir / "one.ge3", "/dev/full"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Could not write /dev/full: No space left on device."), std::string::npos) << r.out;
+}
