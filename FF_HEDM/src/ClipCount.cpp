@@ -1,0 +1,104 @@
+// ClipCount: for every whole frame of a numbered series of detector frame
+// files, the number of pixels at or above the saturation intensity, less the
+// number a frame of the dark file shows, and the processor time used.
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "frame_file.hpp"
+#include "io.hpp"
+#include "saturation.hpp"
+#include "util.hpp"
+
+using namespace hedm;
+
+namespace {
+
+int fail(const std::string& message) {
+  say(message);
+  return 1;
+}
+
+// Saturated pixels in each whole frame of a file; with `partialToo`, the
+// pixels of a trailing partial frame are added to the last element, which is
+// then one past the whole frames.  Frames are read one at a time into buf.
+bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt, bool partialToo,
+                  pixelvalue* buf, std::vector<std::uint64_t>* counts, std::string* err) {
+  counts->clear();
+  const std::uint64_t pixels = partialToo ? layout.nPixels : layout.nFrames * kPixelsPerFrame;
+  for (std::uint64_t p = 0; p < pixels; p += kPixelsPerFrame) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPixelsPerFrame, pixels - p));
+    if (!in.read_at(buf, n * sizeof(pixelvalue), kHeaderBytes + p * sizeof(pixelvalue), err))
+      return false;
+    counts->push_back(count_saturated(buf, n, satInt));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 9) {
+    std::puts(
+        "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> "
+        "<saturationIntensity>");
+    return 1;
+  }
+  const std::clock_t start = std::clock();
+  const std::string folder = argv[1], filestem = argv[2], ext = argv[6], darkName = argv[7];
+  const std::int32_t Padding = atoi32(argv[3]), startNr = atoi32(argv[4]), endNr = atoi32(argv[5]);
+  const std::int32_t satInt = atoi32(argv[8]);
+  if (Padding < 2 || Padding > 9)
+    return fail("Padding " + std::to_string(Padding) +
+                " is outside 2 to 9: no data file name can be formed. Exiting.");
+
+  AlignedPtr<pixelvalue> Image = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
+  if (!Image) return fail(out_of_memory_message(kFrameBytes));
+  std::vector<std::uint64_t> counts;
+  std::string err;
+
+  const std::string darkfilename = folder + "/" + darkName;
+  InputFile dark;
+  if (!dark.open(darkfilename, &err)) {
+    std::printf("Could not read the dark file: %s. Exiting.\n", darkfilename.c_str());
+    return 1;
+  }
+  const FrameLayout darkLayout = frame_layout(dark.size());
+  if (darkLayout.nFrames == 0)
+    return fail("The dark file " + darkfilename + " holds no whole frame (" +
+                std::to_string(dark.size()) + " bytes; one frame needs " +
+                std::to_string(kOneFrameFileBytes) + "). Exiting.");
+  if (!count_frames(dark, darkLayout, satInt, true, Image.get(), &counts, &err))
+    return fail(err + " Exiting.");
+  std::uint64_t darkSaturated = 0;
+  for (std::uint64_t c : counts) darkSaturated += c;
+  const long long NrSatPxDark = static_cast<long long>(darkSaturated / darkLayout.nFrames);
+  std::printf("Number of saturated pixels per dark frame = %lld.\n", NrSatPxDark);
+
+  for (std::int64_t i = startNr; i <= endNr; ++i) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%0*d", static_cast<int>(Padding), static_cast<int>(i));
+    const std::string filename = folder + "/" + filestem + "_" + number + ext;
+    InputFile in;
+    if (!in.open(filename, &err)) {
+      std::printf("Could not read the input file: %s. Exiting.\n", filename.c_str());
+      return 1;
+    }
+    const FrameLayout layout = frame_layout(in.size());
+    std::printf("Reading file: %s\n", filename.c_str());
+    if (!count_frames(in, layout, satInt, false, Image.get(), &counts, &err))
+      return fail(err + " Exiting.");
+    std::printf("Number of saturated pixels more than the dark image in file: \n%s\n",
+                filename.c_str());
+    for (std::size_t f = 0; f < counts.size(); ++f)
+      std::printf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1),
+                  static_cast<long long>(layout.nFrames),
+                  static_cast<long long>(counts[f]) - NrSatPxDark);
+  }
+  Image.reset();
+  const std::clock_t end = std::clock();
+  std::printf("Time elapsed: %f s.\n", processor_seconds(start, end));
+  return 0;
+}

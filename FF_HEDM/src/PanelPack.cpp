@@ -1,0 +1,96 @@
+// PanelPack: converts the numbered float images <stem>NNNNN.<ext> into
+// one-frame detector frame files <stem>NNNNN.ge3 beside them, each image
+// scaled so that its brightest pixel becomes 14000.
+//
+// Exit status: 1 after every completed run (scripts rely on it), after the
+// usage text and for the silent refusals; 2 when the run is refused with a
+// message or an output could not be written.
+
+#include <cstdio>
+#include <string>
+
+#include "float_convert.hpp"
+#include "frame_file.hpp"
+#include "io.hpp"
+#include "util.hpp"
+
+using namespace hedm;
+
+namespace {
+
+constexpr int kCompleted = 1;
+constexpr int kFailed = 2;
+
+std::string numbered_name(const std::string& stem, std::int64_t nr, const std::string& ext) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%05d", static_cast<int>(nr));
+  return stem + digits + "." + ext;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 7) {
+    std::puts(
+        "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
+        "continuous).\nRight now works for padding 5 only.\nWill always save .ge3 files as output.");
+    return 1;
+  }
+  const std::string inFStem = argv[1], inExt = argv[5];
+  const std::int32_t startNr = atoi32(argv[2]), endNr = atoi32(argv[3]);
+  const std::int32_t Padding = atoi32(argv[4]), skip = atoi32(argv[6]);
+
+  if (startNr > endNr) return 1;
+  if (Padding != 5) return 1;
+  if (inExt == "ge3") {
+    say("The input extension ge3 is the output extension: every input would be overwritten by "
+        "its own output. Nothing done.");
+    return kFailed;
+  }
+  if (skip <= 0) {
+    say("skip must be 1 or more, not " + std::to_string(skip) +
+        ": the numbers would never pass EndNr. Nothing done.");
+    return kFailed;
+  }
+
+  static const unsigned char skipContent[kHeaderBytes] = {};
+  AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);
+  AlignedPtr<pixelvalue> outimage = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
+  if (!inimage || !outimage) {
+    say(out_of_memory_message(kFloatImageBytes + kFrameBytes));
+    return kFailed;
+  }
+
+  int status = kCompleted;
+  // A 64-bit counter: stepping past the largest 32-bit number ends the run.
+  for (std::int64_t i = startNr; i <= endNr; i += skip) {
+    const std::string FileName = numbered_name(inFStem, i, inExt);
+    const std::string OutFileName = numbered_name(inFStem, i, "ge3");
+    std::string err;
+    InputFile in;
+    if (!in.open(FileName, &err)) {
+      std::printf("Could not read %s. Continuing to the next file.\n", FileName.c_str());
+      continue;
+    }
+    std::printf("Read file %s.\n", FileName.c_str());
+    std::fflush(stdout);
+    std::size_t got = 0;
+    if (!in.read_upto(inimage.get(), kFloatImageBytes, 0, &got, &err)) {
+      say(err + " No output written for it. Continuing to the next file.");
+      continue;
+    }
+    if (got < kFloatImageBytes) {
+      say("Could not read " + FileName + " in full: it holds " + std::to_string(got) + " of " +
+          std::to_string(kFloatImageBytes) +
+          " bytes. No output written for it. Continuing to the next file.");
+      continue;
+    }
+    const float maxVal = image_maximum(inimage.get(), kPixelsPerFrame);
+    convert_image(inimage.get(), kPixelsPerFrame, maxVal, outimage.get());
+    if (!write_one_frame_file(OutFileName, skipContent, outimage.get(), &err)) {
+      say(err + " Continuing to the next file.");
+      status = kFailed;
+    }
+  }
+  return status;
+}

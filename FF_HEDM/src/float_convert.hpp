@@ -1,0 +1,27 @@
+// Float images (2048 x 2048 single-precision values, no header) to detector
+// frames: each image scaled so that its brightest pixel becomes 14000, zero
+// and negative pixels 0, truncated to 16 bits.
+#pragma once
+
+#include <cstddef>
+
+#include "frame_file.hpp"
+
+namespace hedm {
+
+inline constexpr std::size_t kFloatImageBytes = kPixelsPerFrame * sizeof(float);  // 16,777,216
+inline constexpr double kScaleCeiling = 14000.0;
+
+// The largest value of the image, never below 0; NaN values are passed over.
+float image_maximum(const float* image, std::size_t n);
+
+// out[k] = the low 16 bits of trunc((double)v / (double)maxVal * 14000), with
+// v the pixel clamped at 0 from below; a product that is not a number gives 0.
+void convert_image(const float* image, std::size_t n, float maxVal, pixelvalue* out);
+
+// The same conversion done the plain way, in two passes over the image:
+// find the maximum while clearing negative pixels in place, then scale each
+// pixel.  The tests hold convert_image to it.
+void convert_image_reference(float* image, std::size_t n, pixelvalue* out);
+
+}  // namespace hedm

@@ -1,0 +1,14 @@
+// Saturated pixels: those whose value, widened without sign, is at least the
+// saturation intensity.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame_file.hpp"
+
+namespace hedm {
+
+std::uint64_t count_saturated(const pixelvalue* pixels, std::size_t n, std::int32_t satInt);
+
+}  // namespace hedm
