@@ -20,11 +20,27 @@ namespace {
 
 constexpr int kCompleted = 1;
 constexpr int kFailed = 2;
+constexpr std::size_t kSlicePixels = 65536;  // 128 KiB of output at a time
 
 std::string numbered_name(const std::string& stem, std::int64_t nr, const std::string& ext) {
   char digits[32];
   std::snprintf(digits, sizeof digits, "%05d", static_cast<int>(nr));
   return stem + digits + "." + ext;
+}
+
+// Writes the frame file for one image: the zero header, then the converted
+// pixels, converted and written a slice at a time so that each slice is
+// still in the cache when the kernel copies it out.
+bool write_converted(const std::string& path, const float* image, float maxVal, pixelvalue* slice,
+                     std::string* err) {
+  static const unsigned char skipContent[kHeaderBytes] = {};
+  OutputFile out;
+  if (!out.create(path, err) || !out.write(skipContent, kHeaderBytes, err)) return false;
+  for (std::size_t p = 0; p < kPixelsPerFrame; p += kSlicePixels) {
+    convert_image(image + p, kSlicePixels, maxVal, slice);
+    if (!out.write(slice, kSlicePixels * sizeof(pixelvalue), err)) return false;
+  }
+  return out.commit(err);
 }
 
 }  // namespace
@@ -53,11 +69,10 @@ int main(int argc, char** argv) {
     return kFailed;
   }
 
-  static const unsigned char skipContent[kHeaderBytes] = {};
   AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);
-  AlignedPtr<pixelvalue> outimage = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
+  AlignedPtr<pixelvalue> outimage = allocate_array<pixelvalue>(kSlicePixels);
   if (!inimage || !outimage) {
-    say(out_of_memory_message(kFloatImageBytes + kFrameBytes));
+    say(out_of_memory_message(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)));
     return kFailed;
   }
 
@@ -86,8 +101,7 @@ int main(int argc, char** argv) {
       continue;
     }
     const float maxVal = image_maximum(inimage.get(), kPixelsPerFrame);
-    convert_image(inimage.get(), kPixelsPerFrame, maxVal, outimage.get());
-    if (!write_one_frame_file(OutFileName, skipContent, outimage.get(), &err)) {
+    if (!write_converted(OutFileName, inimage.get(), maxVal, outimage.get(), &err)) {
       say(err + " Continuing to the next file.");
       status = kFailed;
     }
