@@ -1,0 +1,94 @@
+// GrainQuats: turns a grain list (identifier, orientation matrix and lattice
+// parameters per line) into a seed orientation file: per grain one line of
+// the unit quaternion, the six lattice parameters and the identifier.
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "io.hpp"
+#include "quaternion.hpp"
+#include "util.hpp"
+
+using namespace hedm;
+
+namespace {
+
+void usage() {
+  std::puts("GrainQuats usage: ./GrainQuats <OringinalFile> <OutputFile>. Please provide full path.");
+}
+
+int fail(const std::string& message) {
+  say(message);
+  return 1;
+}
+
+void write_seed(TextWriter& out, const Grain& g) {
+  double Quaternion[4];
+  OrientMat2Quat(g.OrientMatrix, Quaternion);
+  for (double q : Quaternion) out.fixed6(q), out.put(',');
+  for (double l : g.LatC) out.fixed6(l), out.put(',');
+  out.integer(g.GrainID);
+  out.put('\n');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    usage();
+    return 1;
+  }
+  const std::clock_t start0 = std::clock();
+  const std::string GrainFN = argv[1], outfilename = argv[2];
+
+  std::FILE* grains = std::fopen(GrainFN.c_str(), "r");
+  struct stat st;
+  if (!grains || (::fstat(::fileno(grains), &st) == 0 && S_ISDIR(st.st_mode))) {
+    const int e = grains ? EISDIR : errno;
+    if (grains) std::fclose(grains);
+    return fail("Could not open the grain list " + GrainFN + ": " + std::strerror(e) + ". Exiting.");
+  }
+  std::string err;
+  OutputFile file;
+  if (!file.create(outfilename, &err)) {
+    std::fclose(grains);
+    return fail(err + " Exiting.");
+  }
+  TextWriter out(file);
+
+  int nOrientations = 0;
+  long long lineNr = 0;
+  Grain grain;
+  char aline[1000];
+  while (std::fgets(aline, sizeof aline, grains)) {
+    ++lineNr;
+    if (aline[0] == '%' || is_blank(aline)) continue;
+    Grain next = grain;
+    if (scan_grain_line(aline, &next) < kGrainValueFields) {
+      std::printf("Line %lld of %s has fewer than the 19 fields of a grain (identifier, nine matrix "
+                  "values, three words, six lattice parameters): skipped.\n",
+                  lineNr, GrainFN.c_str());
+      continue;
+    }
+    grain = next;
+    write_seed(out, grain);
+    ++nOrientations;
+  }
+  const bool readFailed = std::ferror(grains);
+  const int readErrno = errno;
+  std::fclose(grains);
+  if (readFailed)
+    return fail("Could not read the grain list " + GrainFN + ": " + std::strerror(readErrno) +
+                ". Exiting.");  // the unfinished seed file is removed
+  if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.");
+
+  std::printf("Number of seed orientations: %d\n", nOrientations);
+  const std::clock_t end = std::clock();
+  std::printf("Time elapsed in making diffraction spots: %f [s]\n", processor_seconds(start0, end));
+  return 0;
+}

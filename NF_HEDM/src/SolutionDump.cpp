@@ -1,0 +1,75 @@
+// SolutionDump: the reconstruction's binary result file and all-matches file
+// (rows of doubles) as tab-separated text tables, with the paths and the
+// values copied into the text taken from a parameter file.
+
+#include <cstdio>
+#include <string>
+
+#include "io.hpp"
+#include "param_file.hpp"
+#include "result_table.hpp"
+
+using namespace hedm;
+
+namespace {
+
+int fail(const std::string& message) {
+  say(message);
+  return 1;
+}
+
+// Writes one text table from one binary file; the table is removed again if
+// it cannot be written in full.
+bool write_table(const std::string& outPath, InputFile& in, const TableHeader& header,
+                 bool allMatches, std::int64_t nCols, int PhaseNr, std::string* err) {
+  OutputFile file;
+  if (!file.create(outPath, err)) return false;
+  TextWriter out(file);
+  write_table_header(out, header, allMatches);
+  if (write_table_rows(in, nCols, PhaseNr, out, err) < 0) return false;
+  return out.flush(err) && file.commit(err);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return fail("Usage: SolutionDump <parameter file>. No parameter file given, exiting.");
+  const std::string ParamFN = argv[1];
+  int PhaseNr = 0, NumPhases = 0, nSaves = 1;
+  double GlobalPosition = 0;
+  std::string inputfile, outputfile;
+  ParamKey keys[] = {{"PhaseNr ", &PhaseNr},         {"NumPhases ", &NumPhases},
+                     {"GlobalPosition ", &GlobalPosition}, {"MicFileBinary ", &inputfile},
+                     {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves}};
+  std::string err;
+  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.");
+  keys[5].set = true;  // SaveNSolutions has a value of its own: 1
+  if (std::string missing = missing_keys(keys); !missing.empty())
+    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.");
+  const std::int64_t nCols = all_matches_columns(nSaves);
+  if (nCols > INT32_MAX)
+    return fail("SaveNSolutions " + std::to_string(nSaves) +
+                " makes an all-matches row wider than 2^31 values. Exiting.");
+
+  InputFile results;
+  if (!results.open(inputfile, &err)) return fail(err + " Exiting.");
+  if (results.size() < kEdgeBytes)
+    return fail("The result file " + inputfile + " holds " + std::to_string(results.size()) +
+                " bytes, too few for the edge size of its first row (48 needed). Exiting.");
+  double firstValues[6];
+  if (!results.read_at(firstValues, kEdgeBytes, 0, &err)) return fail(err + " Exiting.");
+  const TableHeader header{firstValues[5], NumPhases, GlobalPosition};
+  std::printf("NrRows: %lld\n",
+              static_cast<long long>(results.size() / (kResultColumns * sizeof(double))));
+  std::fflush(stdout);
+  if (!write_table(outputfile, results, header, false, kResultColumns, PhaseNr, &err))
+    return fail(err + " Exiting.");
+
+  // The text result table is complete; it stays whatever happens below.
+  const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
+  InputFile allMatches;
+  if (!allMatches.open(inputfile2, &err)) return fail(err + " Exiting.");
+  if (!write_table(outputfile2, allMatches, header, true, nCols, PhaseNr, &err))
+    return fail(err + " Exiting.");
+  return 0;
+}

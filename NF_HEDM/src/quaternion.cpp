@@ -1,0 +1,116 @@
+#include "quaternion.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace hedm {
+
+void OrientMat2Quat(const double OrientMat[9], double Quat[4]) {
+  const double* m = OrientMat;
+  const double trace = (m[0] + m[4]) + m[8];
+  if (trace > 0) {
+    const double s = 0.5 / std::sqrt(trace + 1.0);
+    Quat[0] = 0.25 / s;
+    Quat[1] = (m[7] - m[5]) * s;
+    Quat[2] = (m[2] - m[6]) * s;
+    Quat[3] = (m[3] - m[1]) * s;
+  } else if (m[0] > m[4] && m[0] > m[8]) {
+    const double r = std::sqrt(((1.0 + m[0]) - m[4]) - m[8]);
+    const double s = r + r;
+    Quat[0] = (m[7] - m[5]) / s;
+    Quat[1] = 0.25 * s;
+    Quat[2] = (m[1] + m[3]) / s;
+    Quat[3] = (m[2] + m[6]) / s;
+  } else if (m[4] > m[8]) {
+    const double r = std::sqrt(((1.0 + m[4]) - m[0]) - m[8]);
+    const double s = r + r;
+    Quat[0] = (m[2] - m[6]) / s;
+    Quat[1] = (m[1] + m[3]) / s;
+    Quat[2] = 0.25 * s;
+    Quat[3] = (m[5] + m[7]) / s;
+  } else {
+    const double r = std::sqrt(((1.0 + m[8]) - m[0]) - m[4]);
+    const double s = r + r;
+    Quat[0] = (m[3] - m[1]) / s;
+    Quat[1] = (m[2] + m[6]) / s;
+    Quat[2] = (m[5] + m[7]) / s;
+    Quat[3] = 0.25 * s;
+  }
+  if (Quat[0] < 0)
+    for (int i = 0; i < 4; ++i) Quat[i] = -Quat[i];
+  const double QNorm =
+      std::sqrt(((Quat[0] * Quat[0] + Quat[1] * Quat[1]) + Quat[2] * Quat[2]) + Quat[3] * Quat[3]);
+  for (int i = 0; i < 4; ++i) Quat[i] /= QNorm;
+}
+
+namespace {
+
+inline bool space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The field kinds of a grain line, in order: 'd' integer, 'f' real, 's' word.
+constexpr char kFields[] = "dfffffffffsssffffffssss";
+constexpr int kFieldCount = 23;
+
+// The common case without the C library's scanner: every field a plain
+// token that converts whole (digits for the integer, a decimal number for the
+// reals).  Returns false, leaving *g untouched, for anything else; then the
+// C library decides what the line holds.
+bool scan_plain(const char* p, Grain* g, int* fields) {
+  Grain out = *g;
+  int n = 0;
+  for (; n < kFieldCount; ++n) {
+    while (space(*p)) ++p;
+    if (!*p) break;
+    const char* start = p;
+    while (*p && !space(*p)) ++p;
+    const char kind = kFields[n];
+    if (kind == 's') continue;
+    for (const char* c = start; c < p; ++c)
+      if (!((*c >= '0' && *c <= '9') || *c == '-' || (kind == 'f' && (*c == '.' || *c == 'e' || *c == 'E'))))
+        return false;
+    if (kind == 'd') {
+      if (p - start > 10) return false;  // keep clear of 32-bit overflow
+      long long v = 0;
+      auto r = std::from_chars(start, p, v);
+      if (r.ec != std::errc() || r.ptr != p || v > INT32_MAX || v < INT32_MIN) return false;
+      out.GrainID = static_cast<std::int32_t>(v);
+    } else {
+      double v;
+      auto r = std::from_chars(start, p, v);
+      if (r.ec != std::errc() || r.ptr != p) return false;
+      (n <= 9 ? out.OrientMatrix[n - 1] : out.LatC[n - 13]) = v;
+    }
+  }
+  *g = out;
+  *fields = n;
+  return true;
+}
+
+}  // namespace
+
+int scan_grain_line(const char* line, Grain* g) {
+  int fields = 0;
+  if (is_blank(line)) return -1;
+  if (scan_plain(line, g, &fields)) return fields;
+  char w[4][1000];
+  double* M = g->OrientMatrix;
+  double* L = g->LatC;
+  return std::sscanf(line,
+                     "%d %lf %lf %lf %lf %lf %lf %lf %lf %lf %999s %999s %999s %lf %lf %lf %lf %lf "
+                     "%lf %999s %999s %999s %999s",
+                     &g->GrainID, &M[0], &M[1], &M[2], &M[3], &M[4], &M[5], &M[6], &M[7], &M[8],
+                     w[0], w[1], w[2], &L[0], &L[1], &L[2], &L[3], &L[4], &L[5], w[0], w[1], w[2],
+                     w[3]);
+}
+
+bool is_blank(const char* line) {
+  for (; *line; ++line)
+    if (!space(*line)) return false;
+  return true;
+}
+
+}  // namespace hedm

@@ -1,0 +1,49 @@
+#include "result_table.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "text_format.hpp"
+
+namespace hedm {
+
+void write_table_header(TextWriter& out, const TableHeader& h, bool allMatches) {
+  out.put("%TriEdgeSize ");
+  out.fixed6(h.TriEdgeSize);
+  out.put("\n%NumPhases ");
+  out.integer(h.NumPhases);
+  out.put("\n%GlobalPosition ");
+  out.fixed6(h.GlobalPosition);
+  out.put("\n%RowNr\tNrMatches\tRunTime\tX\tY\tTriEdgeSize\tUpDown\tEul1\tEul2\tEul3\tConfidence\t");
+  if (allMatches) out.put("...\t...\t...\t...\t...\t...\t");
+  out.put("PhaseNr\n");
+}
+
+std::int64_t write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, TextWriter& out,
+                              std::string* err) {
+  if (nCols < 1) return 0;
+  const std::uint64_t rowBytes = static_cast<std::uint64_t>(nCols) * sizeof(double);
+  const std::uint64_t nRows = in.size() / rowBytes;
+  const std::uint64_t total = nRows * static_cast<std::uint64_t>(nCols);  // values to write
+  constexpr std::size_t kChunk = 1 << 17;  // values read at a time
+  std::vector<double> buf(kChunk);
+  char phase[24];
+  const std::size_t phaseLen = static_cast<std::size_t>(format_int(phase, PhaseNr) - phase);
+  std::int64_t col = 0;
+  for (std::uint64_t v = 0; v < total; v += kChunk) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - v));
+    if (!in.read_at(buf.data(), n * sizeof(double), v * sizeof(double), err)) return -1;
+    for (std::size_t i = 0; i < n; ++i) {
+      out.fixed6(buf[i]);
+      out.put('\t');
+      if (++col == nCols) {
+        out.put(std::string_view(phase, phaseLen));
+        out.put('\n');
+        col = 0;
+      }
+    }
+  }
+  return static_cast<std::int64_t>(nRows);
+}
+
+}  // namespace hedm
