@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quaternion.hpp"
+#include "text_format.hpp"
+#include "trimesh.hpp"
+
+namespace {
+
+std::string six(double v) {
+  char buf[400];
+  return std::string(buf, hedm::format_fixed6(buf, v));
+}
+
+std::vector<std::vector<double>> mesh(double GridSize, double Rsample) {
+  hedm::GridDimensions d = hedm::grid_dimensions(GridSize, Rsample);
+  const int n = hedm::grid_point_count(d.NrHex);
+  double** XY = hedm::allocMatrix(n, 5);
+  hedm::TriMesh(GridSize, Rsample, d.NrHex, d.HtTriangle, d.ALast, XY);
+  std::vector<std::vector<double>> rows;
+  for (int r = 0; r < n; ++r) rows.emplace_back(XY[r], XY[r] + 5);
+  hedm::FreeMemMatrix(XY, n);
+  return rows;
+}
+
+}  // namespace
+
+TEST(TriMesh, DerivedGridValues) {
+  struct Case {
+    double GridSize, Rsample, HtTriangle, NrHex, ALast;
+    int points;
+  };
+  const Case cases[] = {
+      {2, 1, 1.7320508075688772, 1, 2, 6},
+      {2, 1.7320508075688772, 1.7320508075688772, 1, 2, 6},  // an exact multiple adds no row
+      {1, 100, 0.8660254037844386, 116, 116, 80736},
+      {2, 0, 1.7320508075688772, 0, 0, 0},
+      {0.5, 3.4641016151377544, 0.4330127018922193, 8, 4, 384},
+      {0.1, 1, 0.08660254037844387, 12, 1.2000000000000002, 864},
+      {-1, 5, -0.8660254037844386, -5, 5, 0},  // negative sizes give no points
+  };
+  for (const Case& c : cases) {
+    hedm::GridDimensions d = hedm::grid_dimensions(c.GridSize, c.Rsample);
+    EXPECT_EQ(d.HtTriangle, c.HtTriangle);
+    EXPECT_EQ(d.NrHex, c.NrHex);
+    EXPECT_EQ(d.ALast, c.ALast);
+    EXPECT_EQ(hedm::grid_point_count(d.NrHex), c.points);
+  }
+  EXPECT_EQ(hedm::grid_point_count(18918), 2147344344);
+}
+
+TEST(TriMesh, WorkedExampleAndRowShapes) {
+  const char* expect[6] = {
+      "1.154701 0.577350 -1.000000 -0.577350 1.000000", "0.577350 1.154701 0.000000 -1.154701 1.000000",
+      "1.154701 0.577350 1.000000 -0.577350 1.000000",  "0.577350 1.154701 -1.000000 1.154701 1.000000",
+      "1.154701 0.577350 0.000000 0.577350 1.000000",   "0.577350 1.154701 1.000000 1.154701 1.000000"};
+  auto rows = mesh(2, 1);
+  ASSERT_EQ(rows.size(), 6u);
+  for (int r = 0; r < 6; ++r) {
+    std::string line;
+    for (int c = 0; c < 5; ++c) {
+      if (c) line += ' ';
+      line += six(rows[r][c]);
+    }
+    EXPECT_EQ(line, expect[r]);
+  }
+
+  // NrHex 2: rows of 5, 7, 7, 5; the last of row -2 and the first of row -1
+  // both carry the larger offset; x and y of the first records of rows.
+  rows = mesh(2, 3);
+  ASSERT_EQ(rows.size(), 24u);
+  EXPECT_EQ(rows[4][0], rows[5][0]);
+  EXPECT_EQ(six(rows[0][2]) + " " + six(rows[0][3]), "-2.000000 -2.309401");
+  EXPECT_EQ(six(rows[12][2]) + " " + six(rows[12][3]), "-3.000000 1.154701");
+
+  // NrHex 3: rows of 7, 9, 11, 11, 9, 7; offsets alternate within a row and
+  // column 1 is always the other offset; column 4 is half the edge.
+  rows = mesh(1, 2.5);
+  ASSERT_EQ(rows.size(), 54u);
+  const double ht = hedm::grid_dimensions(1, 2.5).HtTriangle;
+  const double ysmall = ht * 0.3333333333333333, ybig = ht * 0.6666666666666666;
+  std::size_t r = 0;
+  for (int len : {7, 9, 11, 11, 9, 7}) {
+    for (int j = 0; j < len; ++j, ++r) {
+      const bool below = r < 27;
+      EXPECT_EQ(rows[r][0], (j % 2 == 0) == below ? ybig : ysmall) << r;
+      EXPECT_EQ(rows[r][1], rows[r][0] == ybig ? ysmall : ybig);
+      EXPECT_EQ(rows[r][4], 0.5);
+    }
+  }
+}
+
+TEST(OrientMat2Quat, WorkedExamples) {
+  struct Case {
+    double m[9];
+    const char* quat;
+  };
+  const Case cases[] = {
+      {{1, 0, 0, 0, 1, 0, 0, 0, 1}, "1.000000,0.000000,0.000000,0.000000"},
+      {{0.36, 0.48, -0.8, -0.8, 0.6, 0, 0.48, 0.64, 0.6}, "0.800000,0.200000,-0.400000,-0.400000"},
+      {{0, -1, 0, 1, 0, 0, 0, 0, 1}, "0.707107,0.000000,0.000000,0.707107"},
+      {{1, 0, 0, 0, -1, 0, 0, 0, -1}, "0.000000,1.000000,0.000000,0.000000"},
+      {{-1, 0, 0, 0, 1, 0, 0, 0, -1}, "0.000000,0.000000,1.000000,0.000000"},
+      {{-1, 0, 0, 0, -1, 0, 0, 0, 1}, "0.000000,0.000000,0.000000,1.000000"},
+      {{0, 1, 0, 1, 0, 0, 0, 0, -1}, "0.000000,0.707107,0.707107,0.000000"},  // tie m00 = m11
+      {{1, 0, 0, 0, -0.939693, 0.342020, 0, -0.342020, -0.939693}, "0.173648,-0.984808,-0.000000,-0.000000"},
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0}, "0.000000,0.000000,0.000000,1.000000"},
+      {{NAN, 0, 0, 0, 1, 0, 0, 0, 1}, "nan"},  // not a number in, NaN out
+  };
+  for (const Case& c : cases) {
+    double q[4];
+    hedm::OrientMat2Quat(c.m, q);
+    std::string s = six(q[0]) + "," + six(q[1]) + "," + six(q[2]) + "," + six(q[3]);
+    if (std::isnan(q[0])) {  // the sign of a NaN depends on how it arose: compare without it
+      for (double v : q) EXPECT_TRUE(std::isnan(v));
+      continue;
+    }
+    EXPECT_EQ(s, c.quat);
+  }
+}
+
+TEST(OrientMat2Quat, UnitQuaternionWithNonNegativeScalarForRandomRotations) {
+  std::mt19937_64 rng(1);
+  std::normal_distribution<double> g;
+  for (int t = 0; t < 10000; ++t) {
+    double w = g(rng), x = g(rng), y = g(rng), z = g(rng);
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    w /= n, x /= n, y /= n, z /= n;
+    const double m[9] = {1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y),
+                         2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
+                         2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)};
+    double q[4];
+    hedm::OrientMat2Quat(m, q);
+    EXPECT_GE(q[0], 0);
+    EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1.0, 1e-12);
+    const double sign = w < 0 ? -1 : 1;  // q and -q are the same rotation
+    EXPECT_NEAR(q[0], sign * w, 1e-9);
+    EXPECT_NEAR(q[1], sign * x, 1e-9);
+    EXPECT_NEAR(q[3], sign * z, 1e-9);
+  }
+}
+
+// The grain-line scanner gives what the C library's scanner gives, on plain
+// lines and on awkward ones.
+TEST(GrainLine, ScansAsTheCLibraryDoes) {
+  const char* lines[] = {
+      "7 0.36 0.48 -0.8 -0.8 0.6 0 0.48 0.64 0.6 a b c 4.08 4.08 4.08 90 90 90 w x y z\n",
+      "7 1 2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "7 1 2 3 4 5 6 7 8 9 a b c 1 2 3\n",
+      "  -12\t1e3 .5 -.25 1. 5E-3 6 7 8 9 a b c 1 2 3 4 5 6 w x y z extra fields\r\n",
+      "+7 0x1p3 inf nan 4 5 6 7 8 9 a b c 1 2 3 4 5 6 w x y z\n",
+      "7.5 1 2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "7 1e 2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "7 1-2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "99999999999 1 2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "7 1e400 1e-400 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+      "abc 1 2\n",
+      "7 1 2 x 4\n",
+      " %7 1 2 3 4 5 6 7 8 9 a b c 1 2 3 4 5 6\n",
+  };
+  for (const char* line : lines) {
+    hedm::Grain fast, ref;
+    fast.GrainID = ref.GrainID = -5;
+    for (int i = 0; i < 9; ++i) fast.OrientMatrix[i] = ref.OrientMatrix[i] = -i;
+    for (int i = 0; i < 6; ++i) fast.LatC[i] = ref.LatC[i] = -i;
+    const int got = hedm::scan_grain_line(line, &fast);
+    char w[4][1000];
+    double* M = ref.OrientMatrix;
+    double* L = ref.LatC;
+    const int expect = std::sscanf(
+        line, "%d %lf %lf %lf %lf %lf %lf %lf %lf %lf %s %s %s %lf %lf %lf %lf %lf %lf %s %s %s %s",
+        &ref.GrainID, &M[0], &M[1], &M[2], &M[3], &M[4], &M[5], &M[6], &M[7], &M[8], w[0], w[1],
+        w[2], &L[0], &L[1], &L[2], &L[3], &L[4], &L[5], w[0], w[1], w[2], w[3]);
+    EXPECT_EQ(got, expect) << line;
+    EXPECT_EQ(fast.GrainID, ref.GrainID) << line;
+    EXPECT_EQ(std::memcmp(fast.OrientMatrix, ref.OrientMatrix, sizeof ref.OrientMatrix), 0) << line;
+    EXPECT_EQ(std::memcmp(fast.LatC, ref.LatC, sizeof ref.LatC), 0) << line;
+  }
+  hedm::Grain g;
+  EXPECT_EQ(hedm::scan_grain_line(" \t\r\n", &g), -1);
+  EXPECT_TRUE(hedm::is_blank(""));
+  EXPECT_FALSE(hedm::is_blank(" x"));
+}

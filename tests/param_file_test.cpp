@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "param_file.hpp"
+#include "testkit.hpp"
+
+using hedm::ParamKey;
+
+namespace {
+
+struct Settings {
+  int PhaseNr = -1, nSaves = 1;
+  double GlobalPosition = -1;
+  std::string word = "unset";
+};
+
+Settings apply(const std::vector<std::string>& lines) {
+  Settings s;
+  ParamKey keys[] = {{"PhaseNr ", &s.PhaseNr},
+                     {"GlobalPosition ", &s.GlobalPosition},
+                     {"MicFileBinary ", &s.word},
+                     {"SaveNSolutions ", &s.nSaves}};
+  for (const std::string& l : lines) hedm::apply_param_line(l.c_str(), keys);
+  return s;
+}
+
+}  // namespace
+
+TEST(ParamFile, ReadingRules) {
+  struct Case {
+    std::vector<std::string> lines;
+    int PhaseNr;
+    double GlobalPosition;
+    std::string word;
+  };
+  const Case cases[] = {
+      {{"PhaseNr 3\n"}, 3, -1, "unset"},
+      {{"PhaseNr    \t 4\n"}, 4, -1, "unset"},              // blanks and tabs before the value
+      {{" PhaseNr 3\n", "phasenr 3\n", "PhaseNr\t3\n", "PhaseNr\n", "PhaseNrX 3\n", "#PhaseNr 3\n"},
+       -1, -1, "unset"},                                      // nothing before the key, exact case, the blank
+      {{"PhaseNr 12.9\n"}, 12, -1, "unset"},                  // an integer takes the digits before the point
+      {{"PhaseNr abc\n"}, -1, -1, "unset"},                   // no value: unchanged
+      {{"PhaseNr 5\n", "PhaseNr 6\n"}, 6, -1, "unset"},       // the later line wins
+      {{"PhaseNr 5\n", "PhaseNr x\n"}, 5, -1, "unset"},       // ... unless it has no readable value
+      {{"MicFileBinary a b # comment\n"}, -1, -1, "a"},       // a word ends at a blank
+      {{"MicFileBinary /data/mic.bin\r\n"}, -1, -1, "/data/mic.bin"},  // CR is white space
+      {{"GlobalPosition -1.5e2 mm\n"}, -1, -150, "unset"},
+      {{"GlobalPosition\n", "GlobalPosition  \n"}, -1, -1, "unset"},
+      {{""}, -1, -1, "unset"},
+  };
+  for (const Case& c : cases) {
+    Settings s = apply(c.lines);
+    EXPECT_EQ(s.PhaseNr, c.PhaseNr) << c.lines[0];
+    EXPECT_EQ(s.GlobalPosition, c.GlobalPosition) << c.lines[0];
+    EXPECT_EQ(s.word, c.word) << c.lines[0];
+    EXPECT_EQ(s.nSaves, 1);
+  }
+}
+
+// Lines longer than 999 characters are read in pieces, and a piece that
+// begins with a key sets it; a key nobody sets is reported missing.
+TEST(ParamFile, LongLinesAndMissingKeys) {
+  testkit::TempDir dir;
+  std::string longLine = "Comment " + std::string(991, 'x') + "PhaseNr 42\n";  // piece 2 starts at "PhaseNr"
+  testkit::write_file(dir / "p.txt", longLine + "SaveNSolutions 3\nMicFileBinary out\n");
+  Settings s;
+  ParamKey keys[] = {{"PhaseNr ", &s.PhaseNr},
+                     {"GlobalPosition ", &s.GlobalPosition},
+                     {"MicFileBinary ", &s.word},
+                     {"SaveNSolutions ", &s.nSaves}};
+  std::string err;
+  ASSERT_TRUE(hedm::read_param_file(dir / "p.txt", keys, &err)) << err;
+  EXPECT_EQ(s.PhaseNr, 42);
+  EXPECT_EQ(s.nSaves, 3);
+  EXPECT_EQ(s.word, "out");
+  EXPECT_EQ(hedm::missing_keys(keys), "GlobalPosition");
+
+  EXPECT_FALSE(hedm::read_param_file(dir / "none.txt", keys, &err));
+  EXPECT_EQ(err, "Could not open the parameter file " + (dir / "none.txt") + ": No such file or directory.");
+}
