@@ -1,7 +1,6 @@
 // ClipCount, and the far-field chain PanelPack -> StackCollapse -> ClipCount.
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include "float_convert.hpp"
 
@@ -26,12 +25,7 @@ std::string frames_file(const std::vector<std::size_t>& saturated, const std::st
 }
 
 // Standard output with the processor-time line checked and cut off.
-std::string without_time(const std::string& out) {
-  static const std::regex timeLine("Time elapsed: [0-9]+\\.[0-9]{6} s\\.\n$");
-  std::smatch m;
-  EXPECT_TRUE(std::regex_search(out, m, timeLine)) << out;
-  return out.substr(0, out.size() - m.length());
-}
+std::string without_time(const std::string& out) { return cut_time_line(out, "Time elapsed: ", " s.\n"); }
 
 const char* kUsage =
     "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> "

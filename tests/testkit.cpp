@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -112,6 +114,20 @@ std::vector<hedm::pixelvalue> frame_with(hedm::pixelvalue fill,
   std::vector<hedm::pixelvalue> f(hedm::kPixelsPerFrame, fill);
   for (auto [k, v] : set) f[k] = v;
   return f;
+}
+
+std::string cut_time_line(const std::string& out, const std::string& prefix, const std::string& suffix) {
+  const std::size_t at = out.rfind(prefix);
+  bool ok = at != std::string::npos && (at == 0 || out[at - 1] == '\n') &&
+            out.size() >= suffix.size() && out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0;
+  if (ok) {
+    const std::string number = out.substr(at + prefix.size(), out.size() - suffix.size() - at - prefix.size());
+    const std::size_t dot = number.find('.');
+    ok = dot != std::string::npos && dot > 0 && number.size() - dot == 7 &&
+         number.find_first_not_of("0123456789.") == std::string::npos;
+  }
+  EXPECT_TRUE(ok) << "no time line at the end of: " << out;
+  return ok ? out.substr(0, at) : out;
 }
 
 hedm::pixelvalue pixel_at(const std::string& bytes, std::uint64_t frame, std::size_t k) {

@@ -55,6 +55,10 @@ std::string frame_file_bytes(const std::string& header,
 // (position, value) pairs.
 std::vector<hedm::pixelvalue> frame_with(hedm::pixelvalue fill,
                                          const std::vector<std::pair<std::size_t, hedm::pixelvalue>>& set = {});
+// Checks that out ends in a line prefix + "<digits>.<six digits>" + suffix
+// (a processor-time report) and returns out without that line.
+std::string cut_time_line(const std::string& out, const std::string& prefix, const std::string& suffix);
+
 hedm::pixelvalue pixel_at(const std::string& fileBytes, std::uint64_t frame, std::size_t k);
 
 }  // namespace testkit

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "io.hpp"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
   double** XYGrid = allocMatrix(NrGridElements, 5);
   if (!XYGrid)
     return fail(out_of_memory_message(static_cast<std::size_t>(NrGridElements) * 6 * sizeof(double)));
+  auto release = [NrGridElements](double** m) { FreeMemMatrix(m, NrGridElements); };
+  std::unique_ptr<double*, decltype(release)> grid(XYGrid, release);  // freed on every path
   TriMesh(GridSize, Rsample, dims.NrHex, dims.HtTriangle, dims.ALast, XYGrid);
   std::printf("Number of grid points: %d.\n", NrGridElements);
   std::fflush(stdout);
@@ -60,7 +63,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.");
-  FreeMemMatrix(XYGrid, NrGridElements);
+  grid.reset();
 
   const std::clock_t end = std::clock();
   std::printf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, end));
