@@ -3,12 +3,14 @@
 // covers a hexagon around the sample and writes it to <directory>/grid.txt.
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 
 #include "io.hpp"
 #include "param_file.hpp"
+#include "text_format.hpp"
 #include "trimesh.hpp"
 #include "util.hpp"
 
@@ -20,6 +22,30 @@ int fail(const std::string& message) {
   say(message);
   return 1;
 }
+
+// The last two distinct values of one grid column with their text.  Within a
+// row of triangles the offsets, y and the half edge take only two values, so
+// most numbers of grid.txt are formatted once and copied after that.
+class ColumnText {
+ public:
+  std::string_view get(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (int s = 0; s < 2; ++s)
+      if (len_[s] && bits_[s] == bits) return {text_[s], len_[s]};
+    const int s = next_;
+    next_ ^= 1;
+    bits_[s] = bits;
+    len_[s] = static_cast<std::size_t>(format_fixed6(text_[s], v) - text_[s]);
+    return {text_[s], len_[s]};
+  }
+
+ private:
+  std::uint64_t bits_[2] = {};
+  std::size_t len_[2] = {};
+  char text_[2][kMaxFixed6Chars];
+  int next_ = 0;
+};
 
 }  // namespace
 
@@ -56,9 +82,10 @@ int main(int argc, char** argv) {
   TextWriter out(file);
   out.integer(NrGridElements);
   out.put('\n');
+  ColumnText columns[5];
   for (std::int32_t r = 0; r < NrGridElements; ++r) {
     for (int c = 0; c < 5; ++c) {
-      out.fixed6(XYGrid[r][c]);
+      out.put(columns[c].get(XYGrid[r][c]));
       out.put(c < 4 ? ' ' : '\n');
     }
   }

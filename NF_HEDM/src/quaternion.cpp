@@ -69,19 +69,24 @@ bool scan_plain(const char* p, Grain* g, int* fields) {
     while (*p && !space(*p)) ++p;
     const char kind = kFields[n];
     if (kind == 's') continue;
-    for (const char* c = start; c < p; ++c)
-      if (!((*c >= '0' && *c <= '9') || *c == '-' || (kind == 'f' && (*c == '.' || *c == 'e' || *c == 'E'))))
-        return false;
+    // Numbers must start with a digit or a point after an optional minus:
+    // "inf", "nan", "+1" and the like go to the C library.
+    const char* digits = start + (*start == '-');
+    if (!((*digits >= '0' && *digits <= '9') || *digits == '.')) return false;
     if (kind == 'd') {
       if (p - start > 10) return false;  // keep clear of 32-bit overflow
-      long long v = 0;
-      auto r = std::from_chars(start, p, v);
-      if (r.ec != std::errc() || r.ptr != p || v > INT32_MAX || v < INT32_MIN) return false;
+      std::int64_t v = 0;
+      for (const char* c = digits; c < p; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        v = v * 10 + (*c - '0');
+      }
+      if (*start == '-') v = -v;
+      if (v > INT32_MAX || v < INT32_MIN) return false;
       out.GrainID = static_cast<std::int32_t>(v);
     } else {
       double v;
       auto r = std::from_chars(start, p, v);
-      if (r.ec != std::errc() || r.ptr != p) return false;
+      if (r.ec != std::errc() || r.ptr != p) return false;  // converts whole, in range
       (n <= 9 ? out.OrientMatrix[n - 1] : out.LatC[n - 13]) = v;
     }
   }

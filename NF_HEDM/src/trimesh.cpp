@@ -4,15 +4,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "io.hpp"
+
 namespace hedm {
 
 double** allocMatrix(int nrows, int ncols) {
   const std::size_t rows = nrows > 0 ? static_cast<std::size_t>(nrows) : 0;
   const std::size_t cols = ncols > 0 ? static_cast<std::size_t>(ncols) : 0;
-  auto** mat = static_cast<double**>(std::malloc((rows ? rows : 1) * sizeof(double*)));
+  // Large grids are offered huge pages: faulting in gigabytes of records a
+  // 4 KiB page at a time costs more than computing them.
+  if (cols && rows > SIZE_MAX / sizeof(double) / cols) return nullptr;
+  auto** mat = static_cast<double**>(allocate_huge((rows ? rows : 1) * sizeof(double*)));
   if (!mat) return nullptr;
   if (rows == 0) return mat;
-  auto* block = static_cast<double*>(std::malloc(rows * (cols ? cols : 1) * sizeof(double)));
+  auto* block = static_cast<double*>(allocate_huge(rows * (cols ? cols : 1) * sizeof(double)));
   if (!block) {
     std::free(mat);
     return nullptr;
