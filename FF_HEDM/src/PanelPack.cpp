@@ -20,7 +20,7 @@ namespace {
 
 constexpr int kCompleted = 1;
 constexpr int kFailed = 2;
-constexpr std::size_t kSlicePixels = 65536;  // 128 KiB of output at a time
+constexpr std::size_t kSlicePixels = 1u << 19;  // 1 MiB of output at a time
 
 std::string numbered_name(const std::string& stem, std::int64_t nr, const std::string& ext) {
   char digits[32];

@@ -10,7 +10,7 @@ namespace hedm {
 namespace {
 constexpr std::size_t kBlock = 1024;  // fixed-size blocks the compiler vectorises
 
-__attribute__((target_clones("avx2", "default"))) std::int32_t max_bits(const float* image,
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) std::int32_t max_bits(const float* image,
                                                                          std::size_t n) {
   // Non-negative floats order as their bit patterns read as integers; every
   // negative value (and -0.0) reads as a negative integer and never beats 0.
@@ -36,7 +36,7 @@ __attribute__((target_clones("avx2", "default"))) std::int32_t max_bits(const fl
   return best;
 }
 
-__attribute__((target_clones("avx2", "default"))) void scale_pixels(const float* image,
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void scale_pixels(const float* image,
                                                                      std::size_t n, double m,
                                                                      pixelvalue* out) {
   for (std::size_t k = 0; k < n; ++k) {

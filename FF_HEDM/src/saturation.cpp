@@ -3,7 +3,7 @@
 namespace hedm {
 
 namespace {
-__attribute__((target_clones("avx2", "default"))) std::uint64_t count_at_least(
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) std::uint64_t count_at_least(
     const pixelvalue* p, std::size_t n, pixelvalue threshold) {
   // Blocks of 32768 pixels: a 16-bit count per lane cannot overflow within one.
   constexpr std::size_t kBlock = 32768;
