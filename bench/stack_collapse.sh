@@ -7,10 +7,10 @@ set -euo pipefail
 build=${1:-build}
 work=${2:-$(mktemp -d)}
 command -v hyperfine >/dev/null || { apt-get update -qq && apt-get install -y -qq hyperfine; }
-cmake --build "$build" --target StackCollapse median_baseline make_stack >/dev/null
+cmake --build "$build" --target StackCollapse median_baseline make_sample_data >/dev/null
 mkdir -p "$work"
 for n in 100 10; do
-  [ -f "$work/stack$n.ge3" ] || "$build/make_stack" "$work/stack$n.ge3" "$n"
+  [ -f "$work/stack$n.ge3" ] || "$build/make_sample_data" stack "$work/stack$n.ge3" "$n"
 done
 cat "$work"/stack*.ge3 >/dev/null  # into the page cache
 

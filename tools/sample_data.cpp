@@ -1,0 +1,115 @@
+#include "sample_data.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "frame_file.hpp"
+#include "io.hpp"
+
+using namespace hedm;
+
+namespace sample {
+
+bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::string* err) {
+  std::mt19937_64 rng(seed);
+  std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
+  for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
+    level[k] = static_cast<pixelvalue>(100 + (k * 7 + (k >> 11) * 13) % 1800 + rng() % 64);
+  std::vector<unsigned char> header(kHeaderBytes);
+  for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
+  OutputFile out;
+  if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
+  for (int f = 0; f < nFrames; ++f) {
+    for (std::size_t k = 0; k < kPixelsPerFrame; k += 4) {
+      const std::uint64_t r = rng();
+      for (int j = 0; j < 4; ++j)
+        frame[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
+    }
+    for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;
+    if (!out.write(frame.data(), kFrameBytes, err)) return false;
+  }
+  return out.commit(err);
+}
+
+bool write_float_images(const std::string& stem, int first, int last, const std::string& ext,
+                        int clipped, std::string* err) {
+  std::vector<float> img(kPixelsPerFrame);
+  for (int i = first; i <= last; ++i) {
+    std::mt19937 rng(static_cast<unsigned>(i));
+    std::normal_distribution<float> noise(20.0f, 5.0f);
+    for (float& v : img) v = noise(rng);
+    for (int s = 0; s < 200; ++s) {
+      const int cx = static_cast<int>(rng() % 2040) + 4, cy = static_cast<int>(rng() % 2040) + 4;
+      const float peak = 500.0f + static_cast<float>(rng() % 5000);
+      for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx)
+          img[static_cast<std::size_t>(cy + dy) * nrPixels + static_cast<std::size_t>(cx + dx)] +=
+              peak * std::exp(-0.5f * static_cast<float>(dx * dx + dy * dy));
+    }
+    if (i == clipped)
+      for (float& v : img) v = std::min(v, 1500.0f);  // flat-topped spots
+    char nr[32];
+    std::snprintf(nr, sizeof nr, "%05d.", i);
+    OutputFile out;
+    if (!out.create(stem + nr + ext, err) || !out.write(img.data(), img.size() * sizeof(float), err) ||
+        !out.commit(err))
+      return false;
+  }
+  return true;
+}
+
+namespace {
+bool write_rows(const std::string& path, long rows, int cols, std::mt19937_64& rng, std::string* err) {
+  OutputFile out;
+  if (!out.create(path, err)) return false;
+  std::uniform_real_distribution<double> angle(-180, 180), unit(0, 1);
+  std::vector<double> row(static_cast<std::size_t>(cols));
+  for (long r = 0; r < rows; ++r) {
+    row[0] = static_cast<double>(r);                 // RowNr
+    row[1] = static_cast<double>(rng() % 50);        // NrMatches
+    row[2] = unit(rng) * 10;                         // RunTime
+    row[3] = angle(rng) * 5, row[4] = angle(rng) * 5;  // X, Y
+    row[5] = 0.5;                                    // TriEdgeSize
+    row[6] = r % 2 ? 1 : -1;                         // UpDown
+    for (int c = 7; c < cols; ++c) row[c] = (c - 7) % 4 == 3 ? unit(rng) : angle(rng);
+    if (!out.write(row.data(), row.size() * sizeof(double), err)) return false;
+  }
+  return out.commit(err);
+}
+}  // namespace
+
+bool write_result_files(const std::string& path, long rows, int nSaves, std::string* err) {
+  std::mt19937_64 rng(42);
+  return write_rows(path, rows, 11, rng, err) &&
+         write_rows(path + ".AllMatches", rows, 4 * nSaves + 7, rng, err);
+}
+
+bool write_grain_list(const std::string& path, long lines, std::string* err) {
+  std::mt19937_64 rng(7);
+  std::normal_distribution<double> g;
+  OutputFile file;
+  if (!file.create(path, err)) return false;
+  TextWriter out(file);
+  out.put("%GrainID O11 O12 O13 O21 O22 O23 O31 O32 O33 X Y Z a b c alpha beta gamma DiffPos "
+          "DiffOme DiffAngle Radius\n");
+  char line[512];
+  for (long i = 1; i <= lines; ++i) {
+    double w = g(rng), x = g(rng), y = g(rng), z = g(rng);
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    w /= n, x /= n, y /= n, z /= n;
+    std::snprintf(line, sizeof line,
+                  "%ld %.9f %.9f %.9f %.9f %.9f %.9f %.9f %.9f %.9f %.3f %.3f %.3f 4.0800 4.0800 "
+                  "4.0800 90.0000 90.0000 90.0000 %.4f %.4f %.4f %.2f\n",
+                  i, 1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y),
+                  2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
+                  2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y), g(rng) * 100,
+                  g(rng) * 100, g(rng) * 100, std::fabs(g(rng)), std::fabs(g(rng)),
+                  std::fabs(g(rng)), 20 + std::fabs(g(rng)) * 10);
+    out.put(line);
+  }
+  return out.flush(err) && file.commit(err);
+}
+
+}  // namespace sample

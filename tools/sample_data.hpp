@@ -1,0 +1,26 @@
+// Sample inputs for the demo and the benchmarks: detector frame stacks,
+// float images with spots, grain lists and reconstruction result files.
+#pragma once
+
+#include <string>
+
+namespace sample {
+
+// A dark-like stack: per-pixel levels of about 100 to 2000 with noise and a
+// few hot pixels at 65535 in every frame.
+bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::string* err);
+
+// Float images <stem>NNNNN.<ext> for numbers first..last: Gaussian spots on a
+// noisy background.  Image number `clipped` (if in range) has spots whose
+// tops are cut flat at the image's maximum, as on an overexposed detector.
+bool write_float_images(const std::string& stem, int first, int last, const std::string& ext,
+                        int clipped, std::string* err);
+
+// A binary result file of `rows` rows of 11 doubles and <path>.AllMatches of
+// rows of 4 * nSaves + 7 doubles.
+bool write_result_files(const std::string& path, long rows, int nSaves, std::string* err);
+
+// A grain list of `lines` grains with random orientations, after a comment line.
+bool write_grain_list(const std::string& path, long lines, std::string* err);
+
+}  // namespace sample
