@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <new>
 
 namespace hedm {
 
@@ -26,6 +28,16 @@ std::int32_t atoi32(const char* s) {
     bits = mag;
   }
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+}
+
+int run_guarded(int (*body)(int, char**), int argc, char** argv, int failStatus) {
+  try {
+    return body(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Could not obtain the memory this run needs. Exiting.\n", stdout);
+    std::fflush(stdout);
+    return failStatus;
+  }
 }
 
 double processor_seconds(std::clock_t start, std::clock_t end) {

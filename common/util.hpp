@@ -13,6 +13,11 @@ namespace hedm {
 // the 64-bit strtol value cut to 32 bits), without undefined behaviour.
 std::int32_t atoi32(const char* s);
 
+// Runs a program's body.  Memory that cannot be had anywhere inside it ends
+// the run with a message on standard output and exit status failStatus,
+// instead of an abort.
+int run_guarded(int (*body)(int, char**), int argc, char** argv, int failStatus = 1);
+
 // Processor time between two clock() readings, in seconds.
 double processor_seconds(std::clock_t start, std::clock_t end);
 

@@ -39,7 +39,7 @@ bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 9) {
     std::puts(
         "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> "
@@ -102,3 +102,5 @@ int main(int argc, char** argv) {
   std::printf("Time elapsed: %f s.\n", processor_seconds(start, end));
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

@@ -28,7 +28,7 @@ bool write_whole(const std::string& path, const std::string& bytes, std::string*
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 3 || argc > 6)
     return fail("Usage: FramePreview <frame file> <output stem> [frame, from 1] [low percentile] "
                 "[high percentile]\nWrites <stem>.pgm (16-bit) and <stem>_view.pgm (8-bit, "
@@ -61,3 +61,5 @@ int main(int argc, char** argv) {
               stem.c_str(), stem.c_str(), static_cast<unsigned>(lo), static_cast<unsigned>(hi));
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

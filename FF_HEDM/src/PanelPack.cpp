@@ -45,7 +45,7 @@ bool write_converted(const std::string& path, const float* image, float maxVal, 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 7) {
     std::puts(
         "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
@@ -108,3 +108,5 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, 2); }

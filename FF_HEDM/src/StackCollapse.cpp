@@ -15,6 +15,7 @@
 
 #include "frame_file.hpp"
 #include "io.hpp"
+#include "util.hpp"
 #include "median.hpp"
 
 using namespace hedm;
@@ -39,7 +40,7 @@ int fail(const std::string& message) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 3) {
     std::puts("Not enough arguments, exiting.");
     return 1;
@@ -93,3 +94,5 @@ int main(int argc, char** argv) {
   if (!write_one_frame_file(outFN, skipContent, median.get(), &err)) return fail(err);
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

@@ -49,7 +49,7 @@ class ColumnText {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   const std::clock_t start = std::clock();
   if (argc < 2) return fail("Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.");
   const std::string ParamFN = argv[1];
@@ -96,3 +96,5 @@ int main(int argc, char** argv) {
   std::printf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, end));
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

@@ -38,7 +38,7 @@ void write_seed(TextWriter& out, const Grain& g) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 3) {
     usage();
     return 1;
@@ -92,3 +92,5 @@ int main(int argc, char** argv) {
   std::printf("Time elapsed in making diffraction spots: %f [s]\n", processor_seconds(start0, end));
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

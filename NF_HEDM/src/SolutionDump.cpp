@@ -6,6 +6,7 @@
 #include <string>
 
 #include "io.hpp"
+#include "util.hpp"
 #include "param_file.hpp"
 #include "result_table.hpp"
 
@@ -32,7 +33,7 @@ bool write_table(const std::string& outPath, InputFile& in, const TableHeader& h
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 2) return fail("Usage: SolutionDump <parameter file>. No parameter file given, exiting.");
   const std::string ParamFN = argv[1];
   int PhaseNr = 0, NumPhases = 0, nSaves = 1;
@@ -73,3 +74,5 @@ int main(int argc, char** argv) {
     return fail(err + " Exiting.");
   return 0;
 }
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv); }

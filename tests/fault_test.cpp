@@ -1,0 +1,248 @@
+// Every program against the faults a real run meets: missing, empty,
+// truncated and misnamed inputs, outputs that cannot be created or fill the
+// disk, too little memory, and garbage in text inputs.  Each case checks the
+// message, the exit status, and that nothing was left half-written and no
+// input was changed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "testkit.hpp"
+
+using namespace testkit;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kFrameFile = hedm::kOneFrameFileBytes;
+
+// Contents of every regular file below dir, by path.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) files[e.path().string()] = read_file(e.path().string());
+  return files;
+}
+
+struct Case {
+  std::string name;
+  std::function<void(const TempDir&)> setup;
+  std::string program;
+  std::vector<std::string> args;  // "@" stands for the scratch directory
+  int status;
+  std::string says;               // expected somewhere in standard output
+  bool unchanged = true;          // no file created, changed or removed
+  Limits limits = {};
+  bool needsRealMemoryLimit = false;
+};
+
+void file(const TempDir& d, const std::string& name, const std::string& bytes) { write_file(d / name, bytes); }
+std::string zeros(std::uint64_t n) { return std::string(n, '\0'); }
+const std::string kLong(300, 'x');  // longer than a file name may be
+
+bool sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+void check(const Case& c) {
+  SCOPED_TRACE(c.program + ": " + c.name);
+  if (c.needsRealMemoryLimit && sanitized()) return;  // the sanitizer's shadow memory needs the address space
+  TempDir dir;
+  if (c.setup) c.setup(dir);
+  auto place = [&dir](std::string a) {
+    for (std::size_t at; (at = a.find('@')) != std::string::npos;) a.replace(at, 1, dir.path().string());
+    return a;
+  };
+  std::vector<std::string> args;
+  for (const std::string& a : c.args) args.push_back(place(a));
+  const std::string says = place(c.says);
+  const auto before = snapshot(dir.path());
+  RunResult r = run(c.program, args, "", c.limits);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_NE(r.out.find(says), std::string::npos) << "standard output:\n" << r.out;
+  EXPECT_EQ(r.err, "");
+  if (c.unchanged) {
+    EXPECT_TRUE(snapshot(dir.path()) == before) << "files changed";
+  }
+}
+
+}  // namespace
+
+TEST(Faults, StackCollapse) {
+  auto frames = [](std::uint64_t bytes) { return [bytes](const TempDir& d) { file(d, "in.ge3", zeros(bytes)); }; };
+  const Case cases[] = {
+      {"missing input", nullptr, "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "Could not open @"},
+      {"empty input", frames(0), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (0 bytes"},
+      {"inside the header", frames(100), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (100 bytes"},
+      {"one byte into a frame", frames(8193), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (8193"},
+      {"one byte short of a frame", frames(kFrameFile - 1), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (8396799"},
+      {"directory as input", [](const TempDir& d) { fs::create_directory(d / "in.ge3"); }, "StackCollapse",
+       {"@/in.ge3", "@/out.ge3"}, 1, "/in.ge3: Is a directory."},
+      {"name too long", nullptr, "StackCollapse", {"@/" + kLong, "@/out.ge3"}, 1, "File name too long."},
+      {"output in a missing directory", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/no/out.ge3"}, 1,
+       "Could not create @"},
+      {"output is a directory", [](const TempDir& d) { file(d, "in.ge3", zeros(kFrameFile)); fs::create_directory(d / "out"); },
+       "StackCollapse", {"@/in.ge3", "@/out"}, 1, "/out: Is a directory."},
+      {"disk full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "/out.ge3: File too large.",
+       true, Limits{.fileSize = 1 << 20}},
+      {"/dev/full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "/dev/full"}, 1, "No space left on device."},
+      {"too little memory", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1,
+       "Could not obtain", true, Limits{.addressSpace = 16 << 20}, true},
+      {"spaces and non-ASCII in names", [](const TempDir& d) { file(d, "dark stack é.ge3", zeros(kFrameFile)); },
+       "StackCollapse", {"@/dark stack é.ge3", "@/médian out.ge3"}, 0, "Read file @/dark stack é.ge3.", false},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Faults, PanelPack) {
+  auto image = [](std::uint64_t bytes) { return [bytes](const TempDir& d) { file(d, "s00001.raw", zeros(bytes)); }; };
+  const std::uint64_t kImage = 16777216;
+  const Case cases[] = {
+      {"missing input", nullptr, "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 1,
+       "Could not read @/s00001.raw. Continuing to the next file."},
+      {"empty input", image(0), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 1, "it holds 0 of 16777216 bytes"},
+      {"one byte short", image(kImage - 1), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 1,
+       "it holds 16777215 of 16777216 bytes. No output written for it."},
+      {"directory as input", [](const TempDir& d) { fs::create_directory(d / "s00001.raw"); }, "PanelPack",
+       {"@/s", "1", "1", "5", "raw", "1"}, 1, "Could not read @/s00001.raw."},
+      {"name too long", nullptr, "PanelPack", {"@/" + kLong, "1", "1", "5", "raw", "1"}, 1, "Could not read"},
+      {"output is a directory", [](const TempDir& d) { file(d, "s00001.raw", zeros(kImage)); fs::create_directory(d / "s00001.ge3"); },
+       "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2, "Could not create @/s00001.ge3: Is a directory."},
+      {"disk full", image(kImage), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2,
+       "Could not write @/s00001.ge3: File too large.", true, Limits{.fileSize = 1 << 20}},
+      {"too little memory", image(kImage), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2, "Could not obtain",
+       true, Limits{.addressSpace = 16 << 20}, true},
+      {"spaces and non-ASCII in names", [](const TempDir& d) { file(d, "scan é 00001.raw", zeros(kImage)); },
+       "PanelPack", {"@/scan é ", "1", "1", "5", "raw", "1"}, 1, "Read file @/scan é 00001.raw.", false},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Faults, ClipCount) {
+  auto withDark = [](std::uint64_t darkBytes, std::uint64_t dataBytes) {
+    return [=](const TempDir& d) {
+      file(d, "dark.ge3", zeros(darkBytes));
+      if (dataBytes) file(d, "s_00001.ge3", zeros(dataBytes));
+    };
+  };
+  const std::vector<std::string> args = {"@", "s", "5", "1", "1", ".ge3", "dark.ge3", "100"};
+  const Case cases[] = {
+      {"missing dark file", nullptr, "ClipCount", args, 1, "Could not read the dark file: @/dark.ge3. Exiting."},
+      {"empty dark file", withDark(0, 0), "ClipCount", args, 1, "holds no whole frame (0 bytes"},
+      {"dark file inside its header", withDark(100, 0), "ClipCount", args, 1, "holds no whole frame (100 bytes"},
+      {"dark file one byte short", withDark(kFrameFile - 1, 0), "ClipCount", args, 1, "holds no whole frame (8396799"},
+      {"dark file is a directory", [](const TempDir& d) { fs::create_directory(d / "dark.ge3"); }, "ClipCount", args, 1,
+       "Could not read the dark file"},
+      {"missing data file", withDark(kFrameFile, 0), "ClipCount", args, 1, "Could not read the input file: @/s_00001.ge3. Exiting."},
+      {"data file is a directory", [](const TempDir& d) { file(d, "dark.ge3", zeros(kFrameFile)); fs::create_directory(d / "s_00001.ge3"); },
+       "ClipCount", args, 1, "Could not read the input file: @/s_00001.ge3."},
+      {"data file one byte into its second frame: one frame line", withDark(kFrameFile, kFrameFile + 1), "ClipCount", args, 0,
+       "Frame 001 of 1 0.\nTime elapsed"},
+      {"data file inside its header: no frame line", withDark(kFrameFile, 10), "ClipCount", args, 0,
+       "@/s_00001.ge3\nTime elapsed"},
+      {"name too long", withDark(kFrameFile, 0), "ClipCount", {"@", kLong, "5", "1", "1", ".ge3", "dark.ge3", "100"}, 1,
+       "Could not read the input file"},
+      {"spaces and non-ASCII in names", [](const TempDir& d) { file(d, "dark é.ge3", zeros(kFrameFile)); file(d, "s é_00001.ge3", zeros(kFrameFile)); },
+       "ClipCount", {"@", "s é", "5", "1", "1", ".ge3", "dark é.ge3", "100"}, 0, "Frame 001 of 1 0."},
+      {"too little memory", withDark(kFrameFile, kFrameFile), "ClipCount", args, 1, "Could not obtain", true,
+       Limits{.addressSpace = 12 << 20}, true},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Faults, BuildTriMesh) {
+  auto params = [](std::string text) {
+    return [text](const TempDir& d) {
+      std::string t = text;
+      for (std::size_t at; (at = t.find('@')) != std::string::npos;) t.replace(at, 1, d.path().string());
+      file(d, "p.txt", t);
+    };
+  };
+  std::string garbage;
+  for (int i = 0; i < 5000; ++i) garbage += static_cast<char>((i * 7919) % 256);
+  const Case cases[] = {
+      {"binary garbage", params(garbage), "BuildTriMesh", {"@/p.txt"}, 1,
+       "gives no value for: GridSize, Rsample, DataDirectory. Exiting."},
+      {"NUL bytes inside keys", params(std::string("GridSize\0 2\nRsample 1\nDataDirectory @\n", 38)), "BuildTriMesh",
+       {"@/p.txt"}, 1, "gives no value for: GridSize. Exiting."},
+      {"an overlong line hides nothing", params(std::string(5000, 'y') + "\nGridSize 2\nRsample 1\nDataDirectory @\n"),
+       "BuildTriMesh", {"@/p.txt"}, 0, "Number of grid points: 6.", false},
+      {"an infinite row count", params("GridSize 1e-300\nRsample 1e300\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
+       "need inf triangle rows per side"},
+      {"not a number", params("GridSize nan\nRsample 1\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
+       "need nan triangle rows per side"},
+      {"huge values print in full", params("GridSize 1e300\nRsample 1\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 0,
+       "Number of grid points: 6.", false},
+      {"grid.txt is a directory", [](const TempDir& d) { file(d, "p.txt", "GridSize 2\nRsample 1\nDataDirectory " + d.path().string() + "\n"); fs::create_directory(d / "grid.txt"); },
+       "BuildTriMesh", {"@/p.txt"}, 1, "Cannot open file, @/grid.txt\n"},
+      {"parameter file is a directory", [](const TempDir& d) { fs::create_directory(d / "p.txt"); }, "BuildTriMesh", {"@/p.txt"}, 1,
+       "Could not read the parameter file @/p.txt: Is a directory."},
+      {"disk full", params("GridSize 0.1\nRsample 5\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
+       "@/grid.txt: File too large. Exiting.", true, Limits{.fileSize = 4096}},
+      {"too little memory", params("GridSize 0.01\nRsample 50\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
+       "Could not obtain", true, Limits{.addressSpace = 64 << 20}, true},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Faults, GrainQuats) {
+  auto grains = [](std::string text) { return [text](const TempDir& d) { file(d, "g.txt", text); }; };
+  std::string garbage;
+  for (int i = 0; i < 3000; ++i) garbage += static_cast<char>((i * 104729) % 256);
+  const std::string good = "1 1 0 0 0 1 0 0 0 1 a b c 4 4 4 90 90 90 w x y z\n";
+  const Case cases[] = {
+      {"binary garbage", grains(garbage), "GrainQuats", {"@/g.txt", "@/s.csv"}, 0, "Number of seed orientations: 0", false},
+      {"NUL bytes", grains(std::string("1 1 0 0 0 1 0\0 0 0 1 a b c 4 4 4 90 90 90\n", 42) + good), "GrainQuats",
+       {"@/g.txt", "@/s.csv"}, 0, "Line 1 of @/g.txt has fewer than the 19 fields", false},
+      {"an overlong line is read in pieces", grains(std::string(2500, ' ') + "x\n" + good), "GrainQuats",
+       {"@/g.txt", "@/s.csv"}, 0, "Number of seed orientations: 1", false},
+      {"huge and non-finite numbers", grains("99999999999 1e400 nan inf -inf 1 0 0 0 1 a b c 1e308 4 4 90 90 90\n"), "GrainQuats",
+       {"@/g.txt", "@/s.csv"}, 0, "Number of seed orientations: 1", false},
+      {"missing grain list", nullptr, "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not open the grain list @/g.txt"},
+      {"grain list is a directory", [](const TempDir& d) { fs::create_directory(d / "g.txt"); }, "GrainQuats",
+       {"@/g.txt", "@/s.csv"}, 1, "Is a directory"},
+      {"output in a missing directory", grains(good), "GrainQuats", {"@/g.txt", "@/no/s.csv"}, 1, "Could not create @/no/s.csv"},
+      {"output is a directory", [good](const TempDir& d) { file(d, "g.txt", good); fs::create_directory(d / "s.csv"); },
+       "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not create @/s.csv: Is a directory."},
+      {"disk full", [good](const TempDir& d) { std::string t; for (int i = 0; i < 2000; ++i) t += good; file(d, "g.txt", t); },
+       "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not write @/s.csv: File too large.", true, Limits{.fileSize = 65536}},
+      {"/dev/full", grains(good), "GrainQuats", {"@/g.txt", "/dev/full"}, 1, "No space left on device."},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Faults, SolutionDump) {
+  auto setup = [](std::string params, std::uint64_t resultBytes) {
+    return [=](const TempDir& d) {
+      std::string t = params;
+      for (std::size_t at; (at = t.find('@')) != std::string::npos;) t.replace(at, 1, d.path().string());
+      file(d, "p.txt", t);
+      if (resultBytes) {
+        file(d, "r.bin", std::string(resultBytes, '\x01'));
+        file(d, "r.bin.AllMatches", std::string(resultBytes, '\x02'));
+      }
+    };
+  };
+  const std::string keys = "PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary @/r.bin\n";
+  const Case cases[] = {
+      {"binary garbage", setup(std::string(2000, '\xfe'), 0), "SolutionDump", {"@/p.txt"}, 1,
+       "gives no value for: PhaseNr, NumPhases, GlobalPosition, MicFileBinary, MicFileText"},
+      {"missing result file", setup(keys + "MicFileText @/t.txt\n", 0), "SolutionDump", {"@/p.txt"}, 1, "Could not open @/r.bin"},
+      {"result file is a directory", [keys, setup](const TempDir& d) { setup(keys + "MicFileText @/t.txt\n", 0)(d); fs::create_directory(d / "r.bin"); },
+       "SolutionDump", {"@/p.txt"}, 1, "@/r.bin: Is a directory."},
+      {"result file of 47 bytes", setup(keys + "MicFileText @/t.txt\n", 47), "SolutionDump", {"@/p.txt"}, 1, "holds 47 bytes"},
+      {"table in a missing directory", setup(keys + "MicFileText @/no/t.txt\n", 880), "SolutionDump", {"@/p.txt"}, 1,
+       "Could not create @/no/t.txt"},
+      {"disk full", setup(keys + "MicFileText @/t.txt\n", 880000), "SolutionDump", {"@/p.txt"}, 1,
+       "Could not write @/t.txt: File too large.", true, Limits{.fileSize = 65536}},
+      {"huge SaveNSolutions", setup(keys + "MicFileText @/t.txt\nSaveNSolutions 2147483647\n", 880), "SolutionDump",
+       {"@/p.txt"}, 1, "wider than 2^31 values"},
+  };
+  for (const Case& c : cases) check(c);
+}
