@@ -124,5 +124,10 @@ class TextWriter {
 
 // Prints one line (a newline is appended) on standard output and flushes it.
 void say(const std::string& line);
+// say(message), then the exit status of a failed run.
+inline int fail(const std::string& message, int status = 1) {
+  say(message);
+  return status;
+}
 
 }  // namespace hedm

@@ -16,11 +16,6 @@ using namespace hedm;
 
 namespace {
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
-
 // Saturated pixels in each whole frame of a file; with `partialToo`, the
 // pixels of a trailing partial frame are added to the last element, which is
 // then one past the whole frames.  Frames are read one at a time into buf.

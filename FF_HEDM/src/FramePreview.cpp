@@ -16,11 +16,6 @@ using namespace hedm;
 
 namespace {
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
-
 bool write_whole(const std::string& path, const std::string& bytes, std::string* err) {
   OutputFile out;
   return out.create(path, err) && out.write(bytes.data(), bytes.size(), err) && out.commit(err);

@@ -58,23 +58,19 @@ int run(int argc, char** argv) {
 
   if (startNr > endNr) return 1;
   if (Padding != 5) return 1;
-  if (inExt == "ge3") {
-    say("The input extension ge3 is the output extension: every input would be overwritten by "
-        "its own output. Nothing done.");
-    return kFailed;
-  }
-  if (skip <= 0) {
-    say("skip must be 1 or more, not " + std::to_string(skip) +
-        ": the numbers would never pass EndNr. Nothing done.");
-    return kFailed;
-  }
+  if (inExt == "ge3")
+    return fail("The input extension ge3 is the output extension: every input would be overwritten "
+                "by its own output. Nothing done.",
+                kFailed);
+  if (skip <= 0)
+    return fail("skip must be 1 or more, not " + std::to_string(skip) +
+                    ": the numbers would never pass EndNr. Nothing done.",
+                kFailed);
 
   AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);
   AlignedPtr<pixelvalue> outimage = allocate_array<pixelvalue>(kSlicePixels);
-  if (!inimage || !outimage) {
-    say(out_of_memory_message(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)));
-    return kFailed;
-  }
+  if (!inimage || !outimage)
+    return fail(out_of_memory_message(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)), kFailed);
 
   int status = kCompleted;
   // A 64-bit counter: stepping past the largest 32-bit number ends the run.

@@ -33,10 +33,6 @@ std::size_t band_pixels(std::uint64_t nFrames) {
   return std::clamp(band, kBandStep, kPixelsPerFrame);
 }
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
 
 }  // namespace
 

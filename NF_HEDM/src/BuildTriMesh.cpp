@@ -18,11 +18,6 @@ using namespace hedm;
 
 namespace {
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
-
 // The last two distinct values of one grid column with their text.  Within a
 // row of triangles the offsets, y and the half edge take only two values, so
 // most numbers of grid.txt are formatted once and copied after that.

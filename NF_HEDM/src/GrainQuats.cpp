@@ -22,10 +22,6 @@ void usage() {
   std::puts("GrainQuats usage: ./GrainQuats <OringinalFile> <OutputFile>. Please provide full path.");
 }
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
 
 void write_seed(TextWriter& out, const Grain& g) {
   double Quaternion[4];

@@ -14,11 +14,6 @@ using namespace hedm;
 
 namespace {
 
-int fail(const std::string& message) {
-  say(message);
-  return 1;
-}
-
 // Writes one text table from one binary file; the table is removed again if
 // it cannot be written in full.
 bool write_table(const std::string& outPath, InputFile& in, const TableHeader& header,
