@@ -50,7 +50,6 @@ class InputFile {
   bool open(const std::string& path, std::string* err);
   std::uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
-  int fd() const { return fd_; }
 
   // Reads exactly n bytes at offset; a file that ends early is a failure.
   bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err);
