@@ -46,7 +46,7 @@ bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::str
 std::string missing_keys(std::span<const ParamKey> keys) {
   std::string out;
   for (const ParamKey& k : keys) {
-    if (k.set) continue;
+    if (k.set || !k.required) continue;
     if (!out.empty()) out += ", ";
     out += k.key.substr(0, k.key.size() - 1);
   }

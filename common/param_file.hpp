@@ -15,7 +15,8 @@ namespace hedm {
 struct ParamKey {
   std::string_view key;  // the key word and its one blank, e.g. "GridSize "
   std::variant<int*, double*, std::string*> dest;
-  bool set = false;  // some line gave a readable value
+  bool required = true;  // false: the destination holds a value of its own
+  bool set = false;      // some line gave a readable value
 };
 
 // Applies one line (at most 999 characters, as read into a 1000-byte line
@@ -26,8 +27,8 @@ void apply_param_line(const char* line, std::span<ParamKey> keys);
 // names the file and the reason.
 bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err);
 
-// The key words (without their blank) of the keys that no line set, joined
-// by ", "; empty when every key was set.
+// The key words (without their blank) of the required keys that no line
+// set, joined by ", "; empty when every required key was set.
 std::string missing_keys(std::span<const ParamKey> keys);
 
 }  // namespace hedm

@@ -36,10 +36,9 @@ int run(int argc, char** argv) {
   std::string inputfile, outputfile;
   ParamKey keys[] = {{"PhaseNr ", &PhaseNr},         {"NumPhases ", &NumPhases},
                      {"GlobalPosition ", &GlobalPosition}, {"MicFileBinary ", &inputfile},
-                     {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves}};
+                     {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves, false}};
   std::string err;
   if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.");
-  keys[5].set = true;  // SaveNSolutions has a value of its own: 1
   if (std::string missing = missing_keys(keys); !missing.empty())
     return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.");
   const std::int64_t nCols = all_matches_columns(nSaves);
