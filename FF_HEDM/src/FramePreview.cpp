@@ -10,6 +10,7 @@
 #include "frame_file.hpp"
 #include "io.hpp"
 #include "preview.hpp"
+#include "same_file.hpp"
 #include "util.hpp"
 
 using namespace hedm;
@@ -35,6 +36,8 @@ int run(int argc, char** argv) {
   if (!(low >= 0 && low < high && high <= 100))
     return fail("The percentiles must satisfy 0 <= low < high <= 100. Exiting.");
 
+  if (std::string clash = same_file_clash({inFN}, {stem + ".pgm", stem + "_view.pgm"}); !clash.empty())
+    return fail(clash + " Nothing written. Exiting.");
   std::string err;
   InputFile in;
   if (!in.open(inFN, &err)) return fail(err + " Exiting.");

@@ -12,6 +12,7 @@
 #include "float_convert.hpp"
 #include "frame_file.hpp"
 #include "io.hpp"
+#include "same_file.hpp"
 #include "util.hpp"
 
 using namespace hedm;
@@ -81,6 +82,11 @@ int run(int argc, char** argv) {
     InputFile in;
     if (!in.open(FileName, &err)) {
       std::printf("Could not read %s. Continuing to the next file.\n", FileName.c_str());
+      continue;
+    }
+    if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty()) {
+      say(clash + " No output written for it. Continuing to the next file.");
+      status = kFailed;
       continue;
     }
     std::printf("Read file %s.\n", FileName.c_str());

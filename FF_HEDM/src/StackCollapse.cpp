@@ -17,6 +17,7 @@
 #include "io.hpp"
 #include "util.hpp"
 #include "median.hpp"
+#include "same_file.hpp"
 
 using namespace hedm;
 
@@ -42,6 +43,8 @@ int run(int argc, char** argv) {
     return 1;
   }
   const std::string inFN = argv[1], outFN = argv[2];
+  if (std::string clash = same_file_clash({inFN}, {outFN}); !clash.empty())
+    return fail(clash + " Nothing written. Exiting.");
   std::string err;
 
   InputFile in;

@@ -10,6 +10,7 @@
 
 #include "io.hpp"
 #include "param_file.hpp"
+#include "same_file.hpp"
 #include "text_format.hpp"
 #include "trimesh.hpp"
 #include "util.hpp"
@@ -56,6 +57,10 @@ int run(int argc, char** argv) {
   if (std::string missing = missing_keys(keys); !missing.empty())
     return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.");
 
+  const std::string fn = direct + "/grid.txt";
+  if (std::string clash = same_file_clash({ParamFN}, {fn}); !clash.empty())
+    return fail(clash + " Nothing written. Exiting.");
+
   const GridDimensions dims = grid_dimensions(GridSize, Rsample);
   if (!grid_size_ok(GridSize, Rsample, dims.NrHex, &err)) return fail(err + " Exiting.");
   const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
@@ -68,7 +73,6 @@ int run(int argc, char** argv) {
   std::printf("Number of grid points: %d.\n", NrGridElements);
   std::fflush(stdout);
 
-  const std::string fn = direct + "/grid.txt";
   OutputFile file;
   if (!file.create(fn, &err)) {
     std::printf("Cannot open file, %s\n", fn.c_str());

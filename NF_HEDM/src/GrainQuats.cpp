@@ -12,6 +12,7 @@
 
 #include "io.hpp"
 #include "quaternion.hpp"
+#include "same_file.hpp"
 #include "util.hpp"
 
 using namespace hedm;
@@ -41,6 +42,8 @@ int run(int argc, char** argv) {
   }
   const std::clock_t start0 = std::clock();
   const std::string GrainFN = argv[1], outfilename = argv[2];
+  if (std::string clash = same_file_clash({GrainFN}, {outfilename}); !clash.empty())
+    return fail(clash + " Nothing written. Exiting.");
 
   std::FILE* grains = std::fopen(GrainFN.c_str(), "r");
   struct stat st;

@@ -9,6 +9,7 @@
 #include "util.hpp"
 #include "param_file.hpp"
 #include "result_table.hpp"
+#include "same_file.hpp"
 
 using namespace hedm;
 
@@ -45,6 +46,11 @@ int run(int argc, char** argv) {
   if (nCols > INT32_MAX)
     return fail("SaveNSolutions " + std::to_string(nSaves) +
                 " makes an all-matches row wider than 2^31 values. Exiting.");
+  // The all-matches files sit beside the result file and the result table.
+  const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
+  if (std::string clash = same_file_clash({ParamFN, inputfile, inputfile2}, {outputfile, outputfile2});
+      !clash.empty())
+    return fail(clash + " Nothing written. Exiting.");
 
   InputFile results;
   if (!results.open(inputfile, &err)) return fail(err + " Exiting.");
@@ -61,7 +67,6 @@ int run(int argc, char** argv) {
     return fail(err + " Exiting.");
 
   // The text result table is complete; it stays whatever happens below.
-  const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
   InputFile allMatches;
   if (!allMatches.open(inputfile2, &err)) return fail(err + " Exiting.");
   if (!write_table(outputfile2, allMatches, header, true, nCols, PhaseNr, &err))
