@@ -235,6 +235,11 @@ bool OutputFile::write(const void* data, std::size_t n, std::string* err) {
 }
 
 bool OutputFile::commit(std::string* err) {
+  // The data reach the disk before the name does, so that after a power cut
+  // the final name holds the earlier file or the whole new one, not an empty
+  // or holed file.  Measured on a 100-file PanelPack series and a 32 M-point
+  // grid.txt, it costs nothing that shows beside writing the bytes.
+  if (kind_ != Kind::InPlace && ::fdatasync(fd_) != 0) return fail_write(errno, err);
   if (kind_ == Kind::Unnamed && !link_hidden(fd_, target_, &temp_)) return fail_write(errno, err);
   const int fd = fd_;
   fd_ = -1;

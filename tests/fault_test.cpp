@@ -36,7 +36,14 @@ struct Case {
   bool unchanged = true;          // no file created, changed or removed
   Limits limits = {};
   bool needsRealMemoryLimit = false;
+  std::string earlier = {};       // an output already there from an earlier run, kept byte for byte
 };
+
+// The same case run over an earlier output of that name.
+Case over(const std::string& earlier, Case c) {
+  c.earlier = earlier;
+  return c;
+}
 
 void file(const TempDir& d, const std::string& name, const std::string& bytes) { write_file(d / name, bytes); }
 std::string zeros(std::uint64_t n) { return std::string(n, '\0'); }
@@ -62,6 +69,7 @@ void check(const Case& c) {
   std::vector<std::string> args;
   for (const std::string& a : c.args) args.push_back(place(a));
   const std::string says = place(c.says);
+  if (!c.earlier.empty()) write_file(place(c.earlier), "an earlier run's output\n");
   const auto before = snapshot(dir.path());
   RunResult r = run(c.program, args, "", c.limits);
   EXPECT_EQ(r.status, c.status);
@@ -77,7 +85,7 @@ void check(const Case& c) {
 TEST(Faults, StackCollapse) {
   auto frames = [](std::uint64_t bytes) { return [bytes](const TempDir& d) { file(d, "in.ge3", zeros(bytes)); }; };
   const Case cases[] = {
-      {"missing input", nullptr, "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "Could not open @"},
+      over("@/out.ge3", {"missing input", nullptr, "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "Could not open @"}),
       {"empty input", frames(0), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (0 bytes"},
       {"inside the header", frames(100), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (100 bytes"},
       {"one byte into a frame", frames(8193), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (8193"},
@@ -89,8 +97,8 @@ TEST(Faults, StackCollapse) {
        "Could not create @"},
       {"output is a directory", [](const TempDir& d) { file(d, "in.ge3", zeros(kFrameFile)); fs::create_directory(d / "out"); },
        "StackCollapse", {"@/in.ge3", "@/out"}, 1, "/out: Is a directory."},
-      {"disk full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "/out.ge3: File too large.",
-       true, Limits{.fileSize = 1 << 20}},
+      over("@/out.ge3", {"disk full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "/out.ge3: File too large.",
+       true, Limits{.fileSize = 1 << 20}}),
       {"/dev/full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "/dev/full"}, 1, "No space left on device."},
       {"too little memory", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1,
        "Could not obtain", true, Limits{.addressSpace = 16 << 20}, true},
@@ -114,8 +122,10 @@ TEST(Faults, PanelPack) {
       {"name too long", nullptr, "PanelPack", {"@/" + kLong, "1", "1", "5", "raw", "1"}, 1, "Could not read"},
       {"output is a directory", [](const TempDir& d) { file(d, "s00001.raw", zeros(kImage)); fs::create_directory(d / "s00001.ge3"); },
        "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2, "Could not create @/s00001.ge3: Is a directory."},
-      {"disk full", image(kImage), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2,
-       "Could not write @/s00001.ge3: File too large.", true, Limits{.fileSize = 1 << 20}},
+      over("@/s00001.ge3", {"disk full", image(kImage), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2,
+       "Could not write @/s00001.ge3: File too large.", true, Limits{.fileSize = 1 << 20}}),
+      over("@/s00001.ge3", {"short input", image(kImage - 1), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 1,
+       "No output written for it."}),
       {"too little memory", image(kImage), "PanelPack", {"@/s", "1", "1", "5", "raw", "1"}, 2, "Could not obtain",
        true, Limits{.addressSpace = 16 << 20}, true},
       {"spaces and non-ASCII in names", [](const TempDir& d) { file(d, "scan é 00001.raw", zeros(kImage)); },
@@ -183,8 +193,10 @@ TEST(Faults, BuildTriMesh) {
        "BuildTriMesh", {"@/p.txt"}, 1, "Cannot open file, @/grid.txt\n"},
       {"parameter file is a directory", [](const TempDir& d) { fs::create_directory(d / "p.txt"); }, "BuildTriMesh", {"@/p.txt"}, 1,
        "Could not read the parameter file @/p.txt: Is a directory."},
-      {"disk full", params("GridSize 0.1\nRsample 5\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
-       "@/grid.txt: File too large. Exiting.", true, Limits{.fileSize = 4096}},
+      over("@/grid.txt", {"disk full", params("GridSize 0.1\nRsample 5\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
+       "@/grid.txt: File too large. Exiting.", true, Limits{.fileSize = 4096}}),
+      over("@/grid.txt", {"a refused grid size", params("GridSize 0\nRsample 5\nDataDirectory @\n"), "BuildTriMesh",
+       {"@/p.txt"}, 1, "GridSize"}),
       {"too little memory", params("GridSize 0.01\nRsample 50\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
        "Could not obtain", true, Limits{.addressSpace = 64 << 20}, true},
   };
@@ -204,14 +216,14 @@ TEST(Faults, GrainQuats) {
        {"@/g.txt", "@/s.csv"}, 0, "Number of seed orientations: 1", false},
       {"huge and non-finite numbers", grains("99999999999 1e400 nan inf -inf 1 0 0 0 1 a b c 1e308 4 4 90 90 90\n"), "GrainQuats",
        {"@/g.txt", "@/s.csv"}, 0, "Number of seed orientations: 1", false},
-      {"missing grain list", nullptr, "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not open the grain list @/g.txt"},
+      over("@/s.csv", {"missing grain list", nullptr, "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not open the grain list @/g.txt"}),
       {"grain list is a directory", [](const TempDir& d) { fs::create_directory(d / "g.txt"); }, "GrainQuats",
        {"@/g.txt", "@/s.csv"}, 1, "Is a directory"},
       {"output in a missing directory", grains(good), "GrainQuats", {"@/g.txt", "@/no/s.csv"}, 1, "Could not create @/no/s.csv"},
       {"output is a directory", [good](const TempDir& d) { file(d, "g.txt", good); fs::create_directory(d / "s.csv"); },
        "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not create @/s.csv: Is a directory."},
-      {"disk full", [good](const TempDir& d) { std::string t; for (int i = 0; i < 2000; ++i) t += good; file(d, "g.txt", t); },
-       "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not write @/s.csv: File too large.", true, Limits{.fileSize = 65536}},
+      over("@/s.csv", {"disk full", [good](const TempDir& d) { std::string t; for (int i = 0; i < 2000; ++i) t += good; file(d, "g.txt", t); },
+       "GrainQuats", {"@/g.txt", "@/s.csv"}, 1, "Could not write @/s.csv: File too large.", true, Limits{.fileSize = 65536}}),
       {"/dev/full", grains(good), "GrainQuats", {"@/g.txt", "/dev/full"}, 1, "No space left on device."},
   };
   for (const Case& c : cases) check(c);
@@ -233,16 +245,81 @@ TEST(Faults, SolutionDump) {
   const Case cases[] = {
       {"binary garbage", setup(std::string(2000, '\xfe'), 0), "SolutionDump", {"@/p.txt"}, 1,
        "gives no value for: PhaseNr, NumPhases, GlobalPosition, MicFileBinary, MicFileText"},
-      {"missing result file", setup(keys + "MicFileText @/t.txt\n", 0), "SolutionDump", {"@/p.txt"}, 1, "Could not open @/r.bin"},
+      over("@/t.txt", {"missing result file", setup(keys + "MicFileText @/t.txt\n", 0), "SolutionDump", {"@/p.txt"}, 1, "Could not open @/r.bin"}),
       {"result file is a directory", [keys, setup](const TempDir& d) { setup(keys + "MicFileText @/t.txt\n", 0)(d); fs::create_directory(d / "r.bin"); },
        "SolutionDump", {"@/p.txt"}, 1, "@/r.bin: Is a directory."},
       {"result file of 47 bytes", setup(keys + "MicFileText @/t.txt\n", 47), "SolutionDump", {"@/p.txt"}, 1, "holds 47 bytes"},
       {"table in a missing directory", setup(keys + "MicFileText @/no/t.txt\n", 880), "SolutionDump", {"@/p.txt"}, 1,
        "Could not create @/no/t.txt"},
-      {"disk full", setup(keys + "MicFileText @/t.txt\n", 880000), "SolutionDump", {"@/p.txt"}, 1,
-       "Could not write @/t.txt: File too large.", true, Limits{.fileSize = 65536}},
+      over("@/t.txt", {"disk full", setup(keys + "MicFileText @/t.txt\n", 880000), "SolutionDump", {"@/p.txt"}, 1,
+       "Could not write @/t.txt: File too large.", true, Limits{.fileSize = 65536}}),
       {"huge SaveNSolutions", setup(keys + "MicFileText @/t.txt\nSaveNSolutions 2147483647\n", 880), "SolutionDump",
        {"@/p.txt"}, 1, "wider than 2^31 values"},
   };
   for (const Case& c : cases) check(c);
+}
+
+// An output that is an input of the same run, or another output of it, under
+// any name: refused before anything is written.
+TEST(Faults, SameFileInAndOut) {
+  auto files = [](std::vector<std::pair<std::string, std::string>> made,
+                  std::vector<std::pair<std::string, std::string>> links = {}, bool hard = false) {
+    return [=](const TempDir& d) {
+      for (auto [name, bytes] : made) {
+        for (std::size_t at; (at = bytes.find('@')) != std::string::npos;) bytes.replace(at, 1, d.path().string());
+        file(d, name, bytes);
+      }
+      for (const auto& [link, to] : links) {
+        if (hard) fs::create_hard_link(d.path() / to, d.path() / link);
+        else fs::create_symlink(to, d.path() / link);
+      }
+    };
+  };
+  const std::string stack = zeros(kFrameFile), grain = "1 1 0 0 0 1 0 0 0 1 a b c 4 4 4 90 90 90\n";
+  const std::string solution = "PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary @/r.bin\n";
+  const std::string results = std::string(880, '\x01');
+  const std::string kNothing = " Nothing written. Exiting.";
+  const Case cases[] = {
+      {"one name", files({{"s.ge3", stack}}), "StackCollapse", {"@/s.ge3", "@/s.ge3"}, 1,
+       "The output @/s.ge3 is the same file as the input @/s.ge3." + kNothing},
+      {"a symbolic link", files({{"s.ge3", stack}}, {{"l.ge3", "s.ge3"}}), "StackCollapse", {"@/s.ge3", "@/l.ge3"}, 1,
+       "The output @/l.ge3 is the same file as the input @/s.ge3." + kNothing},
+      {"a hard link", files({{"s.ge3", stack}}, {{"h.ge3", "s.ge3"}}, true), "StackCollapse", {"@/h.ge3", "@/s.ge3"}, 1,
+       "The output @/s.ge3 is the same file as the input @/h.ge3." + kNothing},
+      {"another spelling", files({{"g.txt", grain}}), "GrainQuats", {"@/g.txt", "@/./g.txt"}, 1,
+       "The output @/./g.txt is the same file as the input @/g.txt." + kNothing},
+      {"a symbolic link", files({{"g.txt", grain}}, {{"seeds.csv", "g.txt"}}), "GrainQuats", {"@/g.txt", "@/seeds.csv"}, 1,
+       "The output @/seeds.csv is the same file as the input @/g.txt." + kNothing},
+      {"the parameter file is grid.txt", files({{"grid.txt", "GridSize 2\nRsample 1\nDataDirectory @\n"}}), "BuildTriMesh",
+       {"@/grid.txt"}, 1, "The output @/grid.txt is the same file as the input @/grid.txt." + kNothing},
+      {"the table is the result file", files({{"p.txt", solution + "MicFileText @/r.bin\n"}, {"r.bin", results}, {"r.bin.AllMatches", results}}),
+       "SolutionDump", {"@/p.txt"}, 1, "The output @/r.bin is the same file as the input @/r.bin." + kNothing},
+      {"the table is the parameter file", files({{"p.txt", solution + "MicFileText @/p.txt\n"}, {"r.bin", results}}),
+       "SolutionDump", {"@/p.txt"}, 1, "The output @/p.txt is the same file as the input @/p.txt." + kNothing},
+      {"the all-matches table is the result file",
+       files({{"p.txt", solution + "MicFileText @/t.txt\n"}, {"r.bin", results}}, {{"t.txt.AllMatches", "r.bin"}}),
+       "SolutionDump", {"@/p.txt"}, 1, "The output @/t.txt.AllMatches is the same file as the input @/r.bin." + kNothing},
+      {"both tables are one file", files({{"p.txt", solution + "MicFileText @/t.txt\n"}, {"r.bin", results}}, {{"t.txt.AllMatches", "t.txt"}}),
+       "SolutionDump", {"@/p.txt"}, 1, "The outputs @/t.txt and @/t.txt.AllMatches are the same file." + kNothing},
+      {"the preview is the frame file", files({{"f.pgm", stack}}), "FramePreview", {"@/f.pgm", "@/f"}, 1,
+       "The output @/f.pgm is the same file as the input @/f.pgm." + kNothing},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+// PanelPack decides per number: the number whose output is its own input is
+// skipped with the message, the others are converted, and the run says so.
+TEST(Faults, PanelPackSkipsANumberWhoseOutputIsItsInput) {
+  TempDir dir;
+  const std::string image(16777216, '\0');
+  file(dir, "s00001.raw", image);
+  file(dir, "s00002.raw", image);
+  fs::create_symlink("s00001.raw", dir.path() / "s00001.ge3");
+  RunResult r = run("PanelPack", {dir / "s", "1", "2", "5", "raw", "1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "The output " + (dir / "s00001.ge3") + " is the same file as the input " + (dir / "s00001.raw") +
+                       ". No output written for it. Continuing to the next file.\nRead file " + (dir / "s00002.raw") +
+                       ".\n");
+  EXPECT_EQ(read_file(dir / "s00001.raw"), image);
+  EXPECT_EQ(read_file(dir / "s00002.ge3").size(), kFrameFile);
 }

@@ -110,17 +110,18 @@ TEST(PanelPack, ShortInputIsReportedAndSkipped) {
   EXPECT_EQ(read_file(stem + "00002.ge3").size(), hedm::kOneFrameFileBytes);
 }
 
-TEST(PanelPack, OutputThatCannotBeWrittenIsRemovedAndTheRunGoesOn) {
+TEST(PanelPack, OutputThatCannotBeWrittenKeepsTheEarlierOneAndTheRunGoesOn) {
   TempDir dir;
   const std::string stem = dir / "p";
   write_file(stem + "00001.raw", float_image(1.0f, {}));
   write_file(stem + "00002.raw", float_image(1.0f, {}));
+  write_file(stem + "00001.ge3", "earlier frame file");
   RunResult r = run("PanelPack", {stem, "1", "2", "5", "raw", "1"}, "", Limits{.fileSize = 1 << 20});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "Read file " + stem + "00001.raw.\nCould not write " + stem +
                        "00001.ge3: File too large. Continuing to the next file.\nRead file " + stem +
                        "00002.raw.\nCould not write " + stem +
                        "00002.ge3: File too large. Continuing to the next file.\n");
-  EXPECT_FALSE(exists(stem + "00001.ge3"));
+  EXPECT_EQ(read_file(stem + "00001.ge3"), "earlier frame file");
   EXPECT_FALSE(exists(stem + "00002.ge3"));
 }

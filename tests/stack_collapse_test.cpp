@@ -101,13 +101,15 @@ TEST(StackCollapse, FailuresNameTheFileAndLeaveNoOutput) {
   }
 }
 
-TEST(StackCollapse, FullDiskRemovesThePartialOutput) {
+TEST(StackCollapse, FullDiskKeepsTheEarlierOutput) {
   TempDir dir;
   write_file(dir / "one.ge3", frame_file_bytes("", {frame_with(5)}));
+  write_file(dir / "out.ge3", "earlier median");
   RunResult r = run("StackCollapse", {dir / "one.ge3", dir / "out.ge3"}, "", Limits{.fileSize = 1 << 20});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Could not write " + (dir / "out.ge3")), std::string::npos) << r.out;
-  EXPECT_FALSE(exists(dir / "out.ge3"));
+  EXPECT_EQ(read_file(dir / "out.ge3"), "earlier median");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary was left";
 
   r = run("StackCollapse", {dir / "one.ge3", "/dev/full"});
   EXPECT_EQ(r.status, 1);
