@@ -69,9 +69,8 @@ class InputFile {
 // O_TMPFILE where the file system offers it, else a hidden ".NAME.XXXXXX"),
 // and only commit() puts the finished file under the final name, with one
 // rename.  A reader of the final name therefore sees the earlier file or the
-// complete new one, never a part, whenever and however the run ends (the
-// data are synced to disk before the rename, so a power cut too); a failed
-// run leaves the earlier file as it was.
+// complete new one, never a part, whenever and however the process ends; a
+// failed run leaves the earlier file as it was.
 //
 // A destination that is not a regular file (/dev/null, a FIFO, a terminal)
 // is written in place.  A symbolic link stays: the file it points to is
