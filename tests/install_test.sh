@@ -12,16 +12,28 @@ fail=0
 for prog in StackCollapse PanelPack ClipCount BuildTriMesh GrainQuats SolutionDump FramePreview; do
   [ -x "$prefix/bin/$prog" ] || { echo "missing bin/$prog"; fail=1; continue; }
   [ -f "$prefix/share/man/man1/$prog.1" ] || { echo "missing man page $prog.1"; fail=1; }
-  if command -v groff >/dev/null; then
-    warnings=$(groff -man -Tutf8 -ww -z "$prefix/share/man/man1/$prog.1" 2>&1 || true)
-    [ -z "$warnings" ] || { echo "$prog.1: $warnings"; fail=1; }
-  fi
 done
+if command -v groff >/dev/null; then
+  for page in "$prefix"/share/man/man1/*.1; do
+    warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1 || true)
+    [ -z "$warnings" ] || { echo "$page: $warnings"; fail=1; }
+  done
+fi
 out=$("$prefix/bin/StackCollapse" 2>&1) && status=0 || status=$?
 [ "$status" -eq 1 ] && [ "$out" = "Not enough arguments, exiting." ] || { echo "installed StackCollapse: $status $out"; fail=1; }
 printf 'GridSize 2\nRsample 1\nDataDirectory %s\n' "$prefix" >"$prefix/p.txt"
 "$prefix/bin/BuildTriMesh" "$prefix/p.txt" >/dev/null && [ "$(head -1 "$prefix/grid.txt")" = 6 ] || { echo "installed BuildTriMesh failed"; fail=1; }
-for doc in README.md formats.md cluster.sh slurm_far_field.sh; do
+for cmd in hedm-share hedm-far-field-share hedm-merge-counts hedm-slurm-far-field hedm-slurm-dark hedm-far-field-submit; do
+  [ -x "$prefix/bin/$cmd" ] || { echo "missing bin/$cmd"; fail=1; continue; }
+  [ -f "$prefix/share/man/man1/$cmd.1" ] || { echo "missing man page $cmd.1"; fail=1; }
+  grep -q "^bin='$prefix/bin'" "$prefix/bin/$cmd" || [ "$cmd" = hedm-share ] || [ "$cmd" = hedm-merge-counts ] ||
+    { echo "installed $cmd does not call the installed programs"; fail=1; }
+done
+[ "$("$prefix/bin/hedm-share" 1 10 1 3 | tr '\n' ' ')" = "1 4 5 7 8 10 " ] || { echo "installed hedm-share failed"; fail=1; }
+if grep -n 'docs/cluster\|tools/cluster\|\$HEDM_' "$prefix/share/doc/hedm_reduction/README.md" "$prefix"/share/man/man1/*.1; then
+  echo "installed documents point into the source tree"; fail=1
+fi
+for doc in README.md formats.md; do
   [ -f "$prefix/share/doc/hedm_reduction/$doc" ] || { echo "missing doc $doc"; fail=1; }
 done
 [ "$fail" -eq 0 ] && echo "install: 1 passed, 0 failed" || { echo "install: 0 passed, 1 failed"; exit 1; }

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build and the tests need and
+# this machine lacks: the compiler and build tools, GoogleTest, groff for the
+# manual-page check, and Slurm with munge and GNU parallel for the cluster
+# tests (the Slurm test starts and stops its own daemons).  Needs root.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v groff >/dev/null || need+=(groff-base)
+command -v slurmctld >/dev/null || need+=(slurm-wlm)
+command -v munged >/dev/null || need+=(munge)
+command -v parallel >/dev/null || need+=(parallel)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing ${need[*]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
