@@ -1,35 +1,84 @@
 #!/usr/bin/env bash
-# StackCollapse against `cat` of the same file and against the straightforward
-# per-pixel quick_select median, side by side in one run, on a 100-frame and a
-# 10-frame dark-like stack read from the page cache.
-#   bench/stack_collapse.sh [build-dir] [work-dir]
+# StackCollapse against `cat` of the same file, warm from the page cache, at
+# six stack depths, dark-like (noise about fixed levels, a few hot pixels)
+# and data-like (diffraction spots lighting up for a few frames): medians of
+# interleaved rounds, with the straightforward per-pixel quick_select median
+# beside it up to 100 frames, outputs compared, and peak resident memory.
+# With "cold" as the third argument the 1440-frame files are also measured
+# from disk (evicted from the page cache before every run).
+#   bench/stack_collapse.sh [build-dir] [work-dir] [cold]
+# The files take 2 x 16.6 GB of disk; each depth's files are made when
+# missing and kept for the next run.
 set -euo pipefail
 build=${1:-build}
 work=${2:-$(mktemp -d)}
-command -v hyperfine >/dev/null || { apt-get update -qq && apt-get install -y -qq hyperfine; }
+cold=${3:-}
 cmake --build "$build" --target StackCollapse median_baseline make_sample_data >/dev/null
 mkdir -p "$work"
-for n in 100 10; do
-  [ -f "$work/stack$n.ge3" ] || "$build/make_sample_data" stack "$work/stack$n.ge3" "$n"
-done
-cat "$work"/stack*.ge3 >/dev/null  # into the page cache
+python3 - "$build" "$work" "$cold" <<'PY'
+import os, resource, statistics, subprocess, sys, time
+build, work, cold = sys.argv[1:4]
+depths = [3, 10, 25, 100, 400, 1440]
 
-for n in 100 10; do
-  in="$work/stack$n.ge3"
-  echo "== $n frames ($(stat -c %s "$in") bytes)"
-  hyperfine -N -w 3 -r 15 --export-json "$work/sc$n.json" \
-    "cat $in" "$build/StackCollapse $in $work/median$n.ge3" | grep -E 'Benchmark|Time'
-  hyperfine -N -w 1 -r 3 --export-json "$work/base$n.json" \
-    "$build/median_baseline $in $work/baseline$n.ge3" | grep -E 'Benchmark|Time'
-  cmp "$work/median$n.ge3" "$work/baseline$n.ge3" && echo "outputs identical"
-  python3 - "$work/sc$n.json" "$work/base$n.json" <<'PY'
-import json, sys
-a = json.load(open(sys.argv[1]))["results"]; b = json.load(open(sys.argv[2]))["results"]
-cat, sc, base = a[0]["median"], a[1]["median"], b[0]["median"]
-print(f"medians: cat {cat*1e3:.1f} ms, StackCollapse {sc*1e3:.1f} ms, baseline {base*1e3:.0f} ms")
-print(f"StackCollapse / cat = {sc/cat:.2f}x; baseline / StackCollapse = {base/sc:.1f}x")
+def timed(cmd):
+    t = time.perf_counter()
+    subprocess.run(cmd, stdout=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - t
+
+def rounds(n):
+    return 11 if n <= 25 else 7 if n <= 100 else 5 if n <= 400 else 3
+
+def peak_kib(cmd):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    subprocess.run(cmd, stdout=subprocess.DEVNULL, check=True)
+    return resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss  # the largest child so far
+
+rows = []
+for kind, gen in (("dark-like", "stack"), ("data-like", "scan")):
+    for n in depths:
+        path = os.path.join(work, f"{gen}{n}.ge3")
+        if not os.path.exists(path):
+            subprocess.run([f"{build}/make_sample_data", gen, path, str(n)], check=True)
+        out = os.path.join(work, f"median_{gen}{n}.ge3")
+        subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the page cache
+        cat, sc = [], []
+        for r in range(rounds(n) + 1):
+            a = timed(["cat", path])
+            b = timed([f"{build}/StackCollapse", path, out])
+            if r:  # round 0 warms up
+                cat.append(a); sc.append(b)
+        c, s = statistics.median(cat), statistics.median(sc)
+        base = ""
+        if n <= 100:
+            ref = os.path.join(work, f"baseline_{gen}{n}.ge3")
+            t = timed([f"{build}/median_baseline", path, ref])
+            same = open(ref, "rb").read() == open(out, "rb").read()
+            base = f"{t / s:6.1f}x {'same' if same else 'DIFFERENT'}"
+        rss = subprocess.run(["/usr/bin/time", "-f", "%M", f"{build}/StackCollapse", path, out],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True).stderr.split()[-1]
+        rows.append((kind, n, c, s, base, int(rss)))
+        print(f"{kind:9} {n:5} frames: cat {c*1e3:8.1f} ms  StackCollapse {s*1e3:8.1f} ms  "
+              f"ratio {s/c:4.2f}  peak {int(rss)/1024:5.1f} MiB  baseline/StackCollapse {base}", flush=True)
+        if n == 1440 and cold:
+            def evict():
+                subprocess.run(["dd", f"if={path}", "iflag=nocache", "count=0"], stderr=subprocess.DEVNULL, check=True)
+                res = subprocess.run(["fincore", "-n", "-o", "RES", path], capture_output=True, text=True).stdout.strip()
+                if res not in ("0", "0B"):
+                    print(f"  still resident after eviction: {res}")
+            cc, cs = [], []
+            for r in range(2):
+                evict(); cc.append(timed(["cat", path]))
+                evict(); cs.append(timed([f"{build}/StackCollapse", path, out]))
+            c2, s2 = statistics.median(cc), statistics.median(cs)
+            print(f"{kind:9} {n:5} frames, cold: cat {c2:6.2f} s  StackCollapse {s2:6.2f} s  ratio {s2/c2:4.2f}", flush=True)
+
+print()
+print("| frames | " + " | ".join(str(n) for n in depths) + " |")
+print("|---|" + "---|" * len(depths))
+for kind in ("dark-like", "data-like"):
+    cells = [f"{s/c:.2f}" for k, n, c, s, b, r in rows if k == kind]
+    print(f"| {kind}, StackCollapse / cat | " + " | ".join(cells) + " |")
+for kind in ("dark-like", "data-like"):
+    cells = [f"{r/1024:.0f}" for k, n, c, s, b, r in rows if k == kind]
+    print(f"| {kind}, peak MiB | " + " | ".join(cells) + " |")
 PY
-  for prog in "$build/StackCollapse" "$build/median_baseline"; do
-    /usr/bin/time -f "peak memory $(basename "$prog"): %M KiB" "$prog" "$in" "$work/mem.ge3" >/dev/null
-  done
-done

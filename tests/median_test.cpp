@@ -105,3 +105,54 @@ TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
   EXPECT_FALSE(StackMedian(0).ok());
   EXPECT_FALSE(StackMedian(StackMedian::kMaxFrames + 1).ok());
 }
+
+// Deep stacks start from a bracket taken from a sample of the frames (every
+// n/32-th); the result must be exact whether the sample's bracket encloses
+// the median, misses it below or above, or is degenerate.  Each pixel of a
+// tile gets another arrangement, so one tile mixes lanes that fall back with
+// lanes that do not.
+TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
+  std::mt19937 rng(5);
+  const std::vector<int> depths = {StackMedian::kNetworkFrames, StackMedian::kNetworkFrames + 1,
+                                   StackMedian::kSampledFrames - 1, StackMedian::kSampledFrames,
+                                   StackMedian::kSampledFrames + 1, 400, 1440};
+  enum Shape { Encloses, SampleLow, SampleHigh, AllEqual, TwoValues, Sorted, Reversed, Noise, kShapes };
+  for (int n : depths) {
+    SCOPED_TRACE("n=" + std::to_string(n));
+    const std::size_t count = 64 * 3 + 5, stride = count + 7;
+    std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride);
+    std::vector<bool> sampled(static_cast<std::size_t>(n), false);
+    for (int i = 0; i < StackMedian::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / StackMedian::kSamples)] = true;
+    for (std::size_t p = 0; p < count; ++p) {
+      const Shape shape = static_cast<Shape>(p % kShapes);
+      for (int f = 0; f < n; ++f) {
+        const bool inSample = sampled[static_cast<std::size_t>(f)];
+        pixelvalue v = 0;
+        switch (shape) {
+          case Encloses: v = static_cast<pixelvalue>(1000 + rng() % 64); break;
+          // The sampled frames hold the outliers: all low, or all high, so
+          // their order statistics lie on one side of the median.
+          case SampleLow: v = inSample ? static_cast<pixelvalue>(rng() % 3) : static_cast<pixelvalue>(30000 + rng() % 50); break;
+          case SampleHigh: v = inSample ? static_cast<pixelvalue>(65533 + rng() % 3) : static_cast<pixelvalue>(30000 + rng() % 50); break;
+          case AllEqual: v = 4660; break;
+          case TwoValues: v = rng() % 2 ? 0 : 65535; break;
+          case Sorted: v = static_cast<pixelvalue>(f * 65535 / n); break;
+          case Reversed: v = static_cast<pixelvalue>((n - 1 - f) * 65535 / n); break;
+          default: v = static_cast<pixelvalue>(rng()); break;
+        }
+        rows[static_cast<std::size_t>(f) * stride + p] = v;
+      }
+    }
+    StackMedian selector(n);
+    ASSERT_TRUE(selector.ok());
+    EXPECT_EQ(selector.uses_sample(), n >= StackMedian::kSampledFrames);
+    std::vector<pixelvalue> out(count);
+    selector.collapse(rows.data(), stride, count, out.data());
+    std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+    for (std::size_t p = 0; p < count; ++p) {
+      for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
+      std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
+      ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p << ", shape " << p % kShapes;
+    }
+  }
+}

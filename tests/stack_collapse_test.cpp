@@ -2,10 +2,15 @@
 // standard output, exit status and written bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
 #include "testkit.hpp"
 
 using namespace testkit;
 using hedm::kPixelsPerFrame;
+using hedm::pixelvalue;
 
 namespace {
 
@@ -133,4 +138,55 @@ TEST(FramePreview, WritesBothImagesOfTheChosenFrame) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, (dir / "two.ge3") + " has 2 whole frame(s); there is no frame 3. Exiting.\n");
   EXPECT_FALSE(exists(dir / "v3.pgm"));
+}
+
+// A stack beyond 4 GiB, made sparse so that it costs no disk: three pages
+// of pixels written in more than half of the 600 frames, on both sides of
+// the 4 GiB mark, holes (zeros) everywhere else, and a partial frame at the
+// end.  Every output pixel is checked against the median of the values the
+// pixel has in the file.
+TEST(StackCollapse, StacksBeyondFourGiB) {
+  TempDir dir;
+  const int nFrames = 600;  // 8192 + 600 frames: about 4.7 GiB
+  const std::size_t kPage = 2048;  // pixels
+  const std::size_t pages[] = {0, 1000 * kPage, kPixelsPerFrame - kPage};
+  std::vector<std::vector<pixelvalue>> columns(3 * kPage);  // the written pixels' values, frame by frame
+  {
+    std::FILE* f = std::fopen((dir / "deep.ge3").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string header(hedm::kHeaderBytes, '\x5a');
+    std::fwrite(header.data(), 1, header.size(), f);
+    std::mt19937 rng(3);
+    std::vector<pixelvalue> px(kPage);
+    for (int frame = 0; frame < nFrames; ++frame) {
+      const bool written = frame % 2 == 0 || frame >= nFrames - 6;  // 303 frames
+      for (std::size_t g = 0; g < 3; ++g) {
+        for (std::size_t j = 0; j < kPage; ++j) {
+          px[j] = written ? static_cast<pixelvalue>(rng() % 65535 + 1) : 0;
+          columns[g * kPage + j].push_back(px[j]);
+        }
+        if (!written) continue;
+        const std::uint64_t at = hedm::kHeaderBytes + std::uint64_t{hedm::kFrameBytes} * frame + 2 * pages[g];
+        ASSERT_EQ(::fseeko(f, static_cast<off_t>(at), SEEK_SET), 0);
+        std::fwrite(px.data(), 2, kPage, f);
+      }
+    }
+    ASSERT_EQ(::fseeko(f, static_cast<off_t>(hedm::kHeaderBytes + std::uint64_t{hedm::kFrameBytes} * nFrames + 4999), SEEK_SET), 0);
+    std::fputc(7, f);  // 5000 bytes of a frame that is not complete
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  RunResult r = run("StackCollapse", {dir / "deep.ge3", dir / "median.ge3"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string out = read_file(dir / "median.ge3");
+  ASSERT_EQ(out.size(), hedm::kOneFrameFileBytes);
+  EXPECT_EQ(out.substr(0, hedm::kHeaderBytes), std::string(hedm::kHeaderBytes, '\x5a'));
+  std::vector<pixelvalue> expected(kPixelsPerFrame, 0);  // more than half of an unwritten pixel's values are 0
+  for (std::size_t g = 0; g < 3; ++g)
+    for (std::size_t j = 0; j < kPage; ++j) {
+      std::vector<pixelvalue>& c = columns[g * kPage + j];
+      std::nth_element(c.begin(), c.begin() + (nFrames - 1) / 2, c.end());
+      expected[pages[g] + j] = c[(nFrames - 1) / 2];
+      ASSERT_NE(expected[pages[g] + j], 0);
+    }
+  for (std::size_t p = 0; p < kPixelsPerFrame; ++p) ASSERT_EQ(pixel_at(out, 0, p), expected[p]) << "pixel " << p;
 }

@@ -1,5 +1,6 @@
 #include "sample_data.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -28,6 +29,48 @@ bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::
         frame[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
     }
     for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;
+    if (!out.write(frame.data(), kFrameBytes, err)) return false;
+  }
+  return out.commit(err);
+}
+
+bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, std::string* err) {
+  std::mt19937_64 rng(seed);
+  std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
+  for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
+    level[k] = static_cast<pixelvalue>(100 + (k * 7 + (k >> 11) * 13) % 1800 + rng() % 64);
+  struct Spot {
+    int x, y, dx, dy, framesLeft;
+    double peak;
+  };
+  std::vector<Spot> spots;
+  std::vector<unsigned char> header(kHeaderBytes);
+  OutputFile out;
+  if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
+  for (int f = 0; f < nFrames; ++f) {
+    for (std::size_t k = 0; k < kPixelsPerFrame; k += 4) {
+      const std::uint64_t r = rng();
+      for (int j = 0; j < 4; ++j)
+        frame[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
+    }
+    // Diffraction spots: each lights up for a few frames of the rotation,
+    // drifting a pixel or two per frame.
+    for (int s = 0; s < 150; ++s)
+      spots.push_back({static_cast<int>(rng() % 2030) + 8, static_cast<int>(rng() % 2030) + 8,
+                       static_cast<int>(rng() % 5) - 2, static_cast<int>(rng() % 5) - 2,
+                       2 + static_cast<int>(rng() % 3), 500.0 + static_cast<double>(rng() % 40000)});
+    for (Spot& sp : spots) {
+      for (int dy = -3; dy <= 3; ++dy)
+        for (int dx = -3; dx <= 3; ++dx) {
+          const std::size_t k = static_cast<std::size_t>(sp.y + dy) * nrPixels + static_cast<std::size_t>(sp.x + dx);
+          const double v = frame[k] + sp.peak * std::exp(-0.5 * (dx * dx + dy * dy));
+          frame[k] = static_cast<pixelvalue>(std::min(v, 65535.0));
+        }
+      sp.x = std::clamp(sp.x + sp.dx, 4, 2043);
+      sp.y = std::clamp(sp.y + sp.dy, 4, 2043);
+      --sp.framesLeft;
+    }
+    std::erase_if(spots, [](const Spot& sp) { return sp.framesLeft <= 0; });
     if (!out.write(frame.data(), kFrameBytes, err)) return false;
   }
   return out.commit(err);

@@ -10,6 +10,10 @@ namespace sample {
 // few hot pixels at 65535 in every frame.
 bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::string* err);
 
+// A data-like stack: the dark-like background with diffraction spots that
+// light up for a few frames each, drifting as the sample rotates.
+bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, std::string* err);
+
 // Float images <stem>NNNNN.<ext> for numbers first..last: Gaussian spots on a
 // noisy background.  Image number `clipped` (if in range) has spots whose
 // tops are cut flat at the image's maximum, as on an overexposed detector.

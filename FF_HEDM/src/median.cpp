@@ -45,6 +45,10 @@ pixelvalue quick_select(pixelvalue* a, int n) {
 // change nothing and are left out.  Walking backwards from wire k keeps only
 // the comparators whose results reach it.
 std::vector<StackMedian::Comparator> selection_network(int n, int k) {
+  return selection_network(n, std::vector<int>{k});
+}
+
+std::vector<StackMedian::Comparator> selection_network(int n, const std::vector<int>& wires) {
   std::vector<std::pair<int, int>> all;
   int size = 1;
   while (size < n) size *= 2;
@@ -57,7 +61,8 @@ std::vector<StackMedian::Comparator> selection_network(int n, int k) {
             if (b < n) all.emplace_back(a, b);
           }
   std::vector<char> needed(static_cast<std::size_t>(std::max(n, 1)), 0);
-  if (n > 0) needed[static_cast<std::size_t>(k)] = 1;
+  if (n > 0)
+    for (int k : wires) needed[static_cast<std::size_t>(k)] = 1;
   std::vector<StackMedian::Comparator> kept;
   for (auto it = all.rbegin(); it != all.rend(); ++it) {
     auto [a, b] = *it;
@@ -75,25 +80,29 @@ namespace {
 constexpr int W = StackMedian::kTile;
 // 16 pixels per vector: one AVX2 register, or two SSE2 registers in the
 // baseline build.  Loads and stores need only the pixels' own alignment.
+// Copied tiles hold the pixels with the top bit flipped, so that the signed
+// comparisons (one instruction each) order them as the unsigned values.
 typedef std::uint16_t u16v __attribute__((vector_size(32), aligned(2)));
 typedef std::int16_t v16 __attribute__((vector_size(32), aligned(2)));
 constexpr int kVecs = W / 16;
 
-// Element-wise minimum and maximum (macros: vectors passed by value would
-// change the calling convention between the two builds).
+// Element-wise minimum and maximum.  Macros, since functions taking vectors
+// by value would pass them differently in the AVX2 and the baseline build;
+// undefined again at the end of this file.
 #define vmin(a, b) ((a) < (b) ? (a) : (b))
 #define vmax(a, b) ((a) < (b) ? (b) : (a))
 
 // The pruned network on one tile (n rows of kTile flipped values), in place.
-__attribute__((target_clones("avx2", "default"))) void run_network(
-    std::int16_t* tile, const StackMedian::Comparator* c, std::size_t nc) {
+__attribute__((target_clones("avx2", "default"))) void run_network(std::int16_t* tile,
+                                                                   const StackMedian::Comparator* c,
+                                                                   std::size_t nc) {
   v16* t = reinterpret_cast<v16*>(tile);
   for (std::size_t i = 0; i < nc; ++i) {
     v16* __restrict a = t + c[i].lo * kVecs;
     v16* __restrict b = t + c[i].hi * kVecs;
     if (c[i].keepLo && c[i].keepHi) {
       for (int v = 0; v < kVecs; ++v) {
-        v16 x = a[v], y = b[v];
+        const v16 x = a[v], y = b[v];
         a[v] = vmin(x, y);
         b[v] = vmax(x, y);
       }
@@ -105,16 +114,12 @@ __attribute__((target_clones("avx2", "default"))) void run_network(
   }
 }
 
-// Per pixel, the smallest value m with at least k + 1 values <= m, found by
-// bisection between bounds that are known to enclose it:
-//   lo = the larger of the minima of the first and of the last n - k frames,
-//   hi = the smaller of the maxima of the first and of the last k + 1 frames
-// (any n - k values include one at or below the median, any k + 1 values one
-// at or above it).  Each step counts, frame row by frame row, the values
-// above mid: one compare and one subtract per row and vector.
-__attribute__((target_clones("avx2", "default"))) void search_tile(const std::int16_t* tile,
-                                                                    int n, int k,
-                                                                    std::int16_t* result) {
+// The robust bounds of a tile: lo = the larger of the minima of the first
+// and of the last n - k frames, hi = the smaller of the maxima of the first
+// and of the last k + 1 frames (any n - k values include one at or below the
+// median, any k + 1 values one at or above it).
+__attribute__((target_clones("avx2", "default"))) void robust_bounds(const std::int16_t* tile, int n,
+                                                                     int k, v16* lo, v16* hi) {
   const v16* t = reinterpret_cast<const v16*>(tile);
   v16 minFirst[kVecs], minLast[kVecs], maxFirst[kVecs], maxLast[kVecs];
   for (int v = 0; v < kVecs; ++v) {
@@ -129,11 +134,57 @@ __attribute__((target_clones("avx2", "default"))) void search_tile(const std::in
     for (int v = 0; v < kVecs; ++v) minLast[v] = vmin(minLast[v], t[f * kVecs + v]);
   for (int f = n - k - 1; f < n; ++f)
     for (int v = 0; v < kVecs; ++v) maxLast[v] = vmax(maxLast[v], t[f * kVecs + v]);
-  v16 lo[kVecs], hi[kVecs];
   for (int v = 0; v < kVecs; ++v) {
     lo[v] = vmax(minFirst[v], minLast[v]);
     hi[v] = vmin(maxFirst[v], maxLast[v]);
   }
+}
+
+// A deep stack's tile: its rows copied from the frame slices (`stride`
+// pixels apart) into `tile`, flipped, where the bisection's passes then run
+// from the cache; and, in the same pass, the guessed bracket [lo, hi]
+// checked: a pixel whose median lies below lo (above hi) gets the whole
+// range below lo (above hi) instead, so that [lo, hi] holds the median
+// afterwards.  The pass also fetches the next tile's rows, which lie a frame
+// apart, where no hardware prefetcher looks.
+__attribute__((target_clones("avx2", "default"))) void copy_and_check(const pixelvalue* rows,
+                                                                      std::size_t stride, int n, int k,
+                                                                      bool prefetchNext, std::int16_t* tile,
+                                                                      v16* lo, v16* hi) {
+  v16* out = reinterpret_cast<v16*>(tile);
+  v16 below[kVecs], above[kVecs];
+  for (int v = 0; v < kVecs; ++v) below[v] = above[v] = v16{};
+  for (int f = 0; f < n; ++f) {
+    const pixelvalue* r = rows + static_cast<std::size_t>(f) * stride;
+    if (prefetchNext) {
+      __builtin_prefetch(r + W, 0, 3);
+      __builtin_prefetch(r + W + 32, 0, 3);
+    }
+    const v16* in = reinterpret_cast<const v16*>(r);
+    for (int v = 0; v < kVecs; ++v) {
+      const v16 x = in[v] ^ INT16_MIN;
+      out[f * kVecs + v] = x;
+      below[v] -= x < lo[v];
+      above[v] -= x > hi[v];
+    }
+  }
+  const std::int16_t rank = static_cast<std::int16_t>(k), fromTop = static_cast<std::int16_t>(n - 1 - k);
+  for (int v = 0; v < kVecs; ++v) {
+    const v16 low = below[v] > rank;      // more than k values under lo: the median is under lo
+    const v16 high = above[v] > fromTop;  // more than n-1-k values over hi: the median is over hi
+    const v16 l = lo[v], h = hi[v];
+    lo[v] = low ? v16{} + INT16_MIN : high ? h + 1 : l;
+    hi[v] = low ? l - 1 : high ? v16{} + INT16_MAX : h;
+  }
+}
+
+// Per pixel, the smallest value m with at least k + 1 values <= m, found by
+// bisection between bounds that enclose it.  Each step counts, frame row by
+// frame row, the values above mid: one compare and one subtract per row and
+// vector.
+__attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::int16_t* tile, int n,
+                                                                   int k, v16* lo, v16* hi) {
+  const v16* t = reinterpret_cast<const v16*>(tile);
   const std::int16_t above = static_cast<std::int16_t>(n - 1 - k);  // values allowed above
   for (;;) {
     v16 open = {};
@@ -145,59 +196,89 @@ __attribute__((target_clones("avx2", "default"))) void search_tile(const std::in
     // definition and agrees with the flipped signed order here.
     v16 mid[kVecs], count[kVecs];
     for (int v = 0; v < kVecs; ++v) {
-      u16v l = reinterpret_cast<u16v>(lo[v]), h = reinterpret_cast<u16v>(hi[v]);
+      const u16v l = reinterpret_cast<u16v>(lo[v]), h = reinterpret_cast<u16v>(hi[v]);
       mid[v] = reinterpret_cast<v16>(l + ((h - l) >> 1));
       count[v] = v16{};
     }
     for (int f = 0; f < n; ++f)
       for (int v = 0; v < kVecs; ++v) count[v] -= t[f * kVecs + v] > mid[v];
     for (int v = 0; v < kVecs; ++v) {
-      v16 fits = count[v] <= above;  // the median is at or below mid
+      const v16 fits = count[v] <= above;  // the median is at or below mid
       hi[v] = fits ? mid[v] : hi[v];
       lo[v] = fits ? lo[v] : reinterpret_cast<v16>(reinterpret_cast<u16v>(mid[v]) + 1);
     }
   }
-  std::memcpy(result, lo, sizeof lo);
+}
+
+void unflip(const void* values, pixelvalue* out, std::size_t m) {
+  const std::int16_t* v = static_cast<const std::int16_t*>(values);
+  for (std::size_t j = 0; j < m; ++j) out[j] = static_cast<pixelvalue>(v[j] ^ INT16_MIN);
 }
 
 }  // namespace
 
 StackMedian::StackMedian(int nFrames)
-    : n_(nFrames), k_((nFrames - 1) / 2), useNetwork_(nFrames <= kNetworkFrames) {
+    : n_(nFrames), k_((nFrames - 1) / 2), useNetwork_(nFrames <= kNetworkFrames),
+      sampled_(nFrames >= kSampledFrames) {
   if (nFrames < 1 || nFrames > kMaxFrames) return;
   if (useNetwork_) network_ = selection_network(n_, k_);
-  tile_ = allocate_array<std::int16_t>(static_cast<std::size_t>(n_) * W * kGroup);
+  if (sampled_) network_ = selection_network(kSamples, {kSampleLow, kSampleHigh});
+  // Tiles copied together: as many as keep the copied rows within about
+  // 128 KiB (one for deep stacks, whose tiles are copied while checked).
+  group_ = sampled_ ? 1 : std::clamp<std::size_t>((128u << 10) / (static_cast<std::size_t>(n_) * W * 2), 1, kGroup);
+  tile_ = allocate_array<std::int16_t>(static_cast<std::size_t>(n_) * W * group_ + (sampled_ ? kSamples * W : 0));
 }
 
 void StackMedian::select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m) {
-  alignas(32) std::int16_t result[W];
-  const std::int16_t* chosen = result;
   if (useNetwork_) {
     run_network(tile, network_.data(), network_.size());
-    chosen = tile + static_cast<std::size_t>(k_) * W;
-  } else {
-    search_tile(tile, n_, k_, result);
+    unflip(tile + static_cast<std::size_t>(k_) * W, out, m);
+    return;
   }
-  for (std::size_t j = 0; j < m; ++j) out[j] = static_cast<pixelvalue>(chosen[j] ^ INT16_MIN);
+  v16 lo[kVecs], hi[kVecs];
+  robust_bounds(tile, n_, k_, lo, hi);
+  bisect_tile(tile, n_, k_, lo, hi);
+  unflip(lo, out, m);
+}
+
+void StackMedian::select_deep_tile(const pixelvalue* rows, std::size_t stride, bool prefetchNext,
+                                   pixelvalue* out) {
+  // Frames spread evenly over the stack, sorted far enough to give two
+  // order statistics either side of the median.
+  std::int16_t* sample = tile_.get() + static_cast<std::size_t>(n_) * W;
+  for (int i = 0; i < kSamples; ++i) {
+    const pixelvalue* r = rows + static_cast<std::size_t>(static_cast<long>(i) * n_ / kSamples) * stride;
+    for (int j = 0; j < W; ++j) sample[i * W + j] = static_cast<std::int16_t>(r[j] ^ 0x8000);
+  }
+  run_network(sample, network_.data(), network_.size());
+  v16 lo[kVecs], hi[kVecs];
+  std::memcpy(lo, sample + kSampleLow * W, sizeof lo);
+  std::memcpy(hi, sample + kSampleHigh * W, sizeof hi);
+  copy_and_check(rows, stride, n_, k_, prefetchNext, tile_.get(), lo, hi);
+  bisect_tile(tile_.get(), n_, k_, lo, hi);
+  unflip(lo, out, W);
 }
 
 void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
                            pixelvalue* out) {
   const std::size_t tileSize = static_cast<std::size_t>(n_) * W;
-  constexpr std::size_t kRun = kGroup * W;
-  for (std::size_t p0 = 0; p0 < count; p0 += kRun) {
-    // Copy a run of kGroup tiles from each frame row at once, flipping the
-    // top bit so that signed comparisons order the values as unsigned ones.
-    const std::size_t m = std::min(kRun, count - p0);
+  const std::size_t run = group_ * W;
+  for (std::size_t p0 = 0; p0 < count; p0 += run) {
+    const std::size_t m = std::min(run, count - p0);
+    if (sampled_ && m == W) {  // a deep stack's whole tile: copied while its bracket is checked
+      select_deep_tile(rows + p0, rowStride, p0 + 2 * W <= count, out + p0);
+      continue;
+    }
+    // Copy a run of group_ tiles from each frame row at once, flipping the
+    // top bit; the unused lanes of a short last run repeat its first pixel.
     for (int f = 0; f < n_; ++f) {
       const pixelvalue* src = rows + static_cast<std::size_t>(f) * rowStride + p0;
       std::int16_t* dst = tile_.get() + static_cast<std::size_t>(f) * W;
-      if (m == kRun) {
-        for (std::size_t t = 0; t < kGroup; ++t)
-          for (int j = 0; j < W; ++j)
-            dst[t * tileSize + j] = static_cast<std::int16_t>(src[t * W + j] ^ 0x8000);
-      } else {  // a short last run: the unused lanes repeat its first pixel
-        for (std::size_t i = 0; i < kRun; ++i)
+      if (m == run) {
+        for (std::size_t t = 0; t < group_; ++t)
+          for (int j = 0; j < W; ++j) dst[t * tileSize + j] = static_cast<std::int16_t>(src[t * W + j] ^ 0x8000);
+      } else {
+        for (std::size_t i = 0; i < run; ++i)
           dst[i / W * tileSize + i % W] = static_cast<std::int16_t>(src[i < m ? i : 0] ^ 0x8000);
       }
     }
@@ -205,5 +286,8 @@ void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::s
       select_tile(tile_.get() + t * tileSize, out + p0 + t * W, std::min<std::size_t>(W, m - t * W));
   }
 }
+
+#undef vmin
+#undef vmax
 
 }  // namespace hedm

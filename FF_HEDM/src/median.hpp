@@ -25,19 +25,26 @@ class StackMedian {
   // Stacks of up to kMaxFrames frames: the per-pixel counts are 16-bit.
   static constexpr int kMaxFrames = 32767;
   static constexpr int kTile = 64;  // pixels selected together
-  static constexpr std::size_t kGroup = 8;  // tiles copied from the frame rows together
   static constexpr int kNetworkFrames = 24;  // longest stack for the selection network
+  // From this depth on, the search starts from a bracket taken from a
+  // sample of kSamples frames: their kSampleLow-th and kSampleHigh-th
+  // smallest values (from 0), which enclose the median of nearly every
+  // pixel (a pixel they miss is found all the same, in more steps).  Below
+  // it the robust bounds cost less than the sample (measured: 100 frames
+  // took 19% longer with the sample, 400 frames 7% less).
+  static constexpr int kSampledFrames = 200;
+  static constexpr int kSamples = 32, kSampleLow = 5, kSampleHigh = 26;
 
   explicit StackMedian(int nFrames);
   bool ok() const { return tile_ != nullptr; }  // false when memory ran out
 
   // rows: nFrames rows of `count` pixels each, row f starting at
   // rows + f * rowStride.  out[p] becomes the median of the pixel's column.
-  void collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
-                pixelvalue* out);
+  void collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count, pixelvalue* out);
 
   // Whether the selection network (rather than the value search) is used.
   bool uses_network() const { return useNetwork_; }
+  bool uses_sample() const { return sampled_; }
   std::size_t comparators() const { return network_.size(); }
 
   struct Comparator {
@@ -46,17 +53,28 @@ class StackMedian {
   };
 
  private:
+  static constexpr std::size_t kGroup = 8;  // most tiles copied from the frame rows together
+
+  // select_tile works in place on a copied tile of n rows of kTile flipped
+  // values and writes m results; select_deep_tile copies the rows of a deep
+  // stack's tile (`stride` pixels apart) itself, while it checks the bracket.
   void select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m);
+  void select_deep_tile(const pixelvalue* rows, std::size_t stride, bool prefetchNext, pixelvalue* out);
 
   int n_;
   int k_;
   bool useNetwork_;
-  std::vector<Comparator> network_;
-  AlignedPtr<std::int16_t> tile_;  // kGroup tiles of n_ rows of kTile flipped values
+  bool sampled_;
+  std::size_t group_ = 1;
+  std::vector<Comparator> network_;  // the median's network, or the sample's
+  // group_ copied tiles of n_ rows of kTile flipped values, then the sample's rows
+  AlignedPtr<std::int16_t> tile_;
 };
 
 // The comparators of a sorting network on n wires that decide wire k,
 // in order, each marked with which of its two results is used later.
 std::vector<StackMedian::Comparator> selection_network(int n, int k);
+// The same for several wires at once.
+std::vector<StackMedian::Comparator> selection_network(int n, const std::vector<int>& wires);
 
 }  // namespace hedm
