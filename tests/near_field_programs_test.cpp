@@ -96,11 +96,16 @@ TEST(BuildTriMesh, FailuresNameTheCauseAndWriteNoGrid) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_FALSE(exists(c.gridDir + "/grid.txt"));
   }
-  // No points: a grid.txt of the count alone.
-  write_file(p, "GridSize 2\nRsample -1\nDataDirectory " + d + "\n");
-  RunResult r = run("BuildTriMesh", {p});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_file(d + "/grid.txt"), "0\n");
+  // No points: a grid.txt of the count alone, also where the row count
+  // overflows to minus infinity.
+  for (const char* negative : {"GridSize 2\nRsample -1", "GridSize -1e-300\nRsample 1e300",
+                               "GridSize -1e-320\nRsample 5", "GridSize 2\nRsample -inf"}) {
+    write_file(p, std::string(negative) + "\nDataDirectory " + d + "\n");
+    RunResult r = run("BuildTriMesh", {p});
+    EXPECT_EQ(r.status, 0) << negative;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Number of grid points: 0.") << negative;
+    EXPECT_EQ(read_file(d + "/grid.txt"), "0\n") << negative;
+  }
 }
 
 TEST(BuildTriMesh, FullDiskLeavesNoHalfWrittenGrid) {

@@ -61,11 +61,20 @@ int run(int argc, char** argv) {
   TextWriter out(file);
 
   int nOrientations = 0;
-  long long lineNr = 0;
+  long long nextLine = 1;  // the line of the file the next piece starts on
   Grain grain;
+  // Lines are read in pieces of at most 999 characters; a warning names the
+  // line of the file, counted by the newlines read, as an editor shows it.
+  // fgets ends a piece with a zero byte, and a line may hold zero bytes of
+  // its own: with the buffer filled with 'x' beforehand, the last zero byte
+  // in it is the end of the piece.
   char aline[1000];
-  while (std::fgets(aline, sizeof aline, grains)) {
-    ++lineNr;
+  std::memset(aline, 'x', sizeof aline);
+  std::size_t pieceLength = 0;
+  while (std::memset(aline, 'x', pieceLength + 1), std::fgets(aline, sizeof aline, grains)) {
+    pieceLength = static_cast<std::size_t>(static_cast<const char*>(::memrchr(aline, 0, sizeof aline)) - aline);
+    const long long lineNr = nextLine;
+    if (pieceLength > 0 && aline[pieceLength - 1] == '\n') ++nextLine;
     if (aline[0] == '%' || is_blank(aline)) continue;
     Grain next = grain;
     if (scan_grain_line(aline, &next) < kGrainValueFields) {

@@ -34,6 +34,7 @@ void FreeMemMatrix(double** mat, int nrows) {
 
 void TriMesh(double GridSize, double /*Rsample*/, double NrHex, double HtTriangle, double ALast,
              double** XY) {
+  if (!(NrHex >= 1)) return;  // no rows; also keeps -inf and NaN out of the int conversions
   const double ysmall = HtTriangle * 0.3333333333333333;
   const double ybig = HtTriangle * 0.6666666666666666;
   std::int64_t counter = 0;
@@ -70,7 +71,9 @@ bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* wh
     *why = "GridSize is 0: triangles of no size cannot cover the sample.";
     return false;
   }
-  if (!std::isfinite(NrHex) || NrHex > kMaxNrHex) {
+  // NrHex of minus infinity (a negative GridSize or Rsample whose quotient
+  // overflows) is a grid of 0 points like any other negative count.
+  if (std::isnan(NrHex) || NrHex > kMaxNrHex) {
     char buf[256];
     std::snprintf(buf, sizeof buf,
                   "GridSize %g and Rsample %g need %g triangle rows per side; at most %.0f can be "
