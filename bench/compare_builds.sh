@@ -12,7 +12,7 @@ new=$(cd "$2" && pwd)
 work=${3:-$(mktemp -d)}
 fresh=${4:-}
 mkdir -p "$work"
-gen="$new/make_sample_data"
+gen="$new/hedm-sample-data"
 [ -f "$work/stack.ge3" ] || "$gen" stack "$work/stack.ge3" 100
 [ -f "$work/img_00020.raw" ] || "$gen" floats "$work/img_" 1 20 raw
 [ -f "$work/dark.ge3" ] || { "$gen" stack "$work/dark.ge3" 1; for i in $(seq 1 30); do "$gen" stack "$(printf "$work/scan_%05d.ge3" "$i")" 1 "$i"; done; }

@@ -14,10 +14,10 @@ mkdir -p "$work/cc" "$work/pp"
 
 # ClipCount series: 30 one-frame files and a dark file.
 if [ ! -f "$work/cc/dark.ge3" ]; then
-  "$build/make_sample_data" stack "$work/cc/dark.ge3" 1 1
-  for i in $(seq 1 30); do "$build/make_sample_data" stack "$(printf "$work/cc/scan_%05d.ge3" "$i")" 1 "$i"; done
+  "$build/hedm-sample-data" stack "$work/cc/dark.ge3" 1 1
+  for i in $(seq 1 30); do "$build/hedm-sample-data" stack "$(printf "$work/cc/scan_%05d.ge3" "$i")" 1 "$i"; done
 fi
-[ -f "$work/pp/img_00020.raw" ] || "$build/make_sample_data" floats "$work/pp/img_" 1 20 raw
+[ -f "$work/pp/img_00020.raw" ] || "$build/hedm-sample-data" floats "$work/pp/img_" 1 20 raw
 cat "$work"/cc/* "$work"/pp/*.raw >/dev/null
 
 ratio() {  # json: ratio of result $2 to result $1 (medians)

@@ -29,7 +29,7 @@ echo "grid.txt: $(rate "$(stat -c %s "$work/grid.txt")" "$secs"), peak memory $(
 rm -f "$work/grid.txt"
 
 echo "== SolutionDump, a million rows"
-[ -f "$work/mic.bin" ] || "$build/make_sample_data" results "$work/mic.bin" 1000000 1
+[ -f "$work/mic.bin" ] || "$build/hedm-sample-data" results "$work/mic.bin" 1000000 1
 printf 'PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary %s\nMicFileText %s\n' \
   "$work/mic.bin" "$work/mic.txt" >"$work/dump.params"
 timed "$build/SolutionDump" "$work/dump.params"
@@ -37,6 +37,6 @@ bytes=$(( $(stat -c %s "$work/mic.txt") + $(stat -c %s "$work/mic.txt.AllMatches
 echo "both tables: $(rate "$bytes" "$secs"), peak memory $((kib / 1024)) MiB"
 
 echo "== GrainQuats, a million grain lines"
-[ -f "$work/grains.txt" ] || "$build/make_sample_data" grains "$work/grains.txt" 1000000
+[ -f "$work/grains.txt" ] || "$build/hedm-sample-data" grains "$work/grains.txt" 1000000
 timed "$build/GrainQuats" "$work/grains.txt" "$work/seeds.csv"
 python3 -c "print(f'{1e6/$secs:.0f} lines/s ({$secs:.2f} s), peak memory $((kib / 1024)) MiB')"

@@ -13,7 +13,7 @@ set -euo pipefail
 build=${1:-build}
 work=${2:-$(mktemp -d)}
 cold=${3:-}
-cmake --build "$build" --target StackCollapse median_baseline make_sample_data >/dev/null
+cmake --build "$build" --target StackCollapse median_baseline hedm-sample-data >/dev/null
 mkdir -p "$work"
 python3 - "$build" "$work" "$cold" <<'PY'
 import os, resource, statistics, subprocess, sys, time
@@ -38,7 +38,7 @@ for kind, gen in (("dark-like", "stack"), ("data-like", "scan")):
     for n in depths:
         path = os.path.join(work, f"{gen}{n}.ge3")
         if not os.path.exists(path):
-            subprocess.run([f"{build}/make_sample_data", gen, path, str(n)], check=True)
+            subprocess.run([f"{build}/hedm-sample-data", gen, path, str(n)], check=True)
         out = os.path.join(work, f"median_{gen}{n}.ge3")
         subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the page cache
         cat, sc = [], []

@@ -25,10 +25,10 @@ run() {
 }
 
 step "Generating sample data in $out"
-"$build/make_sample_data" floats "$out/scan_" 1 5 raw 3      # five images, number 3 overexposed
-"$build/make_sample_data" stack "$out/dark_stack.ge3" 10     # ten dark frames
-"$build/make_sample_data" grains "$out/grains.txt" 200
-"$build/make_sample_data" results "$out/mic.bin" 5000 3      # a reconstruction's result files
+"$build/hedm-sample-data" floats "$out/scan_" 1 5 raw 3      # five images, number 3 overexposed
+"$build/hedm-sample-data" stack "$out/dark_stack.ge3" 10     # ten dark frames
+"$build/hedm-sample-data" grains "$out/grains.txt" 200
+"$build/hedm-sample-data" results "$out/mic.bin" 5000 3      # a reconstruction's result files
 cat >"$out/parameters.txt" <<PARAMS
 % One parameter file for BuildTriMesh and SolutionDump; each reads its own keys.
 GridSize 5
@@ -56,7 +56,7 @@ run 0 GrainQuats "$build/GrainQuats" "$out/grains.txt" "$out/seeds.csv"
 step "Near field: result tables"
 run 0 SolutionDump "$build/SolutionDump" "$out/parameters.txt"
 step "A look at the dark median"
-run 0 FramePreview "$build/FramePreview" "$out/dark_median.ge3" "$out/dark_median"
+run 0 FramePreview "$build/FramePreview" "$out/dark_median.ge3" "$out/dark_median.png" --log
 
 step "What each program produced"
 cat <<SUMMARY
@@ -66,6 +66,6 @@ cat <<SUMMARY
   BuildTriMesh   $out/grid.txt                            $(head -1 "$out/grid.txt") grid points
   GrainQuats     $out/seeds.csv                           $(wc -l <"$out/seeds.csv") seed orientations
   SolutionDump   $out/mic.txt and $out/mic.txt.AllMatches the result tables
-  FramePreview   $out/dark_median.pgm and dark_median_view.pgm  open with any image viewer
+  FramePreview   $out/dark_median.png                     open it in a browser
   Every program's messages are in $out/logs/.
 SUMMARY

@@ -134,7 +134,7 @@ void kill_at_random_moments(const TempDir& dir, const Job& job, unsigned seed) {
 }
 
 void make(const std::vector<std::string>& args, const std::string& cwd) {
-  RunResult r = run("make_sample_data", args, cwd);
+  RunResult r = run("hedm-sample-data", args, cwd);
   ASSERT_EQ(r.status, 0) << r.out;
 }
 

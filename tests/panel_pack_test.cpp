@@ -78,8 +78,11 @@ TEST(PanelPack, RefusalsTouchNoFile) {
   const Case cases[] = {
       {{stem, "1", "1", "5", "raw"}, 1, kUsage},
       {{stem, "1", "1", "5", "raw", "1", "x"}, 1, kUsage},
-      {{stem, "2", "1", "5", "ge3", "1"}, 1, ""},  // start after end: silent
-      {{stem, "1", "1", "4", "ge3", "1"}, 1, ""},  // padding other than 5: silent
+      {{stem, "2", "1", "5", "ge3", "1"}, 1, "StartNr 2 is after EndNr 1: nothing to convert.\n"},
+      // A refused padding is a failure, not the completed run's status.
+      {{stem, "1", "1", "4", "ge3", "1"}, 2,
+       "Padding 4 is not 5: the numbers in the file names are always five digits. Nothing done.\n"},
+      {{stem, "1", "1", "6", "raw", "1"}, 2, "Padding 6 is not 5"},
       {{stem, "1", "1", "5", "ge3", "1"}, 2, "The input extension ge3 is the output extension"},
       {{stem, "1", "3", "5", "raw", "0"}, 2, "skip must be 1 or more, not 0"},
       {{stem, "1", "3", "5", "raw", "-1"}, 2, "skip must be 1 or more, not -1"},

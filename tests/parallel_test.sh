@@ -17,8 +17,8 @@ export PATH="$build:$PATH"
 fail=0
 
 mkdir -p "$work/single" "$work/data" "$work/broken"
-"$build/make_sample_data" floats "$work/single/scan_" 1 12 raw 4 >/dev/null
-"$build/make_sample_data" stack "$work/single/dark.ge3" 3 >/dev/null
+"$build/hedm-sample-data" floats "$work/single/scan_" 1 12 raw 4 >/dev/null
+"$build/hedm-sample-data" stack "$work/single/dark.ge3" 3 >/dev/null
 StackCollapse "$work/single/dark.ge3" "$work/single/dark_median.ge3" >/dev/null
 cp "$work"/single/*.raw "$work/single/dark_median.ge3" "$work/data/"
 cp "$work"/single/*.raw "$work/single/dark_median.ge3" "$work/broken/"

@@ -105,7 +105,7 @@ states() {  # job id: "task state exit" lines in task order
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PATH="$prefix/bin:$PATH"
-gen="$build/make_sample_data"
+gen="$build/hedm-sample-data"
 mkdir -p "$work/ref" "$work/run/data"
 "$gen" floats "$work/ref/scan_" 1 12 raw 3 >/dev/null
 "$gen" stack "$work/ref/dark_a.ge3" 3 1 >/dev/null

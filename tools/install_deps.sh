@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
-# this machine lacks: the compiler and build tools, GoogleTest, groff for the
-# manual-page check, and Slurm with munge and GNU parallel for the cluster
-# tests (the Slurm test starts and stops its own daemons).  Needs root.
+# this machine lacks: the compiler and build tools, GoogleTest, libpng for
+# FramePreview, groff for the manual-page check, fabio and Pillow (real
+# readers of our frame files and PNG previews), and Slurm with munge and GNU
+# parallel for the cluster tests (the Slurm test starts and stops its own
+# daemons).  Needs root.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -10,6 +12,9 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v groff >/dev/null || need+=(groff-base)
+[ -e /usr/include/png.h ] || need+=(libpng-dev)
+/usr/bin/python3 -c 'import fabio' 2>/dev/null || need+=(python3-fabio)
+/usr/bin/python3 -c 'import PIL, numpy' 2>/dev/null || need+=(python3-pil python3-numpy)
 command -v slurmctld >/dev/null || need+=(slurm-wlm)
 command -v munged >/dev/null || need+=(munge)
 command -v parallel >/dev/null || need+=(parallel)

@@ -13,13 +13,15 @@ using namespace hedm;
 
 namespace sample {
 
-bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::string* err) {
+bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
+                      std::string* err) {
   std::mt19937_64 rng(seed);
   std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
   for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
     level[k] = static_cast<pixelvalue>(100 + (k * 7 + (k >> 11) * 13) % 1800 + rng() % 64);
   std::vector<unsigned char> header(kHeaderBytes);
-  for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
+  if (patternedHeader)
+    for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
   OutputFile out;
   if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
   for (int f = 0; f < nFrames; ++f) {
@@ -34,7 +36,8 @@ bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::
   return out.commit(err);
 }
 
-bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, std::string* err) {
+bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
+                      std::string* err) {
   std::mt19937_64 rng(seed);
   std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
   for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
@@ -45,6 +48,8 @@ bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, std::
   };
   std::vector<Spot> spots;
   std::vector<unsigned char> header(kHeaderBytes);
+  if (patternedHeader)
+    for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
   OutputFile out;
   if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
   for (int f = 0; f < nFrames; ++f) {

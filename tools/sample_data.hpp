@@ -7,12 +7,15 @@
 namespace sample {
 
 // A dark-like stack: per-pixel levels of about 100 to 2000 with noise and a
-// few hot pixels at 65535 in every frame.
-bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, std::string* err);
+// few hot pixels at 65535 in every frame.  The header is zeros, as PanelPack
+// writes it, or a byte pattern.
+bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
+                      std::string* err);
 
 // A data-like stack: the dark-like background with diffraction spots that
 // light up for a few frames each, drifting as the sample rotates.
-bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, std::string* err);
+bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
+                      std::string* err);
 
 // Float images <stem>NNNNN.<ext> for numbers first..last: Gaussian spots on a
 // noisy background.  Image number `clipped` (if in range) has spots whose

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame_file.hpp"
+#include "cli.hpp"
 #include "io.hpp"
 #include "saturation.hpp"
 #include "util.hpp"
@@ -15,6 +16,20 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: ClipCount FOLDER STEM PADDING START END EXT DARK SATURATION\n"
+    "  FOLDER      folder of the frame files\n"
+    "  STEM        name before the underscore and the number\n"
+    "  PADDING     digits of the zero-filled number, 2 to 9\n"
+    "  START, END  first and last number\n"
+    "  EXT         extension with its dot, e.g. .ge3\n"
+    "  DARK        dark frame file, a name inside FOLDER\n"
+    "  SATURATION  intensity from which a pixel counts as saturated\n"
+    "Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels\n"
+    "less those of a dark frame.\n"
+    "Example: ClipCount /data/run7 scan 5 1 100 .ge3 dark_median.ge3 14000\n"
+    "Manual: man ClipCount\n";
 
 // Saturated pixels in each whole frame of a file; with `partialToo`, the
 // pixels of a trailing partial frame are added to the last element, which is
@@ -35,6 +50,7 @@ bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "ClipCount", kHelp); s >= 0) return s;
   if (argc != 9) {
     std::puts(
         "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> "

@@ -1,12 +1,17 @@
-// FramePreview: one frame of a detector frame file as two PGM images,
-// <stem>.pgm with the 16-bit values and <stem>_view.pgm, an 8-bit view
-// stretched between two percentiles of the frame's values.
-//   FramePreview <frame file> <output stem> [frame, from 1] [low %] [high %]
+// FramePreview: one frame of a detector frame file as an image a person can
+// look at in a browser or any viewer.
+//   FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
+// OUTPUT ending in .png (or .pgm) gets the 8-bit view; any other OUTPUT is a
+// stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view), as
+// earlier versions wrote them.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "cli.hpp"
 #include "frame_file.hpp"
 #include "io.hpp"
 #include "preview.hpp"
@@ -17,6 +22,36 @@ using namespace hedm;
 
 namespace {
 
+const char kHelp[] =
+    "Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]\n"
+    "  FRAME_FILE  detector frame file\n"
+    "  OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name\n"
+    "              is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)\n"
+    "  FRAME       which frame, from 1 (default 1)\n"
+    "  LOW%, HIGH% percentiles shown black and white (default 1 and 99.5)\n"
+    "  --log       a logarithmic stretch between them, for faint and bright spots at once\n"
+    "  --bin N     average blocks of N x N pixels: a 2048 / N image\n"
+    "  --raw FILE  also the raw 16-bit values, as FILE.png or FILE.pgm\n"
+    "Example: FramePreview dark_median.ge3 dark_median.png --log --bin 2\n"
+    "Manual: man FramePreview\n";
+
+const char kUsage[] =
+    "Usage: FramePreview <frame file> <output> [frame, from 1] [low percentile] [high percentile] "
+    "[--log] [--bin N] [--raw FILE]\nWrites <output> as an 8-bit PNG (or PGM) view stretched between "
+    "the percentiles, 1 and 99.5 by default; FramePreview --help tells more.";
+
+bool ends_with(const std::string& s, const char* tail) {
+  const std::size_t n = std::strlen(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The encoded file for `path`, PNG or PGM by its name; empty when this
+// build cannot write PNG.
+template <class T>
+std::string encoded(const std::string& path, const Image<T>& image) {
+  return ends_with(path, ".png") ? png(image) : pgm(image);
+}
+
 bool write_whole(const std::string& path, const std::string& bytes, std::string* err) {
   OutputFile out;
   return out.create(path, err) && out.write(bytes.data(), bytes.size(), err) && out.commit(err);
@@ -25,19 +60,44 @@ bool write_whole(const std::string& path, const std::string& bytes, std::string*
 }  // namespace
 
 int run(int argc, char** argv) {
-  if (argc < 3 || argc > 6)
-    return fail("Usage: FramePreview <frame file> <output stem> [frame, from 1] [low percentile] "
-                "[high percentile]\nWrites <stem>.pgm (16-bit) and <stem>_view.pgm (8-bit, "
-                "stretched between the percentiles, 1 and 99.5 by default).");
-  const std::string inFN = argv[1], stem = argv[2];
-  const std::int32_t frame = argc > 3 ? atoi32(argv[3]) : 1;
-  const double low = argc > 4 ? std::strtod(argv[4], nullptr) : 1.0;
-  const double high = argc > 5 ? std::strtod(argv[5], nullptr) : 99.5;
+  if (const int s = answer_help_or_version(argc, argv, "FramePreview", kHelp); s >= 0) return s;
+  std::vector<std::string> positional;
+  bool log = false;
+  int bin = 1;
+  std::string raw;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--log") {
+      log = true;
+    } else if ((a == "--bin" || a == "--raw") && i + 1 < argc) {
+      if (a == "--bin") bin = atoi32(argv[++i]);
+      else raw = argv[++i];
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() < 2 || positional.size() > 5) return fail(kUsage);
+  const std::string inFN = positional[0], output = positional[1];
+  const std::int32_t frame = positional.size() > 2 ? atoi32(positional[2].c_str()) : 1;
+  const double low = positional.size() > 3 ? std::strtod(positional[3].c_str(), nullptr) : 1.0;
+  const double high = positional.size() > 4 ? std::strtod(positional[4].c_str(), nullptr) : 99.5;
   if (!(low >= 0 && low < high && high <= 100))
     return fail("The percentiles must satisfy 0 <= low < high <= 100. Exiting.");
-
-  if (std::string clash = same_file_clash({inFN}, {stem + ".pgm", stem + "_view.pgm"}); !clash.empty())
+  if (bin < 1 || bin > static_cast<int>(nrPixels))
+    return fail("--bin " + std::to_string(bin) + " is outside 1 to 2048. Exiting.");
+  const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
+  if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
+    return fail("--raw " + raw + ": the name must end in .png or .pgm. Exiting.");
+  const std::string viewFN = stem ? output + "_view.pgm" : output;
+  const std::string rawFN = stem ? output + ".pgm" : raw;
+  if ((ends_with(viewFN, ".png") || ends_with(rawFN, ".png")) && !png_available())
+    return fail("This build of FramePreview writes no PNG (libpng was missing when it was built); "
+                "name the output .pgm. Exiting.");
+  std::vector<std::string> outputs = {viewFN};
+  if (!rawFN.empty()) outputs.push_back(rawFN);
+  if (std::string clash = same_file_clash({inFN}, outputs); !clash.empty())
     return fail(clash + " Nothing written. Exiting.");
+
   std::string err;
   InputFile in;
   if (!in.open(inFN, &err)) return fail(err + " Exiting.");
@@ -50,13 +110,21 @@ int run(int argc, char** argv) {
   if (!in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (frame - 1) * std::uint64_t{kFrameBytes}, &err))
     return fail(err + " Exiting.");
 
-  const pixelvalue lo = percentile_value(pixels.get(), kPixelsPerFrame, low);
-  const pixelvalue hi = percentile_value(pixels.get(), kPixelsPerFrame, high);
-  if (!write_whole(stem + ".pgm", pgm16(pixels.get(), nrPixels), &err) ||
-      !write_whole(stem + "_view.pgm", pgm8_view(pixels.get(), nrPixels, lo, hi), &err))
-    return fail(err + " Exiting.");
-  std::printf("Frame %d of %s: %s.pgm (16-bit), %s_view.pgm (8-bit, %u to %u).\n", frame, inFN.c_str(),
-              stem.c_str(), stem.c_str(), static_cast<unsigned>(lo), static_cast<unsigned>(hi));
+  const Image<pixelvalue> shown = bin_image(pixels.get(), nrPixels, bin);
+  const pixelvalue lo = percentile_value(shown.pixels.data(), shown.pixels.size(), low);
+  const pixelvalue hi = percentile_value(shown.pixels.data(), shown.pixels.size(), high);
+  if (!rawFN.empty()) {
+    const Image<pixelvalue> values{nrPixels, nrPixels, std::vector<pixelvalue>(pixels.get(), pixels.get() + kPixelsPerFrame)};
+    if (!write_whole(rawFN, encoded(rawFN, values), &err)) return fail(err + " Exiting.");
+  }
+  if (!write_whole(viewFN, encoded(viewFN, view8(shown, lo, hi, log)), &err)) return fail(err + " Exiting.");
+
+  std::string report = "Frame " + std::to_string(frame) + " of " + inFN + ": ";
+  if (!rawFN.empty()) report += rawFN + " (16-bit), ";
+  report += viewFN + " (8-bit, " + std::to_string(lo) + " to " + std::to_string(hi);
+  if (log) report += ", log";
+  if (bin > 1) report += ", " + std::to_string(bin) + " x " + std::to_string(bin) + " bins";
+  say(report + ").");
   return 0;
 }
 

@@ -2,15 +2,17 @@
 // one-frame detector frame files <stem>NNNNN.ge3 beside them, each image
 // scaled so that its brightest pixel becomes 14000.
 //
-// Exit status: 1 after every completed run (scripts rely on it), after the
-// usage text and for the silent refusals; 2 when the run is refused with a
-// message or an output could not be written.
+// Exit status: 1 after every completed run (scripts of long standing test
+// for it), after the usage text and when START is after END (nothing to
+// convert); 2 when the run is refused (padding, extension, step) or an
+// output could not be written.
 
 #include <cstdio>
 #include <string>
 
 #include "float_convert.hpp"
 #include "frame_file.hpp"
+#include "cli.hpp"
 #include "io.hpp"
 #include "same_file.hpp"
 #include "util.hpp"
@@ -18,6 +20,19 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: PanelPack STEM START END PADDING EXT SKIP\n"
+    "  STEM     path and name before the number, e.g. /data/run7/scan_\n"
+    "  START    first number\n"
+    "  END      last number\n"
+    "  PADDING  digits of the number in the names: 5, the only width written\n"
+    "  EXT      extension of the float images, without the dot (anything but ge3)\n"
+    "  SKIP     step from one number to the next, 1 or more\n"
+    "Converts STEM<NNNNN>.EXT (2048 x 2048 floats) into STEM<NNNNN>.ge3, the\n"
+    "brightest pixel scaled to 14000. A completed run ends with status 1.\n"
+    "Example: PanelPack /data/run7/scan_ 1 100 5 raw 1\n"
+    "Manual: man PanelPack\n";
 
 constexpr int kCompleted = 1;
 constexpr int kFailed = 2;
@@ -47,6 +62,7 @@ bool write_converted(const std::string& path, const float* image, float maxVal, 
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "PanelPack", kHelp); s >= 0) return s;
   if (argc != 7) {
     std::puts(
         "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
@@ -57,8 +73,15 @@ int run(int argc, char** argv) {
   const std::int32_t startNr = atoi32(argv[2]), endNr = atoi32(argv[3]);
   const std::int32_t Padding = atoi32(argv[4]), skip = atoi32(argv[6]);
 
-  if (startNr > endNr) return 1;
-  if (Padding != 5) return 1;
+  if (Padding != 5)
+    return fail("Padding " + std::to_string(Padding) +
+                    " is not 5: the numbers in the file names are always five digits. Nothing done.",
+                kFailed);
+  if (startNr > endNr) {
+    say("StartNr " + std::to_string(startNr) + " is after EndNr " + std::to_string(endNr) +
+        ": nothing to convert.");
+    return kCompleted;
+  }
   if (inExt == "ge3")
     return fail("The input extension ge3 is the output extension: every input would be overwritten "
                 "by its own output. Nothing done.",

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame_file.hpp"
+#include "cli.hpp"
 #include "io.hpp"
 #include "util.hpp"
 #include "median.hpp"
@@ -22,6 +23,14 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: StackCollapse INPUT OUTPUT\n"
+    "  INPUT   detector frame file of one or more frames, as a rule a dark stack\n"
+    "  OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its\n"
+    "          whole frames (the lower middle value for an even count)\n"
+    "Example: StackCollapse dark_stack.ge3 dark_median.ge3\n"
+    "Manual: man StackCollapse\n";
 
 // Bands of pixels: one slice of every frame per band, read into one reused
 // buffer.  Deep stacks get slices of 16 KiB, so that they are read in few
@@ -45,6 +54,7 @@ std::size_t band_pixels(std::uint64_t nFrames) {
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
   if (argc != 3) {
     std::puts("Not enough arguments, exiting.");
     return 1;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef HEDM_HAVE_PNG
+#include <png.h>
+#endif
+
 namespace hedm {
 
 pixelvalue percentile_value(const pixelvalue* pixels, std::size_t n, double percent) {
@@ -19,27 +23,113 @@ pixelvalue percentile_value(const pixelvalue* pixels, std::size_t n, double perc
   return 65535;
 }
 
-std::string pgm16(const pixelvalue* frame, std::size_t side) {
-  std::string s = "P5\n" + std::to_string(side) + " " + std::to_string(side) + "\n65535\n";
+Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor) {
+  const std::size_t f = static_cast<std::size_t>(std::max(factor, 1));
+  Image<pixelvalue> out;
+  out.width = out.height = (side + f - 1) / f;
+  out.pixels.resize(out.width * out.height);
+  for (std::size_t by = 0; by < out.height; ++by)
+    for (std::size_t bx = 0; bx < out.width; ++bx) {
+      std::uint64_t sum = 0, n = 0;
+      for (std::size_t y = by * f; y < std::min(side, by * f + f); ++y)
+        for (std::size_t x = bx * f; x < std::min(side, bx * f + f); ++x, ++n) sum += frame[y * side + x];
+      out.pixels[by * out.width + bx] = static_cast<pixelvalue>((sum + n / 2) / n);
+    }
+  return out;
+}
+
+Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelvalue hi, bool log) {
+  Image<std::uint8_t> out{values.width, values.height, std::vector<std::uint8_t>(values.pixels.size())};
+  const double span = hi > lo ? static_cast<double>(hi - lo) : 1.0;
+  const double logSpan = std::log1p(span);
+  for (std::size_t k = 0; k < values.pixels.size(); ++k) {
+    const double above = std::max(static_cast<double>(values.pixels[k]) - lo, 0.0);
+    const double t = log ? std::log1p(above) / logSpan : above / span;
+    out.pixels[k] = static_cast<std::uint8_t>(std::lround(std::clamp(t, 0.0, 1.0) * 255.0));
+  }
+  return out;
+}
+
+namespace {
+std::string pgm_header(std::size_t w, std::size_t h, int maxval) {
+  return "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
+}
+}  // namespace
+
+std::string pgm(const Image<std::uint8_t>& image) {
+  std::string s = pgm_header(image.width, image.height, 255);
+  s.append(image.pixels.begin(), image.pixels.end());
+  return s;
+}
+
+std::string pgm(const Image<pixelvalue>& image) {
+  std::string s = pgm_header(image.width, image.height, 65535);
   const std::size_t at = s.size();
-  s.resize(at + side * side * 2);
-  for (std::size_t k = 0; k < side * side; ++k) {
-    s[at + 2 * k] = static_cast<char>(frame[k] >> 8);
-    s[at + 2 * k + 1] = static_cast<char>(frame[k] & 0xff);
+  s.resize(at + image.pixels.size() * 2);
+  for (std::size_t k = 0; k < image.pixels.size(); ++k) {
+    s[at + 2 * k] = static_cast<char>(image.pixels[k] >> 8);
+    s[at + 2 * k + 1] = static_cast<char>(image.pixels[k] & 0xff);
   }
   return s;
 }
 
-std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, pixelvalue hi) {
-  std::string s = "P5\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
-  const std::size_t at = s.size();
-  s.resize(at + side * side);
-  const double span = hi > lo ? static_cast<double>(hi - lo) : 1.0;
-  for (std::size_t k = 0; k < side * side; ++k) {
-    const double t = (static_cast<double>(frame[k]) - lo) / span;
-    s[at + k] = static_cast<char>(static_cast<unsigned char>(std::lround(std::clamp(t, 0.0, 1.0) * 255.0)));
-  }
-  return s;
+std::string pgm16(const pixelvalue* frame, std::size_t side) {
+  return pgm(Image<pixelvalue>{side, side, std::vector<pixelvalue>(frame, frame + side * side)});
 }
+
+std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, pixelvalue hi) {
+  return pgm(view8(Image<pixelvalue>{side, side, std::vector<pixelvalue>(frame, frame + side * side)}, lo, hi, false));
+}
+
+#ifdef HEDM_HAVE_PNG
+namespace {
+
+void append(png_structp png, png_bytep data, png_size_t n) {
+  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), n);
+}
+void flush_nothing(png_structp) {}
+
+// libpng reports failures by longjmp, so everything that lives across the
+// setjmp is plain data; the encoded bytes go to *out.
+bool encode(const void* rows, std::size_t w, std::size_t h, int depth, std::string* out) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return false;
+  }
+  png_set_write_fn(png, out, append, flush_nothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, PNG_COLOR_TYPE_GRAY,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 3);  // most of the size gain at a fraction of the time
+  png_write_info(png, info);
+  if (depth == 16) png_set_swap(png);  // our samples are little-endian, PNG's big-endian
+  const std::size_t rowBytes = w * static_cast<std::size_t>(depth / 8);
+  for (std::size_t y = 0; y < h; ++y)
+    png_write_row(png, static_cast<png_const_bytep>(rows) + y * rowBytes);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+bool png_available() { return true; }
+
+std::string png(const Image<std::uint8_t>& image) {
+  std::string out;
+  return encode(image.pixels.data(), image.width, image.height, 8, &out) ? out : std::string();
+}
+
+std::string png(const Image<pixelvalue>& image) {
+  std::string out;
+  return encode(image.pixels.data(), image.width, image.height, 16, &out) ? out : std::string();
+}
+#else
+bool png_available() { return false; }
+std::string png(const Image<std::uint8_t>&) { return std::string(); }
+std::string png(const Image<pixelvalue>&) { return std::string(); }
+#endif
 
 }  // namespace hedm

@@ -1,5 +1,6 @@
-// A detector frame as PGM images, which every image viewer opens: the full
-// 16-bit values, and an 8-bit view stretched between two percentiles.
+// A detector frame as an image a person can look at: an 8-bit view
+// stretched between two percentiles of the values (linearly or on a log
+// scale), optionally binned, as PNG or PGM; and the raw 16-bit values.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +15,32 @@ namespace hedm {
 // The value below which `percent` of the pixels lie (nearest rank, 0 to 100).
 pixelvalue percentile_value(const pixelvalue* pixels, std::size_t n, double percent);
 
-// "P5" header and big-endian samples of a side x side frame.
+// An image of width x height values, row by row (the frame's flat pixel
+// position k is row k / 2048, column k % 2048).
+template <class T>
+struct Image {
+  std::size_t width = 0, height = 0;
+  std::vector<T> pixels;
+};
+
+// Blocks of factor x factor pixels averaged (rounded to nearest); blocks at
+// the right and bottom edges average the pixels they have.
+Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor);
+
+// lo and below black, hi and above white; between them linear, or, with
+// `log`, log(1 + v - lo) / log(1 + hi - lo).
+Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelvalue hi, bool log);
+
+// "P5" PGM files: 8-bit samples, or 16-bit big-endian samples.
+std::string pgm(const Image<std::uint8_t>& image);
+std::string pgm(const Image<pixelvalue>& image);
 std::string pgm16(const pixelvalue* frame, std::size_t side);
-// 8-bit samples: lo and below black, hi and above white, linear between.
 std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, pixelvalue hi);
+
+// Whether this build writes PNG (libpng was found when it was configured).
+bool png_available();
+// Grey PNG files, 8-bit or 16-bit; empty when PNG cannot be written.
+std::string png(const Image<std::uint8_t>& image);
+std::string png(const Image<pixelvalue>& image);
 
 }  // namespace hedm

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "cli.hpp"
 #include "io.hpp"
 #include "param_file.hpp"
 #include "same_file.hpp"
@@ -18,6 +19,14 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: BuildTriMesh PARAMETER_FILE\n"
+    "  PARAMETER_FILE  text file with the lines \"GridSize <edge>\", \"Rsample <radius>\"\n"
+    "                  and \"DataDirectory <folder>\"; other lines are passed over\n"
+    "Writes <folder>/grid.txt: the triangle grid that covers the sample.\n"
+    "Example: BuildTriMesh params.txt\n"
+    "Manual: man BuildTriMesh\n";
 
 // The last two distinct values of one grid column with their text.  Within a
 // row of triangles the offsets, y and the half edge take only two values, so
@@ -46,6 +55,7 @@ class ColumnText {
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "BuildTriMesh", kHelp); s >= 0) return s;
   const std::clock_t start = std::clock();
   if (argc < 2) return fail("Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.");
   const std::string ParamFN = argv[1];

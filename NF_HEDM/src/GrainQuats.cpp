@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "cli.hpp"
 #include "io.hpp"
 #include "quaternion.hpp"
 #include "same_file.hpp"
@@ -18,6 +19,15 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: GrainQuats GRAIN_LIST SEED_FILE\n"
+    "  GRAIN_LIST  text file, one grain per line: identifier, orientation matrix,\n"
+    "              three words, six lattice parameters\n"
+    "  SEED_FILE   file to write: per grain the unit quaternion, the lattice\n"
+    "              parameters and the identifier\n"
+    "Example: GrainQuats grains.txt seeds.csv\n"
+    "Manual: man GrainQuats\n";
 
 void usage() {
   std::puts("GrainQuats usage: ./GrainQuats <OringinalFile> <OutputFile>. Please provide full path.");
@@ -36,6 +46,7 @@ void write_seed(TextWriter& out, const Grain& g) {
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "GrainQuats", kHelp); s >= 0) return s;
   if (argc != 3) {
     usage();
     return 1;

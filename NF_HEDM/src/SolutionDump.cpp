@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli.hpp"
 #include "io.hpp"
 #include "util.hpp"
 #include "param_file.hpp"
@@ -14,6 +15,16 @@
 using namespace hedm;
 
 namespace {
+
+const char kHelp[] =
+    "Usage: SolutionDump PARAMETER_FILE\n"
+    "  PARAMETER_FILE  text file with the lines \"PhaseNr\", \"NumPhases\",\n"
+    "                  \"GlobalPosition\", \"MicFileBinary <file>\", \"MicFileText <file>\"\n"
+    "                  and optionally \"SaveNSolutions\"\n"
+    "Writes MicFileText and MicFileText.AllMatches, tab-separated tables of the\n"
+    "rows of MicFileBinary and MicFileBinary.AllMatches.\n"
+    "Example: SolutionDump params.txt\n"
+    "Manual: man SolutionDump\n";
 
 // Writes one text table from one binary file; the table is removed again if
 // it cannot be written in full.
@@ -30,6 +41,7 @@ bool write_table(const std::string& outPath, InputFile& in, const TableHeader& h
 }  // namespace
 
 int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "SolutionDump", kHelp); s >= 0) return s;
   if (argc < 2) return fail("Usage: SolutionDump <parameter file>. No parameter file given, exiting.");
   const std::string ParamFN = argv[1];
   int PhaseNr = 0, NumPhases = 0, nSaves = 1;
