@@ -1,42 +1,62 @@
 #!/usr/bin/env bash
-# Text output at scale: BuildTriMesh on GridSize 0.5 / Rsample 1000 (about 32
-# million grid points), SolutionDump on a million-row result file, GrainQuats
-# on a million-line grain list, and "%f" through fprintf against the
-# formatting the programs use.
+# Text output at scale, each program side by side with its floor, the cost
+# of writing the same number of bytes to the same file system (for
+# GrainQuats, and reading its input too), in interleaved rounds (medians):
+# BuildTriMesh at about 2, 8 and 32 million grid points, SolutionDump on a
+# million-row result file, GrainQuats on a million-line grain list; peak
+# memory of each; and "%f" three ways.
 #   bench/near_field.sh [build-dir] [work-dir]
 set -euo pipefail
 build=${1:-build}
 work=${2:-$(mktemp -d)}
 cmake --build "$build" >/dev/null
 mkdir -p "$work"
-
-rate() {  # bytes seconds
-  python3 -c "print(f'{$1/1e6:.0f} MB in {$2:.2f} s: {$1/1e6/$2:.0f} MB/s')"
-}
-timed() {  # command...; prints wall seconds and peak memory, keeps the output quiet
-  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >"$work/stdout.txt"
-  read -r secs kib <"$work/time.txt"
-}
-
-echo "== format: fprintf against the programs' formatting"
+echo "== format: fprintf, std::to_chars and the programs' formatter"
 "$build/format_fixed6" 20000000
-
-echo "== BuildTriMesh, GridSize 0.5, Rsample 1000"
-printf 'GridSize 0.5\nRsample 1000\nDataDirectory %s\n' "$work" >"$work/grid.params"
-timed "$build/BuildTriMesh" "$work/grid.params"
-head -1 "$work/stdout.txt"
-echo "grid.txt: $(rate "$(stat -c %s "$work/grid.txt")" "$secs"), peak memory $((kib / 1024)) MiB"
-rm -f "$work/grid.txt"
-
-echo "== SolutionDump, a million rows"
 [ -f "$work/mic.bin" ] || "$build/hedm-sample-data" results "$work/mic.bin" 1000000 1
+[ -f "$work/grains.txt" ] || "$build/hedm-sample-data" grains "$work/grains.txt" 1000000
 printf 'PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary %s\nMicFileText %s\n' \
   "$work/mic.bin" "$work/mic.txt" >"$work/dump.params"
-timed "$build/SolutionDump" "$work/dump.params"
-bytes=$(( $(stat -c %s "$work/mic.txt") + $(stat -c %s "$work/mic.txt.AllMatches") ))
-echo "both tables: $(rate "$bytes" "$secs"), peak memory $((kib / 1024)) MiB"
+for r in 250 500 1000; do
+  mkdir -p "$work/grid$r"
+  printf 'GridSize 0.5\nRsample %s\nDataDirectory %s\n' "$r" "$work/grid$r" >"$work/grid$r.params"
+done
+python3 - "$build" "$work" <<'PY'
+import os, statistics, subprocess, sys, time
+build, work = sys.argv[1:3]
 
-echo "== GrainQuats, a million grain lines"
-[ -f "$work/grains.txt" ] || "$build/hedm-sample-data" grains "$work/grains.txt" 1000000
-timed "$build/GrainQuats" "$work/grains.txt" "$work/seeds.csv"
-python3 -c "print(f'{1e6/$secs:.0f} lines/s ({$secs:.2f} s), peak memory $((kib / 1024)) MiB')"
+def timed(cmd):
+    t = time.perf_counter()
+    subprocess.run(cmd, shell=isinstance(cmd, str), stdout=subprocess.DEVNULL, check=False)
+    return time.perf_counter() - t
+
+def peak(cmd):
+    r = subprocess.run(["/usr/bin/time", "-f", "%M", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    return int(r.stderr.split()[-1]) / 1024
+
+jobs = []
+for r, label in ((250, "2 M points"), (500, "8 M points"), (1000, "32 M points")):
+    jobs.append((f"BuildTriMesh, {label}", [f"{build}/BuildTriMesh", f"{work}/grid{r}.params"],
+                 [f"{work}/grid{r}/grid.txt"], None))
+jobs.append(("SolutionDump, 1 M rows", [f"{build}/SolutionDump", f"{work}/dump.params"],
+             [f"{work}/mic.txt", f"{work}/mic.txt.AllMatches"], None))
+jobs.append(("GrainQuats, 1 M lines", [f"{build}/GrainQuats", f"{work}/grains.txt", f"{work}/seeds.csv"],
+             [f"{work}/seeds.csv"], f"{work}/grains.txt"))
+for name, cmd, outputs, inp in jobs:
+    subprocess.run(cmd, stdout=subprocess.DEVNULL)
+    size = sum(os.path.getsize(o) for o in outputs)
+    floor = f"head -c {size} /dev/zero > {work}/floor.out"
+    if inp:
+        floor = f"cat {inp} > /dev/null; " + floor
+    a, b = [], []
+    rounds = 3 if "32 M" in name else 5
+    for i in range(rounds + 1):
+        x = timed(cmd)
+        y = timed(floor)
+        if i:
+            a.append(x); b.append(y)
+    p, f = statistics.median(a), statistics.median(b)
+    print(f"{name:<26} {size/1e6:7.0f} MB  program {p:6.2f} s  floor {f:6.2f} s  "
+          f"program/floor {p/f:5.2f}  peak {peak(cmd):6.1f} MiB", flush=True)
+    os.remove(f"{work}/floor.out")
+PY

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -83,5 +86,63 @@ TEST(FormatInt, PrintsTheDigitsOfPercentD) {
     char expect[40], got[40];
     std::snprintf(expect, sizeof expect, "%lld", v);
     EXPECT_EQ(std::string(got, hedm::format_int(got, v)), expect);
+  }
+}
+
+namespace {
+
+std::string printf_f(double v) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%f", v);
+  return buf;
+}
+
+std::string fixed6(double v) {
+  char buf[400];
+  return std::string(buf, hedm::format_fixed6(buf, v));
+}
+
+}  // namespace
+
+// The classes that break fixed-point formatters, each with its neighbours
+// on both sides.
+TEST(FormatFixed6, MatchesPrintfOnTheHardCases) {
+  std::vector<double> cases = {0.0, -0.0, 5e-7, -5e-7, 4.9999999999999996e-7, 1.5e-6, 2.5e-6, 0.5, 1.5, 2.5,
+                               1e13, 9999999999999.998, 1e13 - 0.5, 9007199254740992.0, 1.8446744073709552e19,
+                               std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
+                               std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(),
+                               std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
+  // Exact ties at the sixth decimal: odd multiples of 1/128 (times 10^6 they
+  // end in .5), over many magnitudes, both signs.
+  for (long k = 1; k < 200000; k += 2) cases.push_back(static_cast<double>(k) / 128);
+  for (long k = 1; k < 4000; k += 2) cases.push_back(-static_cast<double>(k) * 1048576.0 / 128);
+  // The last values before each power of ten, and the powers themselves.
+  for (int e = -10; e <= 22; ++e) cases.push_back(std::pow(10.0, e));
+  std::vector<double> all;
+  for (double v : cases)
+    for (double w : {std::nextafter(v, -INFINITY), v, std::nextafter(v, INFINITY)}) {
+      all.push_back(w);
+      all.push_back(-w);
+    }
+  for (double v : all) ASSERT_EQ(fixed6(v), printf_f(v)) << std::hexfloat << v;
+}
+
+TEST(FormatFixed6, MatchesPrintfOnRandomDoublesOfEveryMagnitude) {
+  std::mt19937_64 rng(2024);
+  std::uniform_real_distribution<double> decade(-12, 14), unit(-1, 1);
+  for (int i = 0; i < 2000000; ++i) {
+    double v;
+    switch (i % 4) {
+      case 0: {  // any bit pattern: every exponent, subnormals, inf and NaN
+        const std::uint64_t bits = rng();
+        std::memcpy(&v, &bits, sizeof v);
+        break;
+      }
+      case 1: v = unit(rng) * std::pow(10.0, decade(rng)); break;  // the range that occurs
+      case 2: v = std::round(unit(rng) * 1e9) / 1e6 + unit(rng) * 1e-9; break;  // near the sixth decimal
+      default: v = static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 2e6; break;  // halves of 1e-6
+    }
+    ASSERT_EQ(fixed6(v), printf_f(v)) << std::hexfloat << v;
   }
 }

@@ -1,6 +1,7 @@
 // BuildTriMesh, SolutionDump and GrainQuats as a user runs them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <sstream>
 
@@ -25,7 +26,57 @@ std::string fixed6(double v) {
   return buf;
 }
 
+// grid.txt as the program wrote it when it filled a matrix of the whole
+// grid first: the matrix code kept here as it was, every value printed with
+// the C library's "%f".
+std::string grid_from_matrix(double GridSize, double Rsample) {
+  const double HtTriangle = (GridSize * 1.7320508075688772) * 0.5;
+  const double NrHex = std::ceil(((Rsample + Rsample) / 1.7320508075688772) / GridSize);
+  const double ALast = GridSize * NrHex;
+  std::vector<std::vector<double>> XY;
+  const double ysmall = HtTriangle * 0.3333333333333333;
+  const double ybig = HtTriangle * 0.6666666666666666;
+  for (int i = static_cast<int>(-NrHex); static_cast<double>(i) <= NrHex; ++i) {
+    if (i == 0) continue;
+    const double di = i, absi = std::abs(di);
+    double ynext = i < 0 ? ybig : ysmall;
+    const int NrRowElements = static_cast<int>(2 * ((NrHex + NrHex) - absi) + 1);
+    const double ythis = HtTriangle * di;
+    const double xstart = (GridSize * absi) * 0.5 - ALast;
+    for (int j = 0; j < NrRowElements; ++j) {
+      std::vector<double> rec(5);
+      rec[0] = ynext;
+      rec[1] = ynext == ybig ? ysmall : ybig;
+      rec[2] = (j * GridSize) * 0.5 + xstart;
+      rec[3] = ythis - (ynext * di) / absi;
+      rec[4] = GridSize * 0.5;
+      ynext = rec[1];
+      XY.push_back(rec);
+    }
+  }
+  std::string text = std::to_string(XY.size()) + "\n";
+  for (const auto& rec : XY)
+    text += fixed6(rec[0]) + " " + fixed6(rec[1]) + " " + fixed6(rec[2]) + " " + fixed6(rec[3]) + " " + fixed6(rec[4]) + "\n";
+  return text;
+}
+
 }  // namespace
+
+// The records are written as they are made, never held as a whole grid; the
+// bytes are those of the grid filled whole.
+TEST(BuildTriMesh, StreamedGridEqualsTheGridFilledWhole) {
+  TempDir dir;
+  const std::pair<double, double> sizes[] = {{2, 1}, {0.1, 5}, {1, 100}, {0.3, 7.7}, {1e-3, 0.05}, {123.456, 9876.5}};
+  for (auto [GridSize, Rsample] : sizes) {
+    char params[200];
+    std::snprintf(params, sizeof params, "GridSize %.17g\nRsample %.17g\nDataDirectory %s\n", GridSize, Rsample,
+                  dir.path().c_str());
+    write_file(dir / "p.txt", params);
+    RunResult r = run("BuildTriMesh", {dir / "p.txt"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(read_file(dir / "grid.txt") == grid_from_matrix(GridSize, Rsample)) << params;
+  }
+}
 
 TEST(BuildTriMesh, WritesTheGridOfTheWorkedExample) {
   TempDir dir;

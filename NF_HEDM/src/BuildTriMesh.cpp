@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 
 #include "cli.hpp"
@@ -74,12 +73,6 @@ int run(int argc, char** argv) {
   const GridDimensions dims = grid_dimensions(GridSize, Rsample);
   if (!grid_size_ok(GridSize, Rsample, dims.NrHex, &err)) return fail(err + " Exiting.");
   const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
-  double** XYGrid = allocMatrix(NrGridElements, 5);
-  if (!XYGrid)
-    return fail(out_of_memory_message(static_cast<std::size_t>(NrGridElements) * 6 * sizeof(double)));
-  auto release = [NrGridElements](double** m) { FreeMemMatrix(m, NrGridElements); };
-  std::unique_ptr<double*, decltype(release)> grid(XYGrid, release);  // freed on every path
-  TriMesh(GridSize, Rsample, dims.NrHex, dims.HtTriangle, dims.ALast, XYGrid);
   std::printf("Number of grid points: %d.\n", NrGridElements);
   std::fflush(stdout);
 
@@ -88,18 +81,19 @@ int run(int argc, char** argv) {
     std::printf("Cannot open file, %s\n", fn.c_str());
     return 1;
   }
+  // The count heads the file, so the records can follow as they are made:
+  // memory stays the same whatever the size of the grid.
   TextWriter out(file);
   out.integer(NrGridElements);
   out.put('\n');
   ColumnText columns[5];
-  for (std::int32_t r = 0; r < NrGridElements; ++r) {
+  TriMeshRecords(GridSize, dims.NrHex, dims.HtTriangle, dims.ALast, [&](const double* rec) {
     for (int c = 0; c < 5; ++c) {
-      out.put(columns[c].get(XYGrid[r][c]));
+      out.put(columns[c].get(rec[c]));
       out.put(c < 4 ? ' ' : '\n');
     }
-  }
+  });
   if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.");
-  grid.reset();
 
   const std::clock_t end = std::clock();
   std::printf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, end));

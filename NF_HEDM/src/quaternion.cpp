@@ -51,6 +51,41 @@ inline bool space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// A plain decimal number ("-12.0345": an optional minus, digits, at most
+// one point) of at most 15 significant digits and 22 decimals, read exactly:
+// its digits as an integer m < 10^15, exact as a double, divided by the
+// power of ten of its decimals, also exact, is one correctly rounded
+// division, the value strtod gives.  False for anything else (an exponent,
+// more digits), which from_chars then reads.
+bool read_plain_decimal(const char* p, const char* end, double* out) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const bool negative = *p == '-';
+  p += negative;
+  std::uint64_t m = 0;
+  int significant = 0, decimals = 0;
+  bool point = false, digit = false;
+  for (; p < end; ++p) {
+    if (*p == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (*p < '0' || *p > '9') return false;
+    digit = true;
+    if (m == 0 && *p == '0') {  // a leading zero adds no significant digit
+      decimals += point;
+      continue;
+    }
+    if (++significant > 15) return false;
+    m = m * 10 + static_cast<unsigned>(*p - '0');
+    decimals += point;
+  }
+  if (!digit || decimals > 22) return false;
+  const double v = static_cast<double>(m) / kPow10[decimals];
+  *out = negative ? -v : v;
+  return true;
+}
+
 // The field kinds of a grain line, in order: 'd' integer, 'f' real, 's' word.
 constexpr char kFields[] = "dfffffffffsssffffffssss";
 constexpr int kFieldCount = 23;
@@ -85,8 +120,10 @@ bool scan_plain(const char* p, Grain* g, int* fields) {
       out.GrainID = static_cast<std::int32_t>(v);
     } else {
       double v;
-      auto r = std::from_chars(start, p, v);
-      if (r.ec != std::errc() || r.ptr != p) return false;  // converts whole, in range
+      if (!read_plain_decimal(start, p, &v)) {
+        auto r = std::from_chars(start, p, v);
+        if (r.ec != std::errc() || r.ptr != p) return false;  // converts whole, in range
+      }
       (n <= 9 ? out.OrientMatrix[n - 1] : out.LatC[n - 13]) = v;
     }
   }

@@ -1,5 +1,6 @@
 #include "trimesh.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,28 +35,10 @@ void FreeMemMatrix(double** mat, int nrows) {
 
 void TriMesh(double GridSize, double /*Rsample*/, double NrHex, double HtTriangle, double ALast,
              double** XY) {
-  if (!(NrHex >= 1)) return;  // no rows; also keeps -inf and NaN out of the int conversions
-  const double ysmall = HtTriangle * 0.3333333333333333;
-  const double ybig = HtTriangle * 0.6666666666666666;
   std::int64_t counter = 0;
-  for (int i = static_cast<int>(-NrHex); static_cast<double>(i) <= NrHex; ++i) {
-    if (i == 0) continue;
-    const double di = i, absi = std::abs(di);
-    double ynext = i < 0 ? ybig : ysmall;
-    const int NrRowElements = static_cast<int>(2 * ((NrHex + NrHex) - absi) + 1);
-    const double ythis = HtTriangle * di;
-    const double xstart = (GridSize * absi) * 0.5 - ALast;
-    for (int j = 0; j < NrRowElements; ++j) {
-      double* rec = XY[counter];
-      rec[0] = ynext;
-      rec[1] = ynext == ybig ? ysmall : ybig;
-      rec[2] = (j * GridSize) * 0.5 + xstart;
-      rec[3] = ythis - (ynext * di) / absi;
-      rec[4] = GridSize * 0.5;
-      ++counter;
-      ynext = rec[1];
-    }
-  }
+  TriMeshRecords(GridSize, NrHex, HtTriangle, ALast, [&](const double* rec) {
+    std::copy(rec, rec + 5, XY[counter++]);
+  });
 }
 
 GridDimensions grid_dimensions(double GridSize, double Rsample) {

@@ -15,8 +15,38 @@ namespace hedm {
 double** allocMatrix(int nrows, int ncols);
 void FreeMemMatrix(double** mat, int nrows);
 
-// Fills rows 0 .. 6 * NrHex^2 - 1 of XY, rows of triangles from the bottom of
-// the hexagon (row -NrHex) to the top, left to right within a row.
+// The grid's records in order, rows of triangles from the bottom of the
+// hexagon (row -NrHex) to the top, left to right within a row: emit(rec) for
+// each record of five doubles, as it is computed, so that no grid need be
+// held.  Every value comes from the same arithmetic, in the same order, as
+// in a grid filled whole; the order of each expression is deliberate (it
+// decides the last digits, the -0.000000 of some offsets among them).
+template <class Emit>
+void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALast, Emit&& emit) {
+  if (!(NrHex >= 1)) return;  // no rows; also keeps -inf and NaN out of the int conversions
+  const double ysmall = HtTriangle * 0.3333333333333333;
+  const double ybig = HtTriangle * 0.6666666666666666;
+  for (int i = static_cast<int>(-NrHex); static_cast<double>(i) <= NrHex; ++i) {
+    if (i == 0) continue;
+    const double di = i, absi = di < 0 ? -di : di;
+    double ynext = i < 0 ? ybig : ysmall;
+    const int NrRowElements = static_cast<int>(2 * ((NrHex + NrHex) - absi) + 1);
+    const double ythis = HtTriangle * di;
+    const double xstart = (GridSize * absi) * 0.5 - ALast;
+    double rec[5];
+    for (int j = 0; j < NrRowElements; ++j) {
+      rec[0] = ynext;
+      rec[1] = ynext == ybig ? ysmall : ybig;
+      rec[2] = (j * GridSize) * 0.5 + xstart;
+      rec[3] = ythis - (ynext * di) / absi;
+      rec[4] = GridSize * 0.5;
+      emit(static_cast<const double*>(rec));
+      ynext = rec[1];
+    }
+  }
+}
+
+// The same records into rows 0 .. 6 * NrHex^2 - 1 of XY.
 void TriMesh(double GridSize, double Rsample, double NrHex, double HtTriangle, double ALast,
              double** XY);
 

@@ -16,7 +16,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$root/common -I$root/NF_HEDM/src"
 common="$root/common/param_file.cpp $root/common/frame_file.cpp $root/common/io.cpp $root/common/text_format.cpp $root/common/util.cpp"
-for target in param_line grain_line frame_size; do
+for target in param_line grain_line frame_size fixed6; do
   extra=""
   [ "$target" = grain_line ] && extra="$root/NF_HEDM/src/quaternion.cpp"
   clang++ $flags "$here/${target}_fuzz.cpp" $common $extra -o "$work/$target"
