@@ -9,7 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "io.hpp"
+#include "output_file.hpp"
+#include "text_writer.hpp"
 
 int main(int argc, char** argv) {
   const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20000000;

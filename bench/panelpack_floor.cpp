@@ -11,7 +11,9 @@
 
 #include "float_convert.hpp"
 #include "frame_file.hpp"
-#include "io.hpp"
+#include "input_file.hpp"
+#include "memory.hpp"
+#include "output_file.hpp"
 
 using namespace hedm;
 

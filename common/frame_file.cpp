@@ -1,6 +1,6 @@
 #include "frame_file.hpp"
 
-#include "io.hpp"
+#include "output_file.hpp"
 
 namespace hedm {
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "line_reader.hpp"
+
 namespace hedm {
 
 void apply_param_line(const char* line, std::span<ParamKey> keys) {
@@ -13,10 +15,16 @@ void apply_param_line(const char* line, std::span<ParamKey> keys) {
     char dummy[1000];
     if (int** i = std::get_if<int*>(&k.dest)) {
       int v;
-      if (std::sscanf(line, "%999s %d", dummy, &v) == 2) **i = v, k.set = true;
+      if (std::sscanf(line, "%999s %d", dummy, &v) == 2) {
+        **i = v;
+        k.set = true;
+      }
     } else if (double** d = std::get_if<double*>(&k.dest)) {
       double v;
-      if (std::sscanf(line, "%999s %lf", dummy, &v) == 2) **d = v, k.set = true;
+      if (std::sscanf(line, "%999s %lf", dummy, &v) == 2) {
+        **d = v;
+        k.set = true;
+      }
     } else {
       char word[1000];
       if (std::sscanf(line, "%999s %999s", dummy, word) == 2) {
@@ -29,18 +37,21 @@ void apply_param_line(const char* line, std::span<ParamKey> keys) {
 }
 
 bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err) {
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) {
-    *err = "Could not open the parameter file " + path + ": " + std::strerror(errno) + ".";
+  LineReader lines;
+  if (const int e = lines.open(path)) {
+    // A folder opens but holds no lines: said as a read failure, as ever.
+    *err = std::string(e == EISDIR ? "Could not read" : "Could not open") + " the parameter file " + path + ": " +
+           std::strerror(e) + ".";
     return false;
   }
-  char aline[1000];
-  while (std::fgets(aline, sizeof aline, f)) apply_param_line(aline, keys);
-  bool ok = !std::ferror(f);
-  int e = errno;
-  std::fclose(f);
-  if (!ok) *err = "Could not read the parameter file " + path + ": " + std::strerror(e) + ".";
-  return ok;
+  const char* line;
+  std::size_t length;
+  while (lines.next(&line, &length)) apply_param_line(line, keys);
+  if (lines.error()) {
+    *err = "Could not read the parameter file " + path + ": " + std::strerror(lines.error()) + ".";
+    return false;
+  }
+  return true;
 }
 
 std::string missing_keys(std::span<const ParamKey> keys) {

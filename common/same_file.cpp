@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "io.hpp"
+#include "output_file.hpp"
 
 namespace hedm {
 

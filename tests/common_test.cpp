@@ -11,7 +11,8 @@
 
 #include "frame_file.hpp"
 #include "text_format.hpp"
-#include "util.hpp"
+#include "command_line.hpp"
+#include "processor_time.hpp"
 
 TEST(Atoi32, ReadsNumbersAsAtoiDoes) {
   const char* cases[] = {"42",  "  -7",  "+5x", "abc", "",       "12.9",      "2147483647",

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "io.hpp"
+#include "output_file.hpp"
 #include "testkit.hpp"
 
 using namespace testkit;

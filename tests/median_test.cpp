@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -103,7 +105,7 @@ TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
   }
   EXPECT_FALSE(StackMedian(StackMedian::kNetworkFrames + 1).uses_network());
   EXPECT_FALSE(StackMedian(0).ok());
-  EXPECT_FALSE(StackMedian(StackMedian::kMaxFrames + 1).ok());
+  EXPECT_FALSE(StackMedian(std::int64_t{INT32_MAX} + 1).ok());
 }
 
 // Deep stacks start from a bracket taken from a sample of the frames (every
@@ -154,5 +156,27 @@ TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
       std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
       ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p << ", shape " << p % kShapes;
     }
+  }
+}
+
+// Stacks deeper than the fast kernels' 16-bit counts (256 GiB of frames and
+// more) are selected a pixel at a time, with the same result.
+TEST(StackMedian, StacksBeyondTheFastKernelsAreExactToo) {
+  const int n = StackMedian::kMaxFastFrames + 1;
+  const std::size_t count = 64;
+  std::mt19937 rng(9);
+  std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * count);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i] = static_cast<pixelvalue>(i % count == 0 ? 7 : i % count == 1 ? rng() % 2 * 65535 : rng());
+  StackMedian selector(n);
+  ASSERT_TRUE(selector.ok());
+  EXPECT_FALSE(selector.uses_network());
+  std::vector<pixelvalue> out(count);
+  selector.collapse(rows.data(), count, count, out.data());
+  std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+  for (std::size_t p = 0; p < count; ++p) {
+    for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * count + p];
+    std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
+    ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p;
   }
 }

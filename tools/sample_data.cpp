@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "frame_file.hpp"
-#include "io.hpp"
+#include "output_file.hpp"
+#include "text_writer.hpp"
 
 using namespace hedm;
 

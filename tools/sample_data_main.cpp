@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.hpp"
+#include "command_line.hpp"
 #include "sample_data.hpp"
 
 namespace {

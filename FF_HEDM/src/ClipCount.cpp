@@ -8,14 +8,22 @@
 #include <vector>
 
 #include "frame_file.hpp"
-#include "cli.hpp"
-#include "io.hpp"
+#include "command_line.hpp"
+#include "input_file.hpp"
+#include "memory.hpp"
+#include "processor_time.hpp"
+#include "report.hpp"
 #include "saturation.hpp"
-#include "util.hpp"
 
 using namespace hedm;
 
 namespace {
+
+// Every stop, the wrong argument count included, ends with 1: the series
+// was not counted.
+constexpr int kCompleted = 0, kFailed = 1;
+const char kUsage[] =
+    "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> <saturationIntensity>";
 
 const char kHelp[] =
     "Usage: ClipCount FOLDER STEM PADDING START END EXT DARK SATURATION\n"
@@ -31,9 +39,10 @@ const char kHelp[] =
     "Example: ClipCount /data/run7 scan 5 1 100 .ge3 dark_median.ge3 14000\n"
     "Manual: man ClipCount\n";
 
-// Saturated pixels in each whole frame of a file; with `partialToo`, the
-// pixels of a trailing partial frame are added to the last element, which is
-// then one past the whole frames.  Frames are read one at a time into buf.
+// Saturated pixels in each whole frame of a file, one count per frame; with
+// `partialToo`, the pixels of a trailing partial frame get a count of their
+// own, appended after the whole frames'.  Frames are read one at a time into
+// buf.
 bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt, bool partialToo,
                   pixelvalue* buf, std::vector<std::uint64_t>* counts, std::string* err) {
   counts->clear();
@@ -47,71 +56,83 @@ bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
   return true;
 }
 
+// The dark count: the saturated pixels of the whole dark file (a trailing
+// partial frame included) divided by its whole frames.
+bool dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf, long long* NrSatPxDark,
+                std::string* err) {
+  InputFile dark;
+  if (!dark.open(darkfilename, err)) {
+    *err = "Could not read the dark file: " + darkfilename + ". Exiting.";
+    return false;
+  }
+  const FrameLayout layout = frame_layout(dark.size());
+  if (layout.nFrames == 0) {
+    *err = "The dark file " + darkfilename + " holds no whole frame (" + std::to_string(dark.size()) +
+           " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
+    return false;
+  }
+  std::vector<std::uint64_t> counts;
+  if (!count_frames(dark, layout, satInt, true, buf, &counts, err)) {
+    *err += " Exiting.";
+    return false;
+  }
+  std::uint64_t total = 0;
+  for (std::uint64_t c : counts) total += c;
+  *NrSatPxDark = static_cast<long long>(total / layout.nFrames);
+  return true;
+}
+
+// Reads one data file and prints its frame lines.
+bool report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf,
+                 std::string* err) {
+  InputFile in;
+  if (!in.open(filename, err)) {
+    *err = "Could not read the input file: " + filename + ". Exiting.";
+    return false;
+  }
+  const FrameLayout layout = frame_layout(in.size());
+  sayf("Reading file: %s\n", filename.c_str());
+  std::vector<std::uint64_t> counts;
+  if (!count_frames(in, layout, satInt, false, buf, &counts, err)) {
+    *err += " Exiting.";
+    return false;
+  }
+  sayf("Number of saturated pixels more than the dark image in file: \n%s\n", filename.c_str());
+  for (std::size_t f = 0; f < counts.size(); ++f)
+    sayf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1), static_cast<long long>(layout.nFrames),
+         static_cast<long long>(counts[f]) - NrSatPxDark);
+  return true;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "ClipCount", kHelp); s >= 0) return s;
-  if (argc != 9) {
-    std::puts(
-        "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> "
-        "<saturationIntensity>");
-    return 1;
-  }
+  if (argc != 9) return usage(kUsage, kFailed);
   const std::clock_t start = std::clock();
   const std::string folder = argv[1], filestem = argv[2], ext = argv[6], darkName = argv[7];
   const std::int32_t Padding = atoi32(argv[3]), startNr = atoi32(argv[4]), endNr = atoi32(argv[5]);
   const std::int32_t satInt = atoi32(argv[8]);
   if (Padding < 2 || Padding > 9)
-    return fail("Padding " + std::to_string(Padding) +
-                " is outside 2 to 9: no data file name can be formed. Exiting.");
+    return fail("Padding " + std::to_string(Padding) + " is outside 2 to 9: no data file name can be formed. Exiting.",
+                kFailed);
 
   AlignedPtr<pixelvalue> Image = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
-  if (!Image) return fail(out_of_memory_message(kFrameBytes));
-  std::vector<std::uint64_t> counts;
+  if (!Image) return fail(out_of_memory_message(kFrameBytes), kFailed);
   std::string err;
-
-  const std::string darkfilename = folder + "/" + darkName;
-  InputFile dark;
-  if (!dark.open(darkfilename, &err)) {
-    std::printf("Could not read the dark file: %s. Exiting.\n", darkfilename.c_str());
-    return 1;
-  }
-  const FrameLayout darkLayout = frame_layout(dark.size());
-  if (darkLayout.nFrames == 0)
-    return fail("The dark file " + darkfilename + " holds no whole frame (" +
-                std::to_string(dark.size()) + " bytes; one frame needs " +
-                std::to_string(kOneFrameFileBytes) + "). Exiting.");
-  if (!count_frames(dark, darkLayout, satInt, true, Image.get(), &counts, &err))
-    return fail(err + " Exiting.");
-  std::uint64_t darkSaturated = 0;
-  for (std::uint64_t c : counts) darkSaturated += c;
-  const long long NrSatPxDark = static_cast<long long>(darkSaturated / darkLayout.nFrames);
-  std::printf("Number of saturated pixels per dark frame = %lld.\n", NrSatPxDark);
+  long long NrSatPxDark = 0;
+  if (!dark_count(folder + "/" + darkName, satInt, Image.get(), &NrSatPxDark, &err)) return fail(err, kFailed);
+  sayf("Number of saturated pixels per dark frame = %lld.\n", NrSatPxDark);
 
   for (std::int64_t i = startNr; i <= endNr; ++i) {
     char number[32];
     std::snprintf(number, sizeof number, "%0*d", static_cast<int>(Padding), static_cast<int>(i));
-    const std::string filename = folder + "/" + filestem + "_" + number + ext;
-    InputFile in;
-    if (!in.open(filename, &err)) {
-      std::printf("Could not read the input file: %s. Exiting.\n", filename.c_str());
-      return 1;
-    }
-    const FrameLayout layout = frame_layout(in.size());
-    std::printf("Reading file: %s\n", filename.c_str());
-    if (!count_frames(in, layout, satInt, false, Image.get(), &counts, &err))
-      return fail(err + " Exiting.");
-    std::printf("Number of saturated pixels more than the dark image in file: \n%s\n",
-                filename.c_str());
-    for (std::size_t f = 0; f < counts.size(); ++f)
-      std::printf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1),
-                  static_cast<long long>(layout.nFrames),
-                  static_cast<long long>(counts[f]) - NrSatPxDark);
+    if (!report_file(folder + "/" + filestem + "_" + number + ext, satInt, NrSatPxDark, Image.get(), &err))
+      return fail(err, kFailed);
   }
   Image.reset();
-  const std::clock_t end = std::clock();
-  std::printf("Time elapsed: %f s.\n", processor_seconds(start, end));
-  return 0;
+  sayf("Time elapsed: %f s.\n", processor_seconds(start, std::clock()));
+  return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }

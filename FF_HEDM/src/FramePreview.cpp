@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "cli.hpp"
+#include "command_line.hpp"
 #include "frame_file.hpp"
-#include "io.hpp"
+#include "input_file.hpp"
+#include "memory.hpp"
+#include "output_file.hpp"
 #include "preview.hpp"
 #include "same_file.hpp"
-#include "util.hpp"
+#include "report.hpp"
 
 using namespace hedm;
 

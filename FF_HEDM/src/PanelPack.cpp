@@ -12,10 +12,12 @@
 
 #include "float_convert.hpp"
 #include "frame_file.hpp"
-#include "cli.hpp"
-#include "io.hpp"
+#include "command_line.hpp"
+#include "input_file.hpp"
+#include "memory.hpp"
+#include "output_file.hpp"
 #include "same_file.hpp"
-#include "util.hpp"
+#include "report.hpp"
 
 using namespace hedm;
 
@@ -34,8 +36,13 @@ const char kHelp[] =
     "Example: PanelPack /data/run7/scan_ 1 100 5 raw 1\n"
     "Manual: man PanelPack\n";
 
-constexpr int kCompleted = 1;
-constexpr int kFailed = 2;
+// A completed run ends with 1, the status that scripts of long standing test
+// for, and so does the usage text; 2 is a refused run or an output that
+// could not be written.
+constexpr int kCompleted = 1, kUsageStatus = 1, kFailed = 2;
+const char kUsage[] =
+    "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
+    "continuous).\nRight now works for padding 5 only.\nWill always save .ge3 files as output.";
 constexpr std::size_t kSlicePixels = 1u << 19;  // 1 MiB of output at a time
 
 std::string numbered_name(const std::string& stem, std::int64_t nr, const std::string& ext) {
@@ -59,27 +66,59 @@ bool write_converted(const std::string& path, const float* image, float maxVal, 
   return out.commit(err);
 }
 
+// What became of one number of the series.
+enum class Outcome {
+  Converted,
+  Passed,  // its image could not be read: said, and the run goes on as complete
+  Failed,  // refused, or its frame file could not be written: the run fails
+};
+
+// Converts the image of one number, reporting what goes wrong.
+Outcome convert_number(const std::string& FileName, const std::string& OutFileName, float* inimage,
+                       pixelvalue* outimage) {
+  std::string err;
+  InputFile in;
+  if (!in.open(FileName, &err)) {
+    say("Could not read " + FileName + ". Continuing to the next file.");
+    return Outcome::Passed;
+  }
+  if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty()) {
+    say(clash + " No output written for it. Continuing to the next file.");
+    return Outcome::Failed;
+  }
+  say("Read file " + FileName + ".");
+  std::size_t got = 0;
+  if (!in.read_upto(inimage, kFloatImageBytes, 0, &got, &err)) {
+    say(err + " No output written for it. Continuing to the next file.");
+    return Outcome::Passed;
+  }
+  if (got < kFloatImageBytes) {
+    say("Could not read " + FileName + " in full: it holds " + std::to_string(got) + " of " +
+        std::to_string(kFloatImageBytes) + " bytes. No output written for it. Continuing to the next file.");
+    return Outcome::Passed;
+  }
+  const float maxVal = image_maximum(inimage, kPixelsPerFrame);
+  if (!write_converted(OutFileName, inimage, maxVal, outimage, &err)) {
+    say(err + " Continuing to the next file.");
+    return Outcome::Failed;
+  }
+  return Outcome::Converted;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "PanelPack", kHelp); s >= 0) return s;
-  if (argc != 7) {
-    std::puts(
-        "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
-        "continuous).\nRight now works for padding 5 only.\nWill always save .ge3 files as output.");
-    return 1;
-  }
+  if (argc != 7) return usage(kUsage, kUsageStatus);
   const std::string inFStem = argv[1], inExt = argv[5];
   const std::int32_t startNr = atoi32(argv[2]), endNr = atoi32(argv[3]);
   const std::int32_t Padding = atoi32(argv[4]), skip = atoi32(argv[6]);
-
   if (Padding != 5)
     return fail("Padding " + std::to_string(Padding) +
                     " is not 5: the numbers in the file names are always five digits. Nothing done.",
                 kFailed);
   if (startNr > endNr) {
-    say("StartNr " + std::to_string(startNr) + " is after EndNr " + std::to_string(endNr) +
-        ": nothing to convert.");
+    say("StartNr " + std::to_string(startNr) + " is after EndNr " + std::to_string(endNr) + ": nothing to convert.");
     return kCompleted;
   }
   if (inExt == "ge3")
@@ -98,40 +137,11 @@ int run(int argc, char** argv) {
 
   int status = kCompleted;
   // A 64-bit counter: stepping past the largest 32-bit number ends the run.
-  for (std::int64_t i = startNr; i <= endNr; i += skip) {
-    const std::string FileName = numbered_name(inFStem, i, inExt);
-    const std::string OutFileName = numbered_name(inFStem, i, "ge3");
-    std::string err;
-    InputFile in;
-    if (!in.open(FileName, &err)) {
-      std::printf("Could not read %s. Continuing to the next file.\n", FileName.c_str());
-      continue;
-    }
-    if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty()) {
-      say(clash + " No output written for it. Continuing to the next file.");
+  for (std::int64_t i = startNr; i <= endNr; i += skip)
+    if (convert_number(numbered_name(inFStem, i, inExt), numbered_name(inFStem, i, "ge3"), inimage.get(),
+                       outimage.get()) == Outcome::Failed)
       status = kFailed;
-      continue;
-    }
-    std::printf("Read file %s.\n", FileName.c_str());
-    std::fflush(stdout);
-    std::size_t got = 0;
-    if (!in.read_upto(inimage.get(), kFloatImageBytes, 0, &got, &err)) {
-      say(err + " No output written for it. Continuing to the next file.");
-      continue;
-    }
-    if (got < kFloatImageBytes) {
-      say("Could not read " + FileName + " in full: it holds " + std::to_string(got) + " of " +
-          std::to_string(kFloatImageBytes) +
-          " bytes. No output written for it. Continuing to the next file.");
-      continue;
-    }
-    const float maxVal = image_maximum(inimage.get(), kPixelsPerFrame);
-    if (!write_converted(OutFileName, inimage.get(), maxVal, outimage.get(), &err)) {
-      say(err + " Continuing to the next file.");
-      status = kFailed;
-    }
-  }
   return status;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, 2); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }

@@ -11,18 +11,21 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "frame_file.hpp"
-#include "cli.hpp"
-#include "io.hpp"
-#include "util.hpp"
+#include "command_line.hpp"
+#include "input_file.hpp"
+#include "memory.hpp"
+#include "report.hpp"
 #include "median.hpp"
 #include "same_file.hpp"
 
 using namespace hedm;
 
 namespace {
+
+// No caller reads the status of a completed run; 0 says it completed.
+constexpr int kCompleted = 0, kFailed = 1;
 
 const char kHelp[] =
     "Usage: StackCollapse INPUT OUTPUT\n"
@@ -51,28 +54,36 @@ std::size_t band_pixels(std::uint64_t nFrames) {
   return std::clamp(band, kBandStep, kPixelsPerFrame);
 }
 
+// The slice of pixels p0 .. p0 + count - 1 of every frame, frame f's at
+// slices + f * stride.
+bool read_band(InputFile& in, std::uint64_t nFrames, std::size_t p0, std::size_t count, pixelvalue* slices,
+               std::size_t stride, std::string* err) {
+  for (std::uint64_t f = 0; f < nFrames; ++f) {
+    const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+    if (!in.read_at(slices + f * stride, count * sizeof(pixelvalue), offset, err)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
-  if (argc != 3) {
-    std::puts("Not enough arguments, exiting.");
-    return 1;
-  }
+  if (argc != 3) return usage("Not enough arguments, exiting.", kFailed);
   const std::string inFN = argv[1], outFN = argv[2];
   if (std::string clash = same_file_clash({inFN}, {outFN}); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.");
-  std::string err;
+    return fail(clash + " Nothing written. Exiting.", kFailed);
 
+  std::string err;
   InputFile in;
-  if (!in.open(inFN, &err)) return fail(err);
+  if (!in.open(inFN, &err)) return fail(err, kFailed);
   const FrameLayout layout = frame_layout(in.size());
   if (layout.nFrames == 0)
     return fail("Input file " + inFN + " holds no complete frame (" + std::to_string(in.size()) +
-                " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) +
-                "). Exiting.");
+                    " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) + "). Exiting.",
+                kFailed);
   alignas(64) static unsigned char skipContent[kHeaderBytes];
-  if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err);
+  if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err, kFailed);
 
   const std::uint64_t nFrames = layout.nFrames;
   const std::size_t band = band_pixels(nFrames);
@@ -81,36 +92,19 @@ int run(int argc, char** argv) {
   const std::size_t stride = band + 32;
   AlignedPtr<pixelvalue> slices = allocate_huge_array<pixelvalue>(nFrames * stride);
   AlignedPtr<pixelvalue> median = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
-  const bool fast = nFrames <= static_cast<std::uint64_t>(StackMedian::kMaxFrames);
-  StackMedian selector(fast ? static_cast<int>(nFrames) : 1);
-  std::vector<pixelvalue> subArr;
-  if (!fast) subArr.resize(nFrames);
+  StackMedian selector(static_cast<std::int64_t>(nFrames));
   if (!slices || !median || !selector.ok())
-    return fail(out_of_memory_message((nFrames * stride + kPixelsPerFrame) * sizeof(pixelvalue)));
-
-  std::printf("Read file %s.\n", inFN.c_str());
-  std::fflush(stdout);
+    return fail(out_of_memory_message((nFrames * stride + kPixelsPerFrame) * sizeof(pixelvalue)), kFailed);
+  say("Read file " + inFN + ".");
 
   for (std::size_t p0 = 0; p0 < kPixelsPerFrame; p0 += band) {
     const std::size_t count = std::min(band, kPixelsPerFrame - p0);
-    for (std::uint64_t f = 0; f < nFrames; ++f) {
-      const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
-      if (!in.read_at(slices.get() + f * stride, count * sizeof(pixelvalue), offset, &err))
-        return fail(err);
-    }
-    const pixelvalue* rows = slices.get();
-    if (fast) {
-      selector.collapse(rows, stride, count, median.get() + p0);
-    } else {
-      for (std::size_t k = 0; k < count; ++k) {
-        for (std::uint64_t f = 0; f < nFrames; ++f) subArr[f] = rows[f * stride + k];
-        median[p0 + k] = quick_select(subArr.data(), static_cast<int>(nFrames));
-      }
-    }
+    if (!read_band(in, nFrames, p0, count, slices.get(), stride, &err)) return fail(err, kFailed);
+    selector.collapse(slices.get(), stride, count, median.get() + p0);
   }
 
-  if (!write_one_frame_file(outFN, skipContent, median.get(), &err)) return fail(err);
-  return 0;
+  if (!write_one_frame_file(outFN, skipContent, median.get(), &err)) return fail(err, kFailed);
+  return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }

@@ -1,6 +1,7 @@
 #include "median.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace hedm {
@@ -217,10 +218,16 @@ void unflip(const void* values, pixelvalue* out, std::size_t m) {
 
 }  // namespace
 
-StackMedian::StackMedian(int nFrames)
-    : n_(nFrames), k_((nFrames - 1) / 2), useNetwork_(nFrames <= kNetworkFrames),
-      sampled_(nFrames >= kSampledFrames) {
-  if (nFrames < 1 || nFrames > kMaxFrames) return;
+StackMedian::StackMedian(std::int64_t nFrames) {
+  if (nFrames < 1 || nFrames > INT32_MAX) return;
+  n_ = static_cast<int>(nFrames);
+  k_ = (n_ - 1) / 2;
+  if (n_ > kMaxFastFrames) {
+    column_.resize(static_cast<std::size_t>(n_));
+    return;
+  }
+  useNetwork_ = n_ <= kNetworkFrames;
+  sampled_ = n_ >= kSampledFrames;
   if (useNetwork_) network_ = selection_network(n_, k_);
   if (sampled_) network_ = selection_network(kSamples, {kSampleLow, kSampleHigh});
   // Tiles copied together: as many as keep the copied rows within about
@@ -261,6 +268,13 @@ void StackMedian::select_deep_tile(const pixelvalue* rows, std::size_t stride, b
 
 void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
                            pixelvalue* out) {
+  if (!column_.empty()) {  // beyond the counts' range: each pixel's values gathered and selected
+    for (std::size_t p = 0; p < count; ++p) {
+      for (int f = 0; f < n_; ++f) column_[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * rowStride + p];
+      out[p] = quick_select(column_.data(), n_);
+    }
+    return;
+  }
   const std::size_t tileSize = static_cast<std::size_t>(n_) * W;
   const std::size_t run = group_ * W;
   for (std::size_t p0 = 0; p0 < count; p0 += run) {

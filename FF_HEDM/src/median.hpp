@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "frame_file.hpp"
-#include "io.hpp"
+#include "memory.hpp"
 
 namespace hedm {
 
@@ -22,8 +22,10 @@ pixelvalue quick_select(pixelvalue* a, int n);
 
 class StackMedian {
  public:
-  // Stacks of up to kMaxFrames frames: the per-pixel counts are 16-bit.
-  static constexpr int kMaxFrames = 32767;
+  // Stacks of up to kMaxFastFrames frames are selected many pixels at a
+  // time (the per-pixel counts are 16-bit); deeper ones, 256 GiB and more,
+  // a pixel at a time with quick_select.
+  static constexpr int kMaxFastFrames = 32767;
   static constexpr int kTile = 64;  // pixels selected together
   static constexpr int kNetworkFrames = 24;  // longest stack for the selection network
   // From this depth on, the search starts from a bracket taken from a
@@ -35,8 +37,9 @@ class StackMedian {
   static constexpr int kSampledFrames = 200;
   static constexpr int kSamples = 32, kSampleLow = 5, kSampleHigh = 26;
 
-  explicit StackMedian(int nFrames);
-  bool ok() const { return tile_ != nullptr; }  // false when memory ran out
+  explicit StackMedian(std::int64_t nFrames);
+  // False for no frames, more than 2^31 - 1, or memory that ran out.
+  bool ok() const { return tile_ != nullptr || !column_.empty(); }
 
   // rows: nFrames rows of `count` pixels each, row f starting at
   // rows + f * rowStride.  out[p] becomes the median of the pixel's column.
@@ -61,10 +64,11 @@ class StackMedian {
   void select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m);
   void select_deep_tile(const pixelvalue* rows, std::size_t stride, bool prefetchNext, pixelvalue* out);
 
-  int n_;
-  int k_;
-  bool useNetwork_;
-  bool sampled_;
+  int n_ = 0;
+  int k_ = 0;
+  bool useNetwork_ = false;
+  bool sampled_ = false;
+  std::vector<pixelvalue> column_;  // a pixel's values, for stacks beyond kMaxFastFrames
   std::size_t group_ = 1;
   std::vector<Comparator> network_;  // the median's network, or the sample's
   // group_ copied tiles of n_ rows of kTile flipped values, then the sample's rows

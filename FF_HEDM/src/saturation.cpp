@@ -5,7 +5,9 @@ namespace hedm {
 namespace {
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) std::uint64_t count_at_least(
     const pixelvalue* p, std::size_t n, pixelvalue threshold) {
-  // Blocks of 32768 pixels: a 16-bit count per lane cannot overflow within one.
+  // Blocks of 32768 pixels, each counted in a 32-bit sum (the vectorised
+  // loop keeps 32-bit lane counts) and added to the 64-bit total: no count
+  // can overflow, whatever the file's size.
   constexpr std::size_t kBlock = 32768;
   std::uint64_t total = 0;
   for (std::size_t k = 0; k < n; k += kBlock) {

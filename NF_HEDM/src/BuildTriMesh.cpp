@@ -7,17 +7,23 @@
 #include <ctime>
 #include <string>
 
-#include "cli.hpp"
-#include "io.hpp"
+#include "command_line.hpp"
+#include "output_file.hpp"
 #include "param_file.hpp"
+#include "processor_time.hpp"
+#include "report.hpp"
 #include "same_file.hpp"
 #include "text_format.hpp"
+#include "text_writer.hpp"
 #include "trimesh.hpp"
-#include "util.hpp"
 
 using namespace hedm;
 
 namespace {
+
+// Every stop ends with 1, a grid.txt that cannot be opened included: a
+// pipeline must never take a grid that was not written for one that was.
+constexpr int kCompleted = 0, kFailed = 1;
 
 const char kHelp[] =
     "Usage: BuildTriMesh PARAMETER_FILE\n"
@@ -51,38 +57,11 @@ class ColumnText {
   int next_ = 0;
 };
 
-}  // namespace
-
-int run(int argc, char** argv) {
-  if (const int s = answer_help_or_version(argc, argv, "BuildTriMesh", kHelp); s >= 0) return s;
-  const std::clock_t start = std::clock();
-  if (argc < 2) return fail("Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.");
-  const std::string ParamFN = argv[1];
-  double GridSize = 0, Rsample = 0;
-  std::string direct;
-  ParamKey keys[] = {{"GridSize ", &GridSize}, {"Rsample ", &Rsample}, {"DataDirectory ", &direct}};
-  std::string err;
-  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.");
-  if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.");
-
-  const std::string fn = direct + "/grid.txt";
-  if (std::string clash = same_file_clash({ParamFN}, {fn}); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.");
-
-  const GridDimensions dims = grid_dimensions(GridSize, Rsample);
-  if (!grid_size_ok(GridSize, Rsample, dims.NrHex, &err)) return fail(err + " Exiting.");
-  const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
-  std::printf("Number of grid points: %d.\n", NrGridElements);
-  std::fflush(stdout);
-
-  OutputFile file;
-  if (!file.create(fn, &err)) {
-    std::printf("Cannot open file, %s\n", fn.c_str());
-    return 1;
-  }
-  // The count heads the file, so the records can follow as they are made:
-  // memory stays the same whatever the size of the grid.
+// grid.txt: the count, then the records as TriMeshRecords makes them (the
+// count is known first, so no grid need be held: memory stays the same
+// whatever its size).
+bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements,
+                std::string* err) {
   TextWriter out(file);
   out.integer(NrGridElements);
   out.put('\n');
@@ -93,11 +72,37 @@ int run(int argc, char** argv) {
       out.put(c < 4 ? ' ' : '\n');
     }
   });
-  if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.");
-
-  const std::clock_t end = std::clock();
-  std::printf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, end));
-  return 0;
+  return out.flush(err) && file.commit(err);
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv); }
+}  // namespace
+
+int run(int argc, char** argv) {
+  if (const int s = answer_help_or_version(argc, argv, "BuildTriMesh", kHelp); s >= 0) return s;
+  const std::clock_t start = std::clock();
+  if (argc < 2) return usage("Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.", kFailed);
+  const std::string ParamFN = argv[1];
+  double GridSize = 0, Rsample = 0;
+  std::string direct;
+  ParamKey keys[] = {{"GridSize ", &GridSize}, {"Rsample ", &Rsample}, {"DataDirectory ", &direct}};
+  std::string err;
+  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.", kFailed);
+  if (std::string missing = missing_keys(keys); !missing.empty())
+    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.", kFailed);
+  const std::string fn = direct + "/grid.txt";
+  if (std::string clash = same_file_clash({ParamFN}, {fn}); !clash.empty())
+    return fail(clash + " Nothing written. Exiting.", kFailed);
+
+  const GridDimensions dims = grid_dimensions(GridSize, Rsample);
+  if (!grid_size_ok(GridSize, Rsample, dims.NrHex, &err)) return fail(err + " Exiting.", kFailed);
+  const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
+  sayf("Number of grid points: %d.\n", NrGridElements);
+
+  OutputFile file;
+  if (!file.create(fn, &err)) return fail("Cannot open file, " + fn, kFailed);
+  if (!write_grid(file, GridSize, dims, NrGridElements, &err)) return fail(err + " Exiting.", kFailed);
+  sayf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, std::clock()));
+  return kCompleted;
+}
+
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }

@@ -5,16 +5,20 @@
 #include <cstdio>
 #include <string>
 
-#include "cli.hpp"
-#include "io.hpp"
-#include "util.hpp"
+#include "command_line.hpp"
+#include "input_file.hpp"
+#include "output_file.hpp"
 #include "param_file.hpp"
+#include "report.hpp"
 #include "result_table.hpp"
 #include "same_file.hpp"
+#include "text_writer.hpp"
 
 using namespace hedm;
 
 namespace {
+
+constexpr int kCompleted = 0, kFailed = 1;
 
 const char kHelp[] =
     "Usage: SolutionDump PARAMETER_FILE\n"
@@ -42,7 +46,7 @@ bool write_table(const std::string& outPath, InputFile& in, const TableHeader& h
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "SolutionDump", kHelp); s >= 0) return s;
-  if (argc < 2) return fail("Usage: SolutionDump <parameter file>. No parameter file given, exiting.");
+  if (argc < 2) return usage("Usage: SolutionDump <parameter file>. No parameter file given, exiting.", kFailed);
   const std::string ParamFN = argv[1];
   int PhaseNr = 0, NumPhases = 0, nSaves = 1;
   double GlobalPosition = 0;
@@ -51,39 +55,37 @@ int run(int argc, char** argv) {
                      {"GlobalPosition ", &GlobalPosition}, {"MicFileBinary ", &inputfile},
                      {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves, false}};
   std::string err;
-  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.");
+  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.", kFailed);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.");
+    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.", kFailed);
   const std::int64_t nCols = all_matches_columns(nSaves);
   if (nCols > INT32_MAX)
     return fail("SaveNSolutions " + std::to_string(nSaves) +
-                " makes an all-matches row wider than 2^31 values. Exiting.");
+                " makes an all-matches row wider than 2^31 values. Exiting.", kFailed);
   // The all-matches files sit beside the result file and the result table.
   const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
   if (std::string clash = same_file_clash({ParamFN, inputfile, inputfile2}, {outputfile, outputfile2});
       !clash.empty())
-    return fail(clash + " Nothing written. Exiting.");
+    return fail(clash + " Nothing written. Exiting.", kFailed);
 
   InputFile results;
-  if (!results.open(inputfile, &err)) return fail(err + " Exiting.");
+  if (!results.open(inputfile, &err)) return fail(err + " Exiting.", kFailed);
   if (results.size() < kEdgeBytes)
     return fail("The result file " + inputfile + " holds " + std::to_string(results.size()) +
-                " bytes, too few for the edge size of its first row (48 needed). Exiting.");
+                " bytes, too few for the edge size of its first row (48 needed). Exiting.", kFailed);
   double firstValues[6];
-  if (!results.read_at(firstValues, kEdgeBytes, 0, &err)) return fail(err + " Exiting.");
+  if (!results.read_at(firstValues, kEdgeBytes, 0, &err)) return fail(err + " Exiting.", kFailed);
   const TableHeader header{firstValues[5], NumPhases, GlobalPosition};
-  std::printf("NrRows: %lld\n",
-              static_cast<long long>(results.size() / (kResultColumns * sizeof(double))));
-  std::fflush(stdout);
+  sayf("NrRows: %lld\n", static_cast<long long>(results.size() / (kResultColumns * sizeof(double))));
   if (!write_table(outputfile, results, header, false, kResultColumns, PhaseNr, &err))
-    return fail(err + " Exiting.");
+    return fail(err + " Exiting.", kFailed);
 
   // The text result table is complete; it stays whatever happens below.
   InputFile allMatches;
-  if (!allMatches.open(inputfile2, &err)) return fail(err + " Exiting.");
+  if (!allMatches.open(inputfile2, &err)) return fail(err + " Exiting.", kFailed);
   if (!write_table(outputfile2, allMatches, header, true, nCols, PhaseNr, &err))
-    return fail(err + " Exiting.");
-  return 0;
+    return fail(err + " Exiting.", kFailed);
+  return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }

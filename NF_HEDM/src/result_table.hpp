@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "io.hpp"
+#include "input_file.hpp"
+#include "text_writer.hpp"
 
 namespace hedm {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "io.hpp"
+#include "memory.hpp"
 
 namespace hedm {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frame_file.hpp"
-#include "util.hpp"
+#include "command_line.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint64_t fileSize = 0;

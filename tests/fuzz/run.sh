@@ -2,21 +2,23 @@
 # Runs each fuzz target with libFuzzer (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) for a bounded time, then merges what it found
 # into the small committed corpus that the normal tests replay.
-#   tests/fuzz/run.sh [seconds per target]
+#   tests/fuzz/run.sh [seconds per target] [target...]
 set -euo pipefail
 seconds=${1:-60}
+shift || true
+targets=${*:-param_line grain_line frame_size fixed6}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 if ! command -v clang++ >/dev/null || ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
     clang++ -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
-  apt-get update -qq && apt-get install -y -qq clang libclang-rt-dev >/dev/null 2>&1 ||
-    apt-get install -y -qq clang libclang-rt-14-dev
+  echo "libFuzzer is missing: apt-get install clang libclang-rt-14-dev"
+  exit 1
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$root/common -I$root/NF_HEDM/src"
 common="$root/common/param_file.cpp $root/common/frame_file.cpp $root/common/io.cpp $root/common/text_format.cpp $root/common/util.cpp"
-for target in param_line grain_line frame_size fixed6; do
+for target in $targets; do
   extra=""
   [ "$target" = grain_line ] && extra="$root/NF_HEDM/src/quaternion.cpp"
   clang++ $flags "$here/${target}_fuzz.cpp" $common $extra -o "$work/$target"

@@ -1,0 +1,84 @@
+#include "input_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hedm {
+
+namespace {
+std::string reason(int e) { return std::strerror(e); }
+}  // namespace
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int open_for_reading(const std::string& path, int* fd) {
+  int f;
+  do f = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  while (f < 0 && errno == EINTR);
+  if (f < 0) return errno;
+  struct stat st;
+  const bool statted = ::fstat(f, &st) == 0;
+  if (!statted || S_ISDIR(st.st_mode)) {
+    const int e = statted ? EISDIR : errno;
+    ::close(f);
+    return e;
+  }
+  *fd = f;
+  return 0;
+}
+
+bool InputFile::open(const std::string& path, std::string* err) {
+  path_ = path;
+  int fd = -1;
+  if (const int e = open_for_reading(path, &fd)) {
+    *err = "Could not open " + path + ": " + reason(e) + ".";
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  off_t end = S_ISREG(st.st_mode) ? st.st_size : ::lseek(fd, 0, SEEK_END);
+  if (end < 0) {
+    ::close(fd);
+    *err = "Could not open " + path + ": its size cannot be found (not a regular file).";
+    return false;
+  }
+  fd_ = fd;
+  size_ = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+bool InputFile::read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,
+                          std::string* err) {
+  char* p = static_cast<char*>(dst);
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      *err = "Could not read " + path_ + ": " + reason(errno) + ".";
+      return false;
+    }
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  *got = done;
+  return true;
+}
+
+bool InputFile::read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err) {
+  std::size_t got = 0;
+  if (!read_upto(dst, n, offset, &got, err)) return false;
+  if (got < n) {
+    *err = "Could not read " + path_ + " in full: it ended at byte " +
+           std::to_string(offset + got) + " of " + std::to_string(offset + n) + ".";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace hedm

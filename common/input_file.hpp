@@ -1,0 +1,40 @@
+// Input files read exactly or not at all, every failure named.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hedm {
+
+// Opens path for reading, the one way every input is opened: 0 and *fd set,
+// or the errno that says why not (EISDIR for a folder, which opens but
+// holds no data).
+int open_for_reading(const std::string& path, int* fd);
+
+// A file opened for reading, with its size.  Directories are refused.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // On failure *err reads "Could not open <path>: <reason>."
+  bool open(const std::string& path, std::string* err);
+  std::uint64_t size() const { return size_; }
+
+  // Reads exactly n bytes at offset; a file that ends early is a failure.
+  bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err);
+  // Reads up to n bytes at offset, fewer only at the end of the file.
+  // Returns false on a read error.
+  bool read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,
+                 std::string* err);
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::string path_;
+};
+
+}  // namespace hedm

@@ -1,0 +1,48 @@
+// Text inputs (parameter files, grain lists) read line by line in pieces of
+// at most 999 characters, as a 1000-byte line buffer takes them: a longer
+// line comes as several pieces, each handled as a line of its own.  Files
+// that are not regular (a FIFO, a process substitution) read as well.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace hedm {
+
+class LineReader {
+ public:
+  static constexpr std::size_t kPieceChars = 999;
+
+  LineReader() = default;
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
+
+  // 0, or the errno that says why the file cannot be read (EISDIR for a
+  // folder).
+  int open(const std::string& path);
+
+  // The next piece: up to and including the next newline, at most
+  // kPieceChars characters, followed by a zero byte (a zero byte inside the
+  // line ends it early for C-string parsing, as with fgets).  False at the
+  // end of the file, or when reading failed (error() is then non-zero).
+  bool next(const char** piece, std::size_t* length);
+
+  // The line of the file the last piece came from, from 1, counted by the
+  // newlines read: the number an editor shows.
+  long long line() const { return line_; }
+  int error() const { return error_; }
+
+ private:
+  bool fill();
+
+  int fd_ = -1;
+  std::unique_ptr<char[]> buf_;
+  std::size_t pos_ = 0, len_ = 0;
+  char piece_[kPieceChars + 1];
+  long long line_ = 0, nextLine_ = 1;
+  int error_ = 0;
+};
+
+}  // namespace hedm

@@ -1,0 +1,28 @@
+#include "memory.hpp"
+
+#include <sys/mman.h>
+
+namespace hedm {
+
+void* allocate_aligned(std::size_t bytes) {
+  constexpr std::size_t kPage = 4096;
+  if (bytes == 0) bytes = 1;
+  if (bytes > SIZE_MAX - kPage) return nullptr;
+  return std::aligned_alloc(kPage, (bytes + kPage - 1) / kPage * kPage);
+}
+
+void* allocate_huge(std::size_t bytes) {
+  constexpr std::size_t kHuge = 2u << 20;
+  if (bytes < kHuge) return allocate_aligned(bytes);
+  if (bytes > SIZE_MAX - kHuge) return nullptr;
+  const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+  void* p = std::aligned_alloc(kHuge, rounded);
+  if (p) ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the buffer still works
+  return p;
+}
+
+std::string out_of_memory_message(std::size_t bytes) {
+  return "Could not obtain " + std::to_string(bytes) + " bytes of memory. Exiting.";
+}
+
+}  // namespace hedm

@@ -1,0 +1,183 @@
+#include "output_file.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hedm {
+
+namespace {
+std::string reason(int e) { return std::strerror(e); }
+}  // namespace
+
+std::string resolve_links(const std::string& path) {
+  std::string p = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(p.c_str(), buf, sizeof buf);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) break;  // not a link (or no such file)
+    std::string link(buf, static_cast<std::size_t>(n));
+    if (link.empty()) break;
+    if (link[0] != '/') {
+      const std::size_t slash = p.rfind('/');
+      if (slash != std::string::npos) link = p.substr(0, slash + 1) + link;
+    }
+    p = link;
+  }
+  return p;
+}
+
+namespace {
+
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// "<folder>/.<name>.XXXXXX": hidden, beside the destination, so that the
+// final rename stays within one file system.
+std::string hidden_name(const std::string& target) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::random_device seed;
+  static std::mt19937_64 rng(seed() ^ (static_cast<std::uint64_t>(::getpid()) << 32));
+  const std::size_t slash = target.rfind('/');
+  std::string name = slash == std::string::npos ? "." + target
+                                                : target.substr(0, slash + 1) + "." + target.substr(slash + 1);
+  name += '.';
+  for (int i = 0; i < 6; ++i) name += kChars[rng() % (sizeof kChars - 1)];
+  return name;
+}
+
+// Creates a fresh hidden file beside target; retries on the rare name that
+// is taken.
+int open_hidden(const std::string& target, std::string* name) {
+  for (int tries = 0; tries < 100; ++tries) {
+    *name = hidden_name(target);
+    int fd;
+    do fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool link_hidden(int fd, const std::string& target, std::string* name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int tries = 0; tries < 100; ++tries) {
+    *name = hidden_name(target);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) break;
+  }
+  const int e = errno;
+  name->clear();
+  errno = e;
+  return false;
+}
+
+}  // namespace
+
+bool OutputFile::create(const std::string& path, std::string* err, Temporary how) {
+  discard();
+  path_ = path;
+  target_ = resolve_links(path);
+  auto refuse = [&](int e) {
+    *err = "Could not create " + path + ": " + reason(e) + ".";
+    return false;
+  };
+  struct stat st;
+  const bool existed = ::stat(target_.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) return refuse(EISDIR);
+  if (existed && !S_ISREG(st.st_mode)) {
+    // A device, FIFO or terminal: there is nothing to replace, so write to it.
+    int fd;
+    do fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return refuse(errno);
+    fd_ = fd;
+    kind_ = Kind::InPlace;
+    return true;
+  }
+  // A file the caller may not write stays protected, as it was when outputs
+  // were opened for writing directly.
+  if (existed && ::access(target_.c_str(), W_OK) != 0) return refuse(errno);
+
+  int fd = -1;
+  if (how == Temporary::Unnamed && ::access("/proc/self/fd", X_OK) == 0) {
+    do fd = ::open(folder_of(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return refuse(errno);
+    kind_ = Kind::Unnamed;
+  }
+  if (fd < 0) {
+    fd = open_hidden(target_, &temp_);
+    if (fd < 0) return refuse(errno);
+    kind_ = Kind::Named;
+  }
+  fd_ = fd;
+  if (existed) {
+    // Keep the replaced file's owner where we may, and its permission bits.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    }
+    if (::fchmod(fd, st.st_mode & 07777) != 0) {
+    }
+  }
+  return true;
+}
+
+bool OutputFile::fail_write(int e, std::string* err) {
+  *err = "Could not write " + path_ + ": " + reason(e) + ".";
+  discard();
+  return false;
+}
+
+bool OutputFile::write(const void* data, std::size_t n, std::string* err) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t w = ::write(fd_, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return fail_write(w < 0 ? errno : ENOSPC, err);
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool OutputFile::commit(std::string* err) {
+  // No fsync: the promise is about what readers and re-runs see.  Syncing
+  // each file made a 20-image PanelPack series nearly twice as slow.
+  if (kind_ == Kind::Unnamed && !link_hidden(fd_, target_, &temp_)) return fail_write(errno, err);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    const int e = errno;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+    *err = "Could not write " + path_ + ": " + reason(e) + ".";
+    return false;
+  }
+  if (kind_ != Kind::InPlace && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    *err = "Could not write " + path_ + ": " + reason(e) + ".";
+    return false;
+  }
+  temp_.clear();
+  return true;
+}
+
+void OutputFile::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+}  // namespace hedm

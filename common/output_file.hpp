@@ -1,0 +1,59 @@
+// Output files that replace their destination whole or not at all.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace hedm {
+
+// An output file that replaces its destination whole or not at all.  The
+// bytes go to a temporary file in the destination's own folder (an unnamed
+// O_TMPFILE where the file system offers it, else a hidden ".NAME.XXXXXX"),
+// and only commit() puts the finished file under the final name, with one
+// rename.  A reader of the final name therefore sees the earlier file or the
+// complete new one, never a part, whenever and however the process ends; a
+// failed run leaves the earlier file as it was.
+//
+// A destination that is not a regular file (/dev/null, a FIFO, a terminal)
+// is written in place.  A symbolic link stays: the file it points to is
+// replaced.  A replaced file keeps its permission bits; a new one gets
+// 0666 less the umask, as creating it directly would.
+class OutputFile {
+ public:
+  // How the temporary is made: Unnamed falls back to Named by itself where
+  // the file system refuses unnamed files; Named is there for the tests.
+  enum class Temporary { Unnamed, Named };
+
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { discard(); }
+
+  // On failure *err reads "Could not create <path>: <reason>."
+  bool create(const std::string& path, std::string* err, Temporary how = Temporary::Unnamed);
+  // On failure *err reads "Could not write <path>: <reason>." and the
+  // temporary is dropped.
+  bool write(const void* data, std::size_t n, std::string* err);
+  // Closes the file and puts it under its final name; false (the temporary
+  // dropped, the destination untouched) when that fails.
+  bool commit(std::string* err);
+  // Drops what was written; the destination stays as it was.
+  void discard();
+
+ private:
+  enum class Kind { InPlace, Unnamed, Named };
+  bool fail_write(int e, std::string* err);
+
+  int fd_ = -1;
+  Kind kind_ = Kind::InPlace;
+  std::string path_;    // as the caller named it, for messages
+  std::string target_;  // the file that is replaced: path_ with its links followed
+  std::string temp_;    // the named temporary, while there is one
+};
+
+// The file a path stands for, with symbolic links followed as far as they
+// go (up to 40 of them); a link that points at nothing yields the path it
+// points at.  A relative link is taken relative to the link's own folder.
+std::string resolve_links(const std::string& path);
+
+}  // namespace hedm
