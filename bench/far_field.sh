@@ -8,8 +8,8 @@
 set -euo pipefail
 build=${1:-build}
 work=${2:-$(mktemp -d)}
-command -v hyperfine >/dev/null || { apt-get update -qq && apt-get install -y -qq hyperfine; }
-cmake --build "$build" >/dev/null
+command -v hyperfine >/dev/null || { echo "hyperfine is missing: apt-get install hyperfine"; exit 1; }
+cmake --build "$build" --target PanelPack ClipCount hedm-sample-data panelpack_floor clipcount_plain >/dev/null
 mkdir -p "$work/cc" "$work/pp"
 
 # ClipCount series: 30 one-frame files and a dark file.

@@ -29,7 +29,10 @@ int main(int argc, char** argv) {
   std::vector<char> buf(1 << 20);
   std::size_t len = 0;
   for (double x : v) {
-    if (len > buf.size() - 400) std::fwrite(buf.data(), 1, len, f), len = 0;
+    if (len > buf.size() - 400) {
+      std::fwrite(buf.data(), 1, len, f);
+      len = 0;
+    }
     len = static_cast<std::size_t>(std::to_chars(buf.data() + len, buf.data() + buf.size(), x, std::chars_format::fixed, 6).ptr - buf.data());
     buf[len++] = ' ';
   }
@@ -41,7 +44,10 @@ int main(int argc, char** argv) {
   if (!file.create("/dev/null", &err)) return 1;
   {
     hedm::TextWriter out(file);
-    for (double x : v) out.fixed6(x), out.put(' ');
+    for (double x : v) {
+      out.fixed6(x);
+      out.put(' ');
+    }
     if (!out.flush(&err)) return 1;
   }
   if (!file.commit(&err)) return 1;

@@ -21,11 +21,10 @@ std::string six(double v) {
 std::vector<std::vector<double>> mesh(double GridSize, double Rsample) {
   hedm::GridDimensions d = hedm::grid_dimensions(GridSize, Rsample);
   const int n = hedm::grid_point_count(d.NrHex);
-  double** XY = hedm::allocMatrix(n, 5);
+  hedm::Grid XY = hedm::allocMatrix(n, 5);
   hedm::TriMesh(GridSize, Rsample, d.NrHex, d.HtTriangle, d.ALast, XY);
   std::vector<std::vector<double>> rows;
-  for (int r = 0; r < n; ++r) rows.emplace_back(XY[r], XY[r] + 5);
-  hedm::FreeMemMatrix(XY, n);
+  for (std::size_t r = 0; r < static_cast<std::size_t>(n); ++r) rows.emplace_back(XY[r], XY[r] + 5);
   return rows;
 }
 

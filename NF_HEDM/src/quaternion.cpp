@@ -9,6 +9,8 @@ namespace hedm {
 
 void OrientMat2Quat(const double OrientMat[9], double Quat[4]) {
   const double* m = OrientMat;
+  // Sums in this order, left to right, here and below: another grouping can
+  // change the last bit, and with it a printed digit.
   const double trace = (m[0] + m[4]) + m[8];
   if (trace > 0) {
     const double s = 0.5 / std::sqrt(trace + 1.0);
@@ -124,7 +126,11 @@ bool scan_plain(const char* p, Grain* g, int* fields) {
         auto r = std::from_chars(start, p, v);
         if (r.ec != std::errc() || r.ptr != p) return false;  // converts whole, in range
       }
-      (n <= 9 ? out.OrientMatrix[n - 1] : out.LatC[n - 13]) = v;
+      if (n <= 9) {
+        out.OrientMatrix[n - 1] = v;  // fields 1 to 9: the matrix, row by row
+      } else {
+        out.LatC[n - 13] = v;  // fields 13 to 18: the lattice parameters
+      }
     }
   }
   *g = out;

@@ -2,40 +2,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "memory.hpp"
 
 namespace hedm {
 
-double** allocMatrix(int nrows, int ncols) {
-  const std::size_t rows = nrows > 0 ? static_cast<std::size_t>(nrows) : 0;
-  const std::size_t cols = ncols > 0 ? static_cast<std::size_t>(ncols) : 0;
-  // Large grids are offered huge pages: faulting in gigabytes of records a
-  // 4 KiB page at a time costs more than computing them.
-  if (cols && rows > SIZE_MAX / sizeof(double) / cols) return nullptr;
-  auto** mat = static_cast<double**>(allocate_huge((rows ? rows : 1) * sizeof(double*)));
-  if (!mat) return nullptr;
-  if (rows == 0) return mat;
-  auto* block = static_cast<double*>(allocate_huge(rows * (cols ? cols : 1) * sizeof(double)));
-  if (!block) {
-    std::free(mat);
-    return nullptr;
-  }
-  for (std::size_t r = 0; r < rows; ++r) mat[r] = block + r * cols;
-  return mat;
-}
-
-void FreeMemMatrix(double** mat, int nrows) {
-  if (!mat) return;
-  if (nrows > 0) std::free(mat[0]);
-  std::free(mat);
+Grid allocMatrix(int nrows, int ncols) {
+  Grid g;
+  g.rows = nrows > 0 ? static_cast<std::size_t>(nrows) : 0;
+  g.cols = ncols > 0 ? static_cast<std::size_t>(ncols) : 0;
+  if (g.cols && g.rows > SIZE_MAX / sizeof(double) / g.cols) return Grid{};
+  g.values = allocate_huge_array<double>(std::max<std::size_t>(g.rows * g.cols, 1));
+  if (!g.values) return Grid{};
+  return g;
 }
 
 void TriMesh(double GridSize, double /*Rsample*/, double NrHex, double HtTriangle, double ALast,
-             double** XY) {
-  std::int64_t counter = 0;
+             Grid& XY) {
+  std::size_t counter = 0;
   TriMeshRecords(GridSize, NrHex, HtTriangle, ALast, [&](const double* rec) {
     std::copy(rec, rec + 5, XY[counter++]);
   });

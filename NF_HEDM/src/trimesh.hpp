@@ -7,13 +7,23 @@
 #include <cstdint>
 #include <string>
 
+#include "memory.hpp"
+
 namespace hedm {
 
-// A table of nrows rows of ncols doubles, addressed through row pointers.
-// The rows share one block (rows stay addressable as XY[r][c]); null when
-// memory cannot be had.  Values are not initialised.
-double** allocMatrix(int nrows, int ncols);
-void FreeMemMatrix(double** mat, int nrows);
+// A table of rows of doubles in one block, row r addressed as XY[r], which
+// frees itself; empty (false) when memory could not be had.
+struct Grid {
+  std::size_t rows = 0, cols = 0;
+  AlignedPtr<double> values;
+  double* operator[](std::size_t r) { return values.get() + r * cols; }
+  explicit operator bool() const { return values != nullptr; }
+};
+
+// A grid of nrows rows of ncols doubles, values not initialised, offered
+// huge pages (faulting in gigabytes a 4 KiB page at a time costs more than
+// computing them).
+Grid allocMatrix(int nrows, int ncols);
 
 // The grid's records in order, rows of triangles from the bottom of the
 // hexagon (row -NrHex) to the top, left to right within a row: emit(rec) for
@@ -24,12 +34,14 @@ void FreeMemMatrix(double** mat, int nrows);
 template <class Emit>
 void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALast, Emit&& emit) {
   if (!(NrHex >= 1)) return;  // no rows; also keeps -inf and NaN out of the int conversions
+  // Multiplied by the printed constants, not divided by 3: the last digits differ.
   const double ysmall = HtTriangle * 0.3333333333333333;
   const double ybig = HtTriangle * 0.6666666666666666;
   for (int i = static_cast<int>(-NrHex); static_cast<double>(i) <= NrHex; ++i) {
     if (i == 0) continue;
     const double di = i, absi = di < 0 ? -di : di;
     double ynext = i < 0 ? ybig : ysmall;
+    // (NrHex + NrHex), not 2 * NrHex: kept as the grid has always computed it.
     const int NrRowElements = static_cast<int>(2 * ((NrHex + NrHex) - absi) + 1);
     const double ythis = HtTriangle * di;
     const double xstart = (GridSize * absi) * 0.5 - ALast;
@@ -47,8 +59,7 @@ void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALa
 }
 
 // The same records into rows 0 .. 6 * NrHex^2 - 1 of XY.
-void TriMesh(double GridSize, double Rsample, double NrHex, double HtTriangle, double ALast,
-             double** XY);
+void TriMesh(double GridSize, double Rsample, double NrHex, double HtTriangle, double ALast, Grid& XY);
 
 inline constexpr double kSqrt3 = 1.7320508075688772;
 inline constexpr double kMaxNrHex = 18918;  // 6 * NrHex^2 must stay a 32-bit count

@@ -17,7 +17,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$root/common -I$root/NF_HEDM/src"
-common="$root/common/param_file.cpp $root/common/frame_file.cpp $root/common/io.cpp $root/common/text_format.cpp $root/common/util.cpp"
+common=$(ls "$root"/common/*.cpp | grep -v command_line.cpp | tr "\n" " ")
+common="$common $root/common/command_line.cpp -DHEDM_VERSION=\"fuzz\""
 for target in $targets; do
   extra=""
   [ "$target" = grain_line ] && extra="$root/NF_HEDM/src/quaternion.cpp"
