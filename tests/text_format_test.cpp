@@ -1,46 +1,34 @@
+// Six-decimal and integer text with exactly the digits of C's printf.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <random>
-#include <vector>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
-#include "frame_file.hpp"
-#include "text_format.hpp"
 #include "command_line.hpp"
+#include "frame_file.hpp"
 #include "processor_time.hpp"
+#include "text_format.hpp"
 
-TEST(Atoi32, ReadsNumbersAsAtoiDoes) {
-  const char* cases[] = {"42",  "  -7",  "+5x", "abc", "",       "12.9",      "2147483647",
-                         "-2147483648", "2147483648", "99999999999", "-99999999999999999999",
-                         "\t\n 3", "0x10", "- 4"};
-  for (const char* s : cases) EXPECT_EQ(hedm::atoi32(s), std::atoi(s)) << '"' << s << '"';
+namespace {
+
+std::string printf_f(double v) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%f", v);
+  return buf;
 }
 
-TEST(FrameLayout, CountsCompleteFramesFromTheFileSize) {
-  struct Case {
-    std::uint64_t size, pixels, frames;
-  };
-  const Case cases[] = {
-      {0, 0, 0},
-      {8192, 0, 0},
-      {8193, 0, 0},
-      {8192 + 8388607, 4194303, 0},
-      {8396800, 4194304, 1},
-      {8192 + 2 * 8388608 + 100, 2 * 4194304 + 50, 2},
-      {8192 + 2 * 8388608 + 101, 2 * 4194304 + 50, 2},
-      {8192 + 300ull * 8388608, 300ull * 4194304, 300},  // beyond 2 GiB of data
-  };
-  for (const Case& c : cases) {
-    hedm::FrameLayout l = hedm::frame_layout(c.size);
-    EXPECT_EQ(l.nPixels, c.pixels) << c.size;
-    EXPECT_EQ(l.nFrames, c.frames) << c.size;
-  }
+std::string fixed6(double v) {
+  char buf[400];
+  return std::string(buf, hedm::format_fixed6(buf, v));
 }
+
+}  // namespace
 
 TEST(FormatFixed6, PrintsTheDigitsOfPercentF) {
   const double values[] = {0.0,
@@ -89,21 +77,6 @@ TEST(FormatInt, PrintsTheDigitsOfPercentD) {
     EXPECT_EQ(std::string(got, hedm::format_int(got, v)), expect);
   }
 }
-
-namespace {
-
-std::string printf_f(double v) {
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%f", v);
-  return buf;
-}
-
-std::string fixed6(double v) {
-  char buf[400];
-  return std::string(buf, hedm::format_fixed6(buf, v));
-}
-
-}  // namespace
 
 // The classes that break fixed-point formatters, each with its neighbours
 // on both sides.

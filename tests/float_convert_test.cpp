@@ -1,3 +1,4 @@
+// The conversion of float images: scaled to 14000 at the brightest pixel, truncated, exact.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,12 +14,14 @@
 using hedm::pixelvalue;
 
 namespace {
+
 std::vector<pixelvalue> convert(std::vector<float> image) {
   std::vector<pixelvalue> out(image.size());
   hedm::convert_image(image.data(), image.size(), hedm::image_maximum(image.data(), image.size()),
                       out.data());
   return out;
 }
+
 }  // namespace
 
 TEST(FloatConvert, ScalesTheBrightestPixelTo14000AndTruncates) {
@@ -72,35 +75,4 @@ TEST(FloatConvert, MatchesThePlainConversionOnAwkwardImages) {
     hedm::convert_image_reference(copy.data(), n, expect.data());
     ASSERT_EQ(convert(image), expect) << "trial " << trial;
   }
-}
-
-TEST(CountSaturated, CountsPixelsAtOrAboveTheIntensity) {
-  std::vector<pixelvalue> p = {0, 1, 100, 65534, 65535, 100, 99};
-  struct Case {
-    std::int32_t satInt;
-    std::uint64_t count;
-  };
-  const Case cases[] = {{-5, 7}, {0, 7}, {1, 6}, {100, 4}, {101, 2}, {65535, 1}, {65536, 0}, {1 << 30, 0}};
-  for (const Case& c : cases) EXPECT_EQ(hedm::count_saturated(p.data(), p.size(), c.satInt), c.count) << c.satInt;
-
-  std::mt19937 rng(5);
-  std::vector<pixelvalue> big(100000 + 17);
-  for (auto& v : big) v = static_cast<pixelvalue>(rng());
-  std::uint64_t expect = 0;
-  for (auto v : big) expect += v >= 40000;
-  EXPECT_EQ(hedm::count_saturated(big.data(), big.size(), 40000), expect);
-}
-
-TEST(FramePreview, PercentilesAndImages) {
-  std::vector<pixelvalue> px(100);
-  for (int i = 0; i < 100; ++i) px[i] = static_cast<pixelvalue>(i * 10);  // 0, 10, ..., 990
-  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 0), 0);
-  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 1), 0);
-  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 50), 490);
-  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 99.5), 990);
-  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 100), 990);
-
-  const pixelvalue frame[4] = {0x1234, 100, 200, 65535};
-  EXPECT_EQ(hedm::pgm16(frame, 2), std::string("P5\n2 2\n65535\n\x12\x34\x00\x64\x00\xc8\xff\xff", 21));
-  EXPECT_EQ(hedm::pgm8_view(frame, 2, 100, 200), std::string("P5\n2 2\n255\n\xff\x00\xff\xff", 15));
 }

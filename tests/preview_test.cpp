@@ -1,0 +1,28 @@
+// Percentiles and the PGM images of a frame.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "float_convert.hpp"
+#include "preview.hpp"
+#include "saturation.hpp"
+
+using hedm::pixelvalue;
+
+TEST(FramePreview, PercentilesAndImages) {
+  std::vector<pixelvalue> px(100);
+  for (int i = 0; i < 100; ++i) px[i] = static_cast<pixelvalue>(i * 10);  // 0, 10, ..., 990
+  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 0), 0);
+  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 1), 0);
+  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 50), 490);
+  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 99.5), 990);
+  EXPECT_EQ(hedm::percentile_value(px.data(), px.size(), 100), 990);
+
+  const pixelvalue frame[4] = {0x1234, 100, 200, 65535};
+  EXPECT_EQ(hedm::pgm16(frame, 2), std::string("P5\n2 2\n65535\n\x12\x34\x00\x64\x00\xc8\xff\xff", 21));
+  EXPECT_EQ(hedm::pgm8_view(frame, 2, 100, 200), std::string("P5\n2 2\n255\n\xff\x00\xff\xff", 15));
+}
