@@ -14,24 +14,46 @@ using namespace hedm;
 
 namespace sample {
 
-bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
-                      std::string* err) {
-  std::mt19937_64 rng(seed);
-  std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
+namespace {
+
+// Per-pixel levels of about 100 to 2000: a detector's fixed dark pattern.
+std::vector<pixelvalue> dark_levels(std::mt19937_64& rng) {
+  std::vector<pixelvalue> level(kPixelsPerFrame);
   for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
     level[k] = static_cast<pixelvalue>(100 + (k * 7 + (k >> 11) * 13) % 1800 + rng() % 64);
+  return level;
+}
+
+// The levels with noise of -32 to +31 on every pixel.
+void noisy_frame(const std::vector<pixelvalue>& level, std::mt19937_64& rng, std::vector<pixelvalue>* frame) {
+  for (std::size_t k = 0; k < kPixelsPerFrame; k += 4) {
+    const std::uint64_t r = rng();
+    for (std::size_t j = 0; j < 4; ++j)
+      (*frame)[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
+  }
+}
+
+// Creates the frame file and writes its header: zeros, as PanelPack writes
+// it and image readers expect, or a byte pattern.
+bool start_frame_file(OutputFile& out, const std::string& path, bool patternedHeader, std::string* err) {
   std::vector<unsigned char> header(kHeaderBytes);
   if (patternedHeader)
     for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
+  return out.create(path, err) && out.write(header.data(), header.size(), err);
+}
+
+}  // namespace
+
+bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
+                      std::string* err) {
+  std::mt19937_64 rng(seed);
+  const std::vector<pixelvalue> level = dark_levels(rng);
+  std::vector<pixelvalue> frame(kPixelsPerFrame);
   OutputFile out;
-  if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
+  if (!start_frame_file(out, path, patternedHeader, err)) return false;
   for (int f = 0; f < nFrames; ++f) {
-    for (std::size_t k = 0; k < kPixelsPerFrame; k += 4) {
-      const std::uint64_t r = rng();
-      for (int j = 0; j < 4; ++j)
-        frame[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
-    }
-    for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;
+    noisy_frame(level, rng, &frame);
+    for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;  // hot pixels
     if (!out.write(frame.data(), kFrameBytes, err)) return false;
   }
   return out.commit(err);
@@ -40,25 +62,17 @@ bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool 
 bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
                       std::string* err) {
   std::mt19937_64 rng(seed);
-  std::vector<pixelvalue> level(kPixelsPerFrame), frame(kPixelsPerFrame);
-  for (std::size_t k = 0; k < kPixelsPerFrame; ++k)
-    level[k] = static_cast<pixelvalue>(100 + (k * 7 + (k >> 11) * 13) % 1800 + rng() % 64);
+  const std::vector<pixelvalue> level = dark_levels(rng);
+  std::vector<pixelvalue> frame(kPixelsPerFrame);
   struct Spot {
     int x, y, dx, dy, framesLeft;
     double peak;
   };
   std::vector<Spot> spots;
-  std::vector<unsigned char> header(kHeaderBytes);
-  if (patternedHeader)
-    for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
   OutputFile out;
-  if (!out.create(path, err) || !out.write(header.data(), header.size(), err)) return false;
+  if (!start_frame_file(out, path, patternedHeader, err)) return false;
   for (int f = 0; f < nFrames; ++f) {
-    for (std::size_t k = 0; k < kPixelsPerFrame; k += 4) {
-      const std::uint64_t r = rng();
-      for (int j = 0; j < 4; ++j)
-        frame[k + j] = static_cast<pixelvalue>(level[k + j] + static_cast<int>((r >> (16 * j)) & 63) - 32);
-    }
+    noisy_frame(level, rng, &frame);
     // Diffraction spots: each lights up for a few frames of the rotation,
     // drifting a pixel or two per frame.
     for (int s = 0; s < 150; ++s)

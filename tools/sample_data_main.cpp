@@ -11,23 +11,23 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: hedm-sample-data KIND OUTPUT ...\n"
-    "  stack OUT.ge3 FRAMES [SEED] [--patterned-header]\n"
-    "        a dark-like stack of FRAMES frames: fixed levels, noise, hot pixels\n"
-    "  scan OUT.ge3 FRAMES [SEED] [--patterned-header]\n"
-    "        a data-like stack: the same background with diffraction spots\n"
-    "  floats STEM FIRST LAST [EXT] [CLIPPED]\n"
-    "        float images STEM<NNNNN>.EXT (default raw) for PanelPack; image CLIPPED\n"
-    "        has flat-topped spots\n"
-    "  results PATH ROWS [SAVED]\n"
-    "        a reconstruction's result file PATH and PATH.AllMatches for SolutionDump\n"
-    "  grains PATH LINES\n"
-    "        a grain list for GrainQuats\n"
-    "Frame files get a header of zeros, as PanelPack writes; --patterned-header\n"
-    "fills it with a byte pattern instead (to see it pass through StackCollapse).\n"
-    "Example: hedm-sample-data stack dark_stack.ge3 10\n"
-    "Manual: man hedm-sample-data\n";
+const char kHelp[] = R"(Usage: hedm-sample-data KIND OUTPUT ...
+  stack OUT.ge3 FRAMES [SEED] [--patterned-header]
+        a dark-like stack of FRAMES frames: fixed levels, noise, hot pixels
+  scan OUT.ge3 FRAMES [SEED] [--patterned-header]
+        a data-like stack: the same background with diffraction spots
+  floats STEM FIRST LAST [EXT] [CLIPPED]
+        float images STEM<NNNNN>.EXT (default raw) for PanelPack; image CLIPPED
+        has flat-topped spots
+  results PATH ROWS [SAVED]
+        a reconstruction's result file PATH and PATH.AllMatches for SolutionDump
+  grains PATH LINES
+        a grain list for GrainQuats
+Frame files get a header of zeros, as PanelPack writes; --patterned-header
+fills it with a byte pattern instead (to see it pass through StackCollapse).
+Example: hedm-sample-data stack dark_stack.ge3 10
+Manual: man hedm-sample-data
+)";
 
 }  // namespace
 

@@ -25,19 +25,19 @@ constexpr int kCompleted = 0, kFailed = 1;
 const char kUsage[] =
     "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> <saturationIntensity>";
 
-const char kHelp[] =
-    "Usage: ClipCount FOLDER STEM PADDING START END EXT DARK SATURATION\n"
-    "  FOLDER      folder of the frame files\n"
-    "  STEM        name before the underscore and the number\n"
-    "  PADDING     digits of the zero-filled number, 2 to 9\n"
-    "  START, END  first and last number\n"
-    "  EXT         extension with its dot, e.g. .ge3\n"
-    "  DARK        dark frame file, a name inside FOLDER\n"
-    "  SATURATION  intensity from which a pixel counts as saturated\n"
-    "Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels\n"
-    "less those of a dark frame.\n"
-    "Example: ClipCount /data/run7 scan 5 1 100 .ge3 dark_median.ge3 14000\n"
-    "Manual: man ClipCount\n";
+const char kHelp[] = R"(Usage: ClipCount FOLDER STEM PADDING START END EXT DARK SATURATION
+  FOLDER      folder of the frame files
+  STEM        name before the underscore and the number
+  PADDING     digits of the zero-filled number, 2 to 9
+  START, END  first and last number
+  EXT         extension with its dot, e.g. .ge3
+  DARK        dark frame file, a name inside FOLDER
+  SATURATION  intensity from which a pixel counts as saturated
+Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels
+less those of a dark frame.
+Example: ClipCount /data/run7 scan 5 1 100 .ge3 dark_median.ge3 14000
+Manual: man ClipCount
+)";
 
 // Saturated pixels in each whole frame of a file, one count per frame; with
 // `partialToo`, the pixels of a trailing partial frame get a count of their
@@ -107,9 +107,9 @@ bool report_file(const std::string& filename, std::int32_t satInt, long long NrS
 }  // namespace
 
 int run(int argc, char** argv) {
+  const std::clock_t start = std::clock();  // the processor time reported covers the whole run
   if (const int s = answer_help_or_version(argc, argv, "ClipCount", kHelp); s >= 0) return s;
   if (argc != 9) return usage(kUsage, kFailed);
-  const std::clock_t start = std::clock();
   const std::string folder = argv[1], filestem = argv[2], ext = argv[6], darkName = argv[7];
   const std::int32_t Padding = atoi32(argv[3]), startNr = atoi32(argv[4]), endNr = atoi32(argv[5]);
   const std::int32_t satInt = atoi32(argv[8]);

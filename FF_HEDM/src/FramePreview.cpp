@@ -24,18 +24,18 @@ using namespace hedm;
 
 namespace {
 
-const char kHelp[] =
-    "Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]\n"
-    "  FRAME_FILE  detector frame file\n"
-    "  OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name\n"
-    "              is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)\n"
-    "  FRAME       which frame, from 1 (default 1)\n"
-    "  LOW%, HIGH% percentiles shown black and white (default 1 and 99.5)\n"
-    "  --log       a logarithmic stretch between them, for faint and bright spots at once\n"
-    "  --bin N     average blocks of N x N pixels: a 2048 / N image\n"
-    "  --raw FILE  also the raw 16-bit values, as FILE.png or FILE.pgm\n"
-    "Example: FramePreview dark_median.ge3 dark_median.png --log --bin 2\n"
-    "Manual: man FramePreview\n";
+const char kHelp[] = R"(Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
+  FRAME_FILE  detector frame file
+  OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name
+              is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)
+  FRAME       which frame, from 1 (default 1)
+  LOW%, HIGH% percentiles shown black and white (default 1 and 99.5)
+  --log       a logarithmic stretch between them, for faint and bright spots at once
+  --bin N     average blocks of N x N pixels: a 2048 / N image
+  --raw FILE  also the raw 16-bit values, as FILE.png or FILE.pgm
+Example: FramePreview dark_median.ge3 dark_median.png --log --bin 2
+Manual: man FramePreview
+)";
 
 const char kUsage[] =
     "Usage: FramePreview <frame file> <output> [frame, from 1] [low percentile] [high percentile] "

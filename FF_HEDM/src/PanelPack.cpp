@@ -23,18 +23,18 @@ using namespace hedm;
 
 namespace {
 
-const char kHelp[] =
-    "Usage: PanelPack STEM START END PADDING EXT SKIP\n"
-    "  STEM     path and name before the number, e.g. /data/run7/scan_\n"
-    "  START    first number\n"
-    "  END      last number\n"
-    "  PADDING  digits of the number in the names: 5, the only width written\n"
-    "  EXT      extension of the float images, without the dot (anything but ge3)\n"
-    "  SKIP     step from one number to the next, 1 or more\n"
-    "Converts STEM<NNNNN>.EXT (2048 x 2048 floats) into STEM<NNNNN>.ge3, the\n"
-    "brightest pixel scaled to 14000. A completed run ends with status 1.\n"
-    "Example: PanelPack /data/run7/scan_ 1 100 5 raw 1\n"
-    "Manual: man PanelPack\n";
+const char kHelp[] = R"(Usage: PanelPack STEM START END PADDING EXT SKIP
+  STEM     path and name before the number, e.g. /data/run7/scan_
+  START    first number
+  END      last number
+  PADDING  digits of the number in the names: 5, the only width written
+  EXT      extension of the float images, without the dot (anything but ge3)
+  SKIP     step from one number to the next, 1 or more
+Converts STEM<NNNNN>.EXT (2048 x 2048 floats) into STEM<NNNNN>.ge3, the
+brightest pixel scaled to 14000. A completed run ends with status 1.
+Example: PanelPack /data/run7/scan_ 1 100 5 raw 1
+Manual: man PanelPack
+)";
 
 // A completed run ends with 1, the status that scripts of long standing test
 // for, and so does the usage text; 2 is a refused run or an output that

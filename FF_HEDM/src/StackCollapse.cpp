@@ -27,13 +27,13 @@ namespace {
 // No caller reads the status of a completed run; 0 says it completed.
 constexpr int kCompleted = 0, kFailed = 1;
 
-const char kHelp[] =
-    "Usage: StackCollapse INPUT OUTPUT\n"
-    "  INPUT   detector frame file of one or more frames, as a rule a dark stack\n"
-    "  OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its\n"
-    "          whole frames (the lower middle value for an even count)\n"
-    "Example: StackCollapse dark_stack.ge3 dark_median.ge3\n"
-    "Manual: man StackCollapse\n";
+const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
+  INPUT   detector frame file of one or more frames, as a rule a dark stack
+  OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its
+          whole frames (the lower middle value for an even count)
+Example: StackCollapse dark_stack.ge3 dark_median.ge3
+Manual: man StackCollapse
+)";
 
 // Bands of pixels: one slice of every frame per band, read into one reused
 // buffer.  Deep stacks get slices of 16 KiB, so that they are read in few

@@ -25,13 +25,13 @@ namespace {
 // pipeline must never take a grid that was not written for one that was.
 constexpr int kCompleted = 0, kFailed = 1;
 
-const char kHelp[] =
-    "Usage: BuildTriMesh PARAMETER_FILE\n"
-    "  PARAMETER_FILE  text file with the lines \"GridSize <edge>\", \"Rsample <radius>\"\n"
-    "                  and \"DataDirectory <folder>\"; other lines are passed over\n"
-    "Writes <folder>/grid.txt: the triangle grid that covers the sample.\n"
-    "Example: BuildTriMesh params.txt\n"
-    "Manual: man BuildTriMesh\n";
+const char kHelp[] = R"(Usage: BuildTriMesh PARAMETER_FILE
+  PARAMETER_FILE  text file with the lines "GridSize <edge>", "Rsample <radius>"
+                  and "DataDirectory <folder>"; other lines are passed over
+Writes <folder>/grid.txt: the triangle grid that covers the sample.
+Example: BuildTriMesh params.txt
+Manual: man BuildTriMesh
+)";
 
 // The last two distinct values of one grid column with their text.  Within a
 // row of triangles the offsets, y and the half edge take only two values, so

@@ -21,14 +21,14 @@ using namespace hedm;
 
 namespace {
 
-const char kHelp[] =
-    "Usage: GrainQuats GRAIN_LIST SEED_FILE\n"
-    "  GRAIN_LIST  text file, one grain per line: identifier, orientation matrix,\n"
-    "              three words, six lattice parameters\n"
-    "  SEED_FILE   file to write: per grain the unit quaternion, the lattice\n"
-    "              parameters and the identifier\n"
-    "Example: GrainQuats grains.txt seeds.csv\n"
-    "Manual: man GrainQuats\n";
+const char kHelp[] = R"(Usage: GrainQuats GRAIN_LIST SEED_FILE
+  GRAIN_LIST  text file, one grain per line: identifier, orientation matrix,
+              three words, six lattice parameters
+  SEED_FILE   file to write: per grain the unit quaternion, the lattice
+              parameters and the identifier
+Example: GrainQuats grains.txt seeds.csv
+Manual: man GrainQuats
+)";
 
 constexpr int kCompleted = 0, kFailed = 1;
 const char kUsage[] = "GrainQuats usage: ./GrainQuats <OringinalFile> <OutputFile>. Please provide full path.";

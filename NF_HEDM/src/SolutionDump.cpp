@@ -20,15 +20,15 @@ namespace {
 
 constexpr int kCompleted = 0, kFailed = 1;
 
-const char kHelp[] =
-    "Usage: SolutionDump PARAMETER_FILE\n"
-    "  PARAMETER_FILE  text file with the lines \"PhaseNr\", \"NumPhases\",\n"
-    "                  \"GlobalPosition\", \"MicFileBinary <file>\", \"MicFileText <file>\"\n"
-    "                  and optionally \"SaveNSolutions\"\n"
-    "Writes MicFileText and MicFileText.AllMatches, tab-separated tables of the\n"
-    "rows of MicFileBinary and MicFileBinary.AllMatches.\n"
-    "Example: SolutionDump params.txt\n"
-    "Manual: man SolutionDump\n";
+const char kHelp[] = R"(Usage: SolutionDump PARAMETER_FILE
+  PARAMETER_FILE  text file with the lines "PhaseNr", "NumPhases",
+                  "GlobalPosition", "MicFileBinary <file>", "MicFileText <file>"
+                  and optionally "SaveNSolutions"
+Writes MicFileText and MicFileText.AllMatches, tab-separated tables of the
+rows of MicFileBinary and MicFileBinary.AllMatches.
+Example: SolutionDump params.txt
+Manual: man SolutionDump
+)";
 
 // Writes one text table from one binary file; the table is removed again if
 // it cannot be written in full.
