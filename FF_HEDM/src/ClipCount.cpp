@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "frame_file.hpp"
 #include "command_line.hpp"
+#include "frame_file.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "processor_time.hpp"

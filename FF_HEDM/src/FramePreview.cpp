@@ -17,8 +17,8 @@
 #include "memory.hpp"
 #include "output_file.hpp"
 #include "preview.hpp"
-#include "same_file.hpp"
 #include "report.hpp"
+#include "same_file.hpp"
 
 using namespace hedm;
 

@@ -10,14 +10,14 @@
 #include <cstdio>
 #include <string>
 
+#include "command_line.hpp"
 #include "float_convert.hpp"
 #include "frame_file.hpp"
-#include "command_line.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "output_file.hpp"
-#include "same_file.hpp"
 #include "report.hpp"
+#include "same_file.hpp"
 
 using namespace hedm;
 

@@ -12,12 +12,12 @@
 #include <cstdio>
 #include <string>
 
-#include "frame_file.hpp"
 #include "command_line.hpp"
+#include "frame_file.hpp"
 #include "input_file.hpp"
+#include "median.hpp"
 #include "memory.hpp"
 #include "report.hpp"
-#include "median.hpp"
 #include "same_file.hpp"
 
 using namespace hedm;

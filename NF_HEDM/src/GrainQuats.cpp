@@ -13,8 +13,8 @@
 #include "output_file.hpp"
 #include "processor_time.hpp"
 #include "quaternion.hpp"
-#include "same_file.hpp"
 #include "report.hpp"
+#include "same_file.hpp"
 #include "text_writer.hpp"
 
 using namespace hedm;
