@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: the compiler and build tools, GoogleTest, libpng for
 # FramePreview, groff for the manual-page check, fabio and Pillow (real
-# readers of our frame files and PNG previews), and Slurm with munge and GNU
+# readers of our frame files and PNG previews), pybind11, the Python headers
+# and pytest for the Python module, and Slurm with munge and GNU
 # parallel for the cluster tests (the Slurm test starts and stops its own
 # daemons).  Needs root.
 set -euo pipefail
@@ -15,6 +16,9 @@ command -v groff >/dev/null || need+=(groff-base)
 [ -e /usr/include/png.h ] || need+=(libpng-dev)
 /usr/bin/python3 -c 'import fabio' 2>/dev/null || need+=(python3-fabio)
 /usr/bin/python3 -c 'import PIL, numpy' 2>/dev/null || need+=(python3-pil python3-numpy)
+/usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
+[ -e /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
+[ -e "/usr/include/python3.$(/usr/bin/python3 -c 'import sys; print(sys.version_info[1])' 2>/dev/null)/Python.h" ] || need+=(python3-dev)
 command -v slurmctld >/dev/null || need+=(slurm-wlm)
 command -v munged >/dev/null || need+=(munge)
 command -v parallel >/dev/null || need+=(parallel)

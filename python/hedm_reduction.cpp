@@ -1,0 +1,150 @@
+// hedm_reduction: the programs' exact far-field kernels for numpy users, on
+// arrays in memory and on detector frame files, without a detour through
+// files.  Every function computes what the corresponding program writes,
+// byte for byte.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "float_convert.hpp"
+#include "frame_file.hpp"
+#include "input_file.hpp"
+#include "saturation.hpp"
+#include "stack_median.hpp"
+
+namespace py = pybind11;
+using hedm::pixelvalue;
+
+namespace {
+
+// A C-contiguous array of T: the caller's own when it is one (no copy), else
+// one copy of it.  Arrays of another element type are refused, not cast.
+template <class T>
+py::array_t<T, py::array::c_style> contiguous(const py::array& a, int ndim, const char* what, const char* type) {
+  if (!a.dtype().is(py::dtype::of<T>()))
+    throw py::type_error(std::string(what) + " must be an array of " + type + ", not " +
+                         std::string(py::str(a.dtype())));
+  if (ndim > 0 && a.ndim() != ndim)
+    throw py::value_error(std::string(what) + " must have " + std::to_string(ndim) + " dimensions (" +
+                          (ndim == 3 ? "frames, rows, columns" : "rows, columns") + "), not " +
+                          std::to_string(a.ndim()));
+  return py::array_t<T, py::array::c_style>::ensure(a);
+}
+
+[[noreturn]] void raise_os_error(const std::string& message) {
+  PyErr_SetString(PyExc_OSError, message.c_str());
+  throw py::error_already_set();
+}
+
+py::array_t<pixelvalue> median_frame(const py::array& stack) {
+  const auto s = contiguous<pixelvalue>(stack, 3, "stack", "uint16");
+  const std::size_t n = static_cast<std::size_t>(s.shape(0));
+  const std::size_t rows = static_cast<std::size_t>(s.shape(1)), cols = static_cast<std::size_t>(s.shape(2));
+  if (n == 0) throw py::value_error("stack holds no frame: an empty stack has no median");
+  py::array_t<pixelvalue> out({rows, cols});
+  if (rows * cols == 0) return out;
+  const pixelvalue* in = s.data();
+  pixelvalue* dst = out.mutable_data();
+  bool ok;
+  {
+    py::gil_scoped_release release;
+    ok = hedm::median_of_stack(in, n, rows * cols, dst);
+  }
+  if (!ok) throw std::bad_alloc();
+  return out;
+}
+
+py::array_t<pixelvalue> median_file(const std::string& path) {
+  std::string err;
+  hedm::InputFile in;
+  if (!in.open(path, &err)) raise_os_error(err);
+  const hedm::FrameLayout layout = hedm::frame_layout(in.size());
+  if (layout.nFrames == 0) throw py::value_error(hedm::no_complete_frame_message(path, in.size()));
+  py::array_t<pixelvalue> out({hedm::nrPixels, hedm::nrPixels});
+  pixelvalue* dst = out.mutable_data();
+  bool ok;
+  {
+    py::gil_scoped_release release;
+    ok = hedm::median_of_file(in, layout.nFrames, dst, &err);
+  }
+  if (!ok) {
+    if (err.rfind("Could not obtain", 0) == 0) throw std::bad_alloc();
+    raise_os_error(err);
+  }
+  return out;
+}
+
+py::array_t<std::int64_t> saturated_counts(const py::array& stack, std::int64_t threshold) {
+  const auto s = contiguous<pixelvalue>(stack, 3, "stack", "uint16");
+  const std::size_t n = static_cast<std::size_t>(s.shape(0));
+  const std::size_t pixels = static_cast<std::size_t>(s.shape(1) * s.shape(2));
+  // Thresholds beyond 32 bits count as their nearest 32-bit value would.
+  const std::int32_t satInt = static_cast<std::int32_t>(std::clamp<std::int64_t>(threshold, INT32_MIN, INT32_MAX));
+  py::array_t<std::int64_t> out(static_cast<py::ssize_t>(n));
+  std::int64_t* counts = out.mutable_data();
+  const pixelvalue* in = s.data();
+  {
+    py::gil_scoped_release release;
+    for (std::size_t f = 0; f < n; ++f)
+      counts[f] = static_cast<std::int64_t>(hedm::count_saturated(in + f * pixels, pixels, satInt));
+  }
+  return out;
+}
+
+py::array_t<pixelvalue> scale_image(const py::array& image) {
+  const auto img = contiguous<float>(image, 0, "image", "float32");
+  py::array_t<pixelvalue> out(std::vector<py::ssize_t>(img.shape(), img.shape() + img.ndim()));
+  const std::size_t n = static_cast<std::size_t>(img.size());
+  const float* in = img.data();
+  pixelvalue* dst = out.mutable_data();
+  {
+    py::gil_scoped_release release;
+    hedm::convert_image(in, n, hedm::image_maximum(in, n), dst);
+  }
+  return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(hedm_reduction, m) {
+  m.doc() =
+      "The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files:\n"
+      "the per-pixel lower median of a stack (StackCollapse), saturated pixels per frame (ClipCount) and the\n"
+      "scaling of float images to 14000 (PanelPack).";
+  m.attr("__version__") = HEDM_VERSION;
+  m.def("median_frame", &median_frame, py::arg("stack"),
+        R"(The exact lower median over the frames of a stack.
+
+stack: a 3-D uint16 array (frames, rows, columns) of any frame shape.
+Returns a new 2-D uint16 array (rows, columns): for every pixel the value at
+index (n - 1) // 2 of its n values sorted, the value StackCollapse writes.
+For an even number of frames this is the lower of the two middle values;
+numpy's median would average them.  A C-contiguous stack is read where it
+lies; other layouts are copied once.  The GIL is released while it computes;
+extra memory stays below 9 MiB whatever the depth.)");
+  m.def("median_file", &median_file, py::arg("path"),
+        R"(The median frame of a detector frame file, as StackCollapse computes it.
+
+path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
+frames).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
+StackCollapse writes, read in bands in the same bounded memory.
+Raises OSError when the file cannot be opened or read and ValueError when
+it holds no complete frame, with StackCollapse's message.)");
+  m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
+        R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
+
+stack: a 3-D uint16 array (frames, rows, columns).  Returns a 1-D int64
+array, one count per frame.  ClipCount prints these less the dark count, a
+dark file's counts averaged over its frames:
+    counts - int(saturated_counts(dark, threshold).sum() // len(dark)).)");
+  m.def("scale_image", &scale_image, py::arg("image"),
+        R"(PanelPack's conversion of a float32 image to uint16: the brightest pixel becomes 14000.
+
+image: a float32 array of any shape (a detector image is 2048 x 2048).
+Every pixel v becomes trunc(v / max * 14000) in double precision, negative
+pixels and values that are not a number 0.  Returns a uint16 array of the
+same shape, byte for byte the frame PanelPack writes for that image.)");
+}

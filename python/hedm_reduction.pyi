@@ -1,0 +1,19 @@
+"""The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files."""
+import os
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+def median_frame(stack: npt.NDArray[np.uint16]) -> npt.NDArray[np.uint16]:
+    """The exact lower median over axis 0 of a (frames, rows, columns) uint16 stack, as StackCollapse computes it."""
+
+def median_file(path: str | os.PathLike[str]) -> npt.NDArray[np.uint16]:
+    """The 2048 x 2048 median frame of a detector frame file, byte for byte StackCollapse's output frame."""
+
+def saturated_counts(stack: npt.NDArray[np.uint16], threshold: int) -> npt.NDArray[np.int64]:
+    """Per frame of a (frames, rows, columns) uint16 stack, the pixels at or above threshold, as ClipCount counts them."""
+
+def scale_image(image: npt.NDArray[np.float32]) -> npt.NDArray[np.uint16]:
+    """PanelPack's conversion of a float32 image: the brightest pixel becomes 14000."""

@@ -1,0 +1,120 @@
+"""hedm_reduction against numpy and against the programs' own outputs.
+
+Run by CTest as: python3 -m pytest tests/python, with HEDM_BUILD naming the
+build folder (the module and the programs are there)."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import hedm_reduction as h
+
+BUILD = os.environ["HEDM_BUILD"]
+RNG = np.random.default_rng(20261208)
+
+
+def lower_median(stack):
+    n = stack.shape[0]
+    return np.partition(stack, (n - 1) // 2, axis=0)[(n - 1) // 2]
+
+
+def random_stack(n, rows, cols):
+    """Values of every kind in one stack: ties, the extremes, noise."""
+    s = RNG.integers(0, 65536, size=(n, rows, cols), dtype=np.uint16)
+    flat = s.reshape(n, -1)
+    flat[:, 0::4] = RNG.integers(0, 3, size=flat[:, 0::4].shape)  # heavy ties
+    flat[:, 1::4] = RNG.choice([0, 65535], size=flat[:, 1::4].shape)  # only the extremes
+    flat[:, 2::4] = 1000 + RNG.integers(0, 64, size=flat[:, 2::4].shape)  # dark-like noise
+    return s
+
+
+def run(*cmd, cwd=None):
+    return subprocess.run([os.path.join(BUILD, cmd[0]), *cmd[1:]], cwd=cwd, capture_output=True, text=True)
+
+
+@pytest.mark.parametrize("n", list(range(1, 41)) + [63, 64, 65, 100, 199, 200, 201, 333])
+def test_median_frame_is_the_lower_median_at_every_depth(n):
+    stack = random_stack(n, 3, 67)
+    got = h.median_frame(stack)
+    assert got.dtype == np.uint16 and got.shape == (3, 67)
+    assert np.array_equal(got, lower_median(stack))
+
+
+@pytest.mark.parametrize("shape", [(1, 1), (3, 5), (1, 4099), (2048, 2048)])
+def test_median_frame_of_any_frame_shape(shape):
+    stack = random_stack(3 if shape == (2048, 2048) else 9, *shape)
+    assert np.array_equal(h.median_frame(stack), lower_median(stack))
+
+
+def test_median_frame_of_views_that_are_not_contiguous():
+    stack = random_stack(11, 40, 60)
+    for view in (stack[:, ::2, ::3], stack[::2], stack.transpose(0, 2, 1), stack[:, 5:, 7:]):
+        assert not view.flags.c_contiguous
+        assert np.array_equal(h.median_frame(view), lower_median(np.ascontiguousarray(view)))
+    assert stack.flags.writeable and np.array_equal(stack, stack.copy())  # the input is left as it was
+
+
+def test_median_frame_refuses_what_is_not_a_uint16_stack():
+    with pytest.raises(TypeError, match="uint16"):
+        h.median_frame(np.zeros((3, 4, 4), dtype=np.int32))
+    with pytest.raises(TypeError, match="uint16"):
+        h.median_frame(np.zeros((3, 4, 4), dtype=np.float64))
+    with pytest.raises(ValueError, match="3 dimensions"):
+        h.median_frame(np.zeros((4, 4), dtype=np.uint16))
+    with pytest.raises(ValueError, match="no frame"):
+        h.median_frame(np.zeros((0, 4, 4), dtype=np.uint16))
+
+
+def test_median_file_is_stack_collapses_frame(tmp_path):
+    for kind, n in (("stack", 7), ("scan", 30)):
+        stack = tmp_path / f"{kind}.ge3"
+        assert run("hedm-sample-data", kind, str(stack), str(n)).returncode == 0
+        with open(stack, "ab") as f:
+            f.write(b"\x07" * 5001)  # a partial frame, which belongs to no frame
+        assert run("StackCollapse", str(stack), str(tmp_path / "median.ge3")).returncode == 0
+        written = (tmp_path / "median.ge3").read_bytes()[8192:]
+        got = h.median_file(str(stack))
+        assert got.shape == (2048, 2048) and got.dtype == np.uint16
+        assert got.tobytes() == written
+
+
+def test_median_file_fails_as_stack_collapse_does(tmp_path):
+    short = tmp_path / "short.ge3"
+    short.write_bytes(bytes(8192 + 100))
+    for path, error in ((tmp_path / "missing.ge3", OSError), (tmp_path, OSError), (short, ValueError)):
+        said = run("StackCollapse", str(path), str(tmp_path / "out.ge3")).stdout.strip()
+        with pytest.raises(error) as caught:
+            h.median_file(str(path))
+        assert str(caught.value) == said
+
+
+def test_saturated_counts_are_clip_counts(tmp_path):
+    assert run("hedm-sample-data", "scan", str(tmp_path / "s_00001.ge3"), "4").returncode == 0
+    (tmp_path / "dark.ge3").write_bytes(bytes(8192 + 2048 * 2048 * 2))  # no saturated pixel
+    for threshold in (1000, 14000, 65535):
+        out = run("ClipCount", str(tmp_path), "s", "5", "1", "1", ".ge3", "dark.ge3", str(threshold)).stdout
+        printed = [int(line.split()[-1].rstrip(".")) for line in out.splitlines() if line.startswith("Frame ")]
+        stack = np.fromfile(tmp_path / "s_00001.ge3", dtype="<u2", offset=8192).reshape(-1, 2048, 2048)
+        assert h.saturated_counts(stack, threshold).tolist() == printed
+    tiny = np.array([[[0, 1, 2]], [[65535, 65534, 3]]], dtype=np.uint16)
+    assert h.saturated_counts(tiny, 2).tolist() == [1, 3]
+    assert h.saturated_counts(tiny, 0).tolist() == [3, 3]
+    assert h.saturated_counts(tiny, 70000).tolist() == [0, 0]
+
+
+def test_scale_image_is_panel_packs_conversion(tmp_path):
+    assert run("hedm-sample-data", "floats", str(tmp_path / "img_"), "1", "2", "raw", "2").returncode == 0
+    run("PanelPack", str(tmp_path / "img_"), "1", "2", "5", "raw", "1")
+    for i in (1, 2):
+        image = np.fromfile(tmp_path / f"img_{i:05d}.raw", dtype="<f4").reshape(2048, 2048)
+        image[0, :4] = [np.nan, -5.0, 0.0, np.inf if i == 2 else 1.0]
+        image.tofile(tmp_path / f"img_{i:05d}.raw")
+    run("PanelPack", str(tmp_path / "img_"), "1", "2", "5", "raw", "1")
+    for i in (1, 2):
+        image = np.fromfile(tmp_path / f"img_{i:05d}.raw", dtype="<f4").reshape(2048, 2048)
+        frame = (tmp_path / f"img_{i:05d}.ge3").read_bytes()[8192:]
+        assert h.scale_image(image).tobytes() == frame
+    assert h.scale_image(np.array([2.5, 1.25, -3.0], dtype=np.float32)).tolist() == [14000, 7000, 0]
+    with pytest.raises(TypeError, match="float32"):
+        h.scale_image(np.zeros(4, dtype=np.float64))
