@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "report.hpp"
 #include "sample_data.hpp"
 
 namespace {
@@ -55,9 +56,9 @@ int main(int argc, char** argv) {
   } else if (what == "grains" && n >= 3) {
     ok = sample::write_grain_list(args[1], std::atol(args[2]), &err);
   } else {
-    std::fputs(kHelp, stdout);
+    hedm::sayf("%s", kHelp);
     return 1;
   }
-  if (!ok) std::puts(err.c_str());
+  if (!ok) hedm::say(err);
   return ok ? 0 : 1;
 }

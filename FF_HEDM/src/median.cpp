@@ -173,9 +173,13 @@ __attribute__((target_clones("avx2", "default"))) void copy_and_check(const pixe
   for (int v = 0; v < kVecs; ++v) {
     const v16 low = below[v] > rank;      // more than k values under lo: the median is under lo
     const v16 high = above[v] > fromTop;  // more than n-1-k values over hi: the median is over hi
+    // One step past a bound in unsigned arithmetic, which wraps by
+    // definition: a lane at either end computes it too, and discards it.
     const v16 l = lo[v], h = hi[v];
-    lo[v] = low ? v16{} + INT16_MIN : high ? h + 1 : l;
-    hi[v] = low ? l - 1 : high ? v16{} + INT16_MAX : h;
+    const v16 pastHi = reinterpret_cast<v16>(reinterpret_cast<u16v>(h) + 1);
+    const v16 beforeLo = reinterpret_cast<v16>(reinterpret_cast<u16v>(l) - 1);
+    lo[v] = low ? v16{} + INT16_MIN : high ? pastHi : l;
+    hi[v] = low ? beforeLo : high ? v16{} + INT16_MAX : h;
   }
 }
 
