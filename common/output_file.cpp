@@ -94,7 +94,10 @@ bool OutputFile::create(const std::string& path, std::string* err, Temporary how
   struct stat st;
   const bool existed = ::stat(target_.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) return refuse(EISDIR);
-  if (existed && !S_ISREG(st.st_mode)) {
+  // /dev/stdout, /dev/fd/N and the like name a file some other process
+  // opened (a shell's redirection): written in place, never replaced under it.
+  const bool device = path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+  if (existed && (!S_ISREG(st.st_mode) || device)) {
     // A device, FIFO or terminal: there is nothing to replace, so write to it.
     int fd;
     do fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);

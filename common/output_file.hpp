@@ -14,7 +14,8 @@ namespace hedm {
 // complete new one, never a part, whenever and however the process ends; a
 // failed run leaves the earlier file as it was.
 //
-// A destination that is not a regular file (/dev/null, a FIFO, a terminal)
+// A destination that is not a regular file (/dev/null, a FIFO, a terminal),
+// or that is named through /dev or /proc (/dev/stdout redirected to a file),
 // is written in place.  A symbolic link stays: the file it points to is
 // replaced.  A replaced file keeps its permission bits; a new one gets
 // 0666 less the umask, as creating it directly would.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include <filesystem>
 
@@ -114,6 +115,26 @@ TEST(OutputFile, WritesDevicesInPlaceAndRefusesFolders) {
   int st = 0;
   ::waitpid(reader, &st, 0);
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the reader of the FIFO got other bytes";
+
+  // /dev/stdout redirected to a file: the file the shell opened gets the
+  // bytes, in place, not a new file renamed over it.
+  write_file(dir / "redirected.txt", "");
+  struct stat before;
+  ASSERT_EQ(::stat((dir / "redirected.txt").c_str(), &before), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::freopen((dir / "redirected.txt").c_str(), "w", stdout);
+    std::string e;
+    OutputFile o;
+    const bool ok = o.create("/dev/stdout", &e) && o.write("via stdout", 10, &e) && o.commit(&e);
+    ::_exit(ok ? 0 : 1);
+  }
+  ::waitpid(child, &st, 0);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(read_file(dir / "redirected.txt"), "via stdout");
+  struct stat after;
+  ASSERT_EQ(::stat((dir / "redirected.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "replaced instead of written in place";
 
   std::string err;
   OutputFile out;
