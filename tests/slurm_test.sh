@@ -157,6 +157,10 @@ check "the task of number 7 FAILED with exit code 1" test "$(states "$job" | awk
 check "the other tasks COMPLETED" test "$(states "$job" | awk '$1 != 2 {print $2}' | sort -u)" = COMPLETED
 check "its log names the missing image" grep -q "FAILED: PanelPack: Could not read $work/run2/data/scan_00007.raw" hedm-far-field_"$job"_2.out
 check "the merge refuses the run" bash -c '! hedm-merge-counts logs >/dev/null 2>merge.err'
+if command -v sacct >/dev/null; then
+  echo "sacct --completion, the run with an image missing:"
+  sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | awk -v j="$job" '$1 >= j' || true
+fi
 check "the merge names the gap" grep -q "numbers 7 to 9: no log" merge.err
 
 # --- 3. an array that skips task 0 -------------------------------------------
