@@ -16,12 +16,13 @@ InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int open_for_reading(const std::string& path, int* fd) {
+int open_for_reading(const std::string& path, int* fd, struct stat* info) {
   int f;
   do f = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   while (f < 0 && errno == EINTR);
   if (f < 0) return errno;
-  struct stat st;
+  struct stat own;
+  struct stat& st = info ? *info : own;
   const bool statted = ::fstat(f, &st) == 0;
   if (!statted || S_ISDIR(st.st_mode)) {
     const int e = statted ? EISDIR : errno;
@@ -35,12 +36,11 @@ int open_for_reading(const std::string& path, int* fd) {
 bool InputFile::open(const std::string& path, std::string* err) {
   path_ = path;
   int fd = -1;
-  if (const int e = open_for_reading(path, &fd)) {
+  struct stat st;
+  if (const int e = open_for_reading(path, &fd, &st)) {
     *err = "Could not open " + path + ": " + reason(e) + ".";
     return false;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) st.st_mode = 0;
   off_t end = S_ISREG(st.st_mode) ? st.st_size : ::lseek(fd, 0, SEEK_END);
   if (end < 0) {
     ::close(fd);

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace hedm {
 
-// Opens path for reading, the one way every input is opened: 0 and *fd set,
-// or the errno that says why not (EISDIR for a folder, which opens but
-// holds no data).
-int open_for_reading(const std::string& path, int* fd);
+// Opens path for reading, the one way every input is opened: 0 and *fd set
+// (and *info, when given, to what fstat says of it), or the errno that says
+// why not (EISDIR for a folder, which opens but holds no data).
+int open_for_reading(const std::string& path, int* fd, struct stat* info = nullptr);
 
 // A file opened for reading, with its size.  Directories are refused.
 class InputFile {

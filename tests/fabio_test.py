@@ -11,13 +11,9 @@ import subprocess
 import sys
 import tempfile
 
-try:
-    import fabio
-    import numpy as np
-except ImportError as e:
-    print(f"fabio test: {e.name} is missing (apt-get install python3-fabio python3-numpy)")
-    print("fabio: 0 passed, 1 failed")
-    sys.exit(1)
+from reader_check import finish, require
+
+fabio, np = require("fabio", "python3-fabio python3-numpy", "fabio", "numpy")
 
 build = os.path.abspath(sys.argv[1])
 failures = []
@@ -73,7 +69,4 @@ with tempfile.TemporaryDirectory() as d:
         if frame.max() != 14000:
             failures.append(f"img_{i:05d}.ge3: brightest pixel {frame.max()}, not 14000")
 
-for f in failures:
-    print(f)
-print(f"fabio: {0 if failures else 1} passed, {1 if failures else 0} failed")
-sys.exit(1 if failures else 0)
+finish("fabio", failures)

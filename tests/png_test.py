@@ -10,13 +10,9 @@ import subprocess
 import sys
 import tempfile
 
-try:
-    import numpy as np
-    from PIL import Image
-except ImportError as e:
-    print(f"png test: {e.name} is missing (apt-get install python3-pil python3-numpy)")
-    print("png: 0 passed, 1 failed")
-    sys.exit(1)
+from reader_check import finish, require
+
+np, Image = require("png", "python3-pil python3-numpy", "numpy", "PIL.Image")
 
 build = os.path.abspath(sys.argv[1])
 failures = []
@@ -74,7 +70,4 @@ with tempfile.TemporaryDirectory() as d:
     if not np.array_equal(raw, frame):
         failures.append("the 16-bit PNG does not hold the frame's values")
 
-for f in failures:
-    print(f)
-print(f"png: {0 if failures else 1} passed, {1 if failures else 0} failed")
-sys.exit(1 if failures else 0)
+finish("png", failures)

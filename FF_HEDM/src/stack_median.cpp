@@ -12,6 +12,15 @@ namespace {
 
 constexpr std::size_t kBandStep = 2048;  // pixels
 
+// Pixels per band for a stack of nFrames frames of `pixels` pixels: a
+// multiple of 2048 (slices page-aligned in a file), all pixels at most.
+std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
+  const std::size_t bytes = static_cast<std::size_t>(
+      std::clamp<std::uint64_t>(nFrames * budget.sliceBytes, budget.minBytes, budget.maxBytes));
+  const std::size_t band = bytes / (sizeof(pixelvalue) * nFrames) / kBandStep * kBandStep;
+  return std::clamp(band, std::min(kBandStep, pixels), std::max<std::size_t>(pixels, 1));
+}
+
 // Bands over all `pixels`: read(p0, count, slices, stride) fills the slices
 // of pixels p0 .. p0 + count - 1, frame f's at slices + f * stride.
 template <class Read>
@@ -34,13 +43,6 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
 }
 
 }  // namespace
-
-std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
-  const std::size_t bytes = static_cast<std::size_t>(
-      std::clamp<std::uint64_t>(nFrames * budget.sliceBytes, budget.minBytes, budget.maxBytes));
-  const std::size_t band = bytes / (sizeof(pixelvalue) * nFrames) / kBandStep * kBandStep;
-  return std::clamp(band, std::min(kBandStep, pixels), std::max<std::size_t>(pixels, 1));
-}
 
 std::string no_complete_frame_message(const std::string& path, std::uint64_t size) {
   return "Input file " + path + " holds no complete frame (" + std::to_string(size) +

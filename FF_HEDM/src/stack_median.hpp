@@ -31,10 +31,6 @@ inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10};
 // For stacks in memory: a buffer of 8 MiB at most.
 inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10};
 
-// Pixels per band for a stack of nFrames frames of `pixels` pixels: a
-// multiple of 2048 (slices page-aligned in a file), all pixels at most.
-std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget);
-
 // What a stack file of no whole frame is told: "Input file <path> holds no
 // complete frame (<size> bytes; ...). Exiting."
 std::string no_complete_frame_message(const std::string& path, std::uint64_t size);
