@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "median.hpp"
+#include "stack_median.hpp"
 
+using hedm::CodedMedian;
 using hedm::pixelvalue;
 using hedm::quick_select;
 using hedm::StackMedian;
@@ -179,4 +181,122 @@ TEST(StackMedian, StacksBeyondTheFastKernelsAreExactToo) {
     std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
     ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p;
   }
+}
+
+namespace {
+
+// The lower median of column p of n rows `stride` pixels apart.
+pixelvalue column_median(const std::vector<pixelvalue>& rows, std::size_t stride, int n, std::size_t p) {
+  std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+  for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
+  std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
+  return column[static_cast<std::size_t>((n - 1) / 2)];
+}
+
+// Frames in memory handed over a slice at a time, as a file's are read;
+// the call numbered failAt (from 0) finds nothing.
+CodedMedian::Slice slices_of(const std::vector<pixelvalue>& rows, std::size_t stride, int* calls, int failAt = -1) {
+  return [&rows, stride, calls, failAt](std::int64_t f) -> const pixelvalue* {
+    if ((*calls)++ == failAt) return nullptr;
+    return rows.data() + static_cast<std::size_t>(f) * stride;
+  };
+}
+
+}  // namespace
+
+// Deep stacks coded a byte per value against a window placed from a sample
+// of the frames must give exactly the lower median whatever the window
+// shows: the median inside it, below or above it (the sample unlike the
+// rest), columns at either end of the value range where the window is
+// clamped, codes at the window's own ends, and brackets wider than the
+// window.  Each pixel of a tile gets another arrangement, so one tile mixes
+// coded lanes with lanes selected from 16-bit values, and the last tile is
+// partial.
+TEST(CodedMedian, ExactWhateverTheWindowShows) {
+  std::mt19937 rng(21);
+  enum Shape {
+    Narrow, SampleLow, SampleHigh, AllEqual, AllZero, AllTop, NearZero, NearTop, WindowWide,
+    TwoLevels, TwoValues, Sorted, Reversed, Uniform, kShapes
+  };
+  for (int n : {1, 2, 31, 33, 199, 200, 201, 400, 1440}) {
+    SCOPED_TRACE("n=" + std::to_string(n));
+    const std::size_t count = 64 * 3 + 5, stride = count + 3;
+    std::vector<bool> sampled(static_cast<std::size_t>(n), false);
+    for (int i = 0; i < StackMedian::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / StackMedian::kSamples)] = true;
+    std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride);
+    for (std::size_t p = 0; p < count; ++p)
+      for (int f = 0; f < n; ++f) {
+        const bool inSample = sampled[static_cast<std::size_t>(f)];
+        pixelvalue v = 0;
+        switch (static_cast<Shape>(p % kShapes)) {
+          case Narrow: v = static_cast<pixelvalue>(1000 + rng() % 41); break;
+          case SampleLow: v = inSample ? static_cast<pixelvalue>(rng() % 3) : static_cast<pixelvalue>(30000 + rng() % 50); break;
+          case SampleHigh: v = inSample ? static_cast<pixelvalue>(65533 + rng() % 3) : static_cast<pixelvalue>(30000 + rng() % 50); break;
+          case AllEqual: v = 4660; break;
+          case AllZero: v = 0; break;
+          case AllTop: v = 65535; break;
+          case NearZero: v = static_cast<pixelvalue>(rng() % 5); break;
+          case NearTop: v = static_cast<pixelvalue>(65535 - rng() % 5); break;
+          case WindowWide: v = static_cast<pixelvalue>(20000 + rng() % 254); break;  // codes at both ends
+          case TwoLevels: v = static_cast<pixelvalue>(rng() % 2 ? 500 : 700); break;  // median at a bracket end
+          case TwoValues: v = rng() % 2 ? 0 : 65535; break;
+          case Sorted: v = static_cast<pixelvalue>(f * 65535 / n); break;
+          case Reversed: v = static_cast<pixelvalue>((n - 1 - f) * 65535 / n); break;
+          default: v = static_cast<pixelvalue>(rng()); break;
+        }
+        rows[static_cast<std::size_t>(f) * stride + p] = v;
+      }
+    CodedMedian selector(n, 256);
+    ASSERT_TRUE(selector.ok());
+    int calls = 0;
+    std::vector<pixelvalue> out(count + 1, 0x5A5A);
+    ASSERT_TRUE(selector.collapse(count, slices_of(rows, stride, &calls), out.data()));
+    EXPECT_EQ(out[count], 0x5A5A) << "wrote past the end";
+    if (n >= 200) {  // both ways round the window were taken
+      EXPECT_GT(selector.wide(), 0u);
+      EXPECT_GT(selector.missed(), 0u);
+    }
+    for (std::size_t p = 0; p < count; ++p)
+      ASSERT_EQ(out[p], column_median(rows, stride, n, p)) << "pixel " << p << ", shape " << p % kShapes;
+  }
+}
+
+// More pixels need their 16-bit values than the side rows hold (a band of
+// 512 pixels keeps 64 columns): the rest are read again, a side's worth at
+// a time, with the same result.  A slice that cannot be had fails the band
+// whether it is a sampled frame's, a frame's being coded or one read again.
+TEST(CodedMedian, ExceptionsBeyondTheSideRowsAndFailedSlices) {
+  const int n = 300;
+  const std::size_t count = 512;
+  std::mt19937 rng(8);
+  std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * count);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i] = static_cast<pixelvalue>(i % count < 400 ? rng() : 3000 + rng() % 20);  // 400 wide pixels
+  CodedMedian selector(n, count);
+  ASSERT_TRUE(selector.ok());
+  int calls = 0;
+  std::vector<pixelvalue> out(count);
+  ASSERT_TRUE(selector.collapse(count, slices_of(rows, count, &calls), out.data()));
+  EXPECT_EQ(selector.wide(), 400u);
+  EXPECT_GT(calls, 2 * n) << "the exceptions beyond the side rows were not read again";
+  for (std::size_t p = 0; p < count; ++p) ASSERT_EQ(out[p], column_median(rows, count, n, p)) << "pixel " << p;
+  const int total = calls;
+  for (int failAt : {0, StackMedian::kSamples - 1, StackMedian::kSamples + 10, total - 1}) {
+    int c = 0;
+    EXPECT_FALSE(selector.collapse(count, slices_of(rows, count, &c, failAt), out.data())) << "failing call " << failAt;
+  }
+}
+
+// A stack in memory deeper than the coded threshold, over several bands and
+// a last band and tile that are partial, against the plain median.
+TEST(CodedMedian, BandsOfAStackInMemory) {
+  const int n = CodedMedian::kMinFrames + 3;
+  const std::size_t pixels = 2 * 16384 + 77;
+  std::mt19937 rng(4);
+  std::vector<pixelvalue> stack(static_cast<std::size_t>(n) * pixels);
+  for (std::size_t i = 0; i < stack.size(); ++i)
+    stack[i] = static_cast<pixelvalue>(i % pixels % 5 == 0 ? rng() : 100 + rng() % 30);
+  std::vector<pixelvalue> out(pixels);
+  ASSERT_TRUE(hedm::median_of_stack(stack.data(), static_cast<std::uint64_t>(n), pixels, out.data()));
+  for (std::size_t p = 0; p < pixels; ++p) ASSERT_EQ(out[p], column_median(stack, pixels, n, p)) << "pixel " << p;
 }

@@ -3,10 +3,10 @@
 // header.
 //
 // The stack is read in bands of neighbouring pixels, one slice of every frame
-// per band, into one reused buffer, so memory stays between 19 and 36 MiB
-// whatever the number of frames.  Both large buffers are offered huge pages:
-// with 4 KiB pages, faulting in the 8 MiB output frame alone costs as much
-// as reading ten frames.
+// per band, and each band's medians are written as soon as they are known,
+// so memory stays between 11 and 30 MiB whatever the number of frames.  The
+// output is a temporary until the last band is written: a run that fails
+// part way leaves the earlier output as it was.
 
 #include <algorithm>
 #include <cstdio>
@@ -15,7 +15,7 @@
 #include "command_line.hpp"
 #include "frame_file.hpp"
 #include "input_file.hpp"
-#include "memory.hpp"
+#include "output_file.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
 #include "stack_median.hpp"
@@ -52,12 +52,14 @@ int run(int argc, char** argv) {
   alignas(64) static unsigned char skipContent[kHeaderBytes];
   if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err, kFailed);
 
-  AlignedPtr<pixelvalue> median = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
-  if (!median) return fail(out_of_memory_message(kFrameBytes), kFailed);
   say("Read file " + inFN + ".");
-  if (!median_of_file(in, layout.nFrames, median.get(), &err)) return fail(err, kFailed);
-
-  if (!write_one_frame_file(outFN, skipContent, median.get(), &err)) return fail(err, kFailed);
+  OutputFile out;
+  if (!out.create(outFN, &err) || !out.write(skipContent, kHeaderBytes, &err)) return fail(err, kFailed);
+  auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count, std::string* e) {
+    return out.write(medians, count * sizeof(pixelvalue), e);
+  };
+  if (!median_of_file(in, layout.nFrames, write_band, &err)) return fail(err, kFailed);
+  if (!out.commit(&err)) return fail(err, kFailed);
   return kCompleted;
 }
 

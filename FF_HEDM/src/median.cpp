@@ -1,5 +1,7 @@
 #include "median.hpp"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -215,6 +217,168 @@ __attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::in
   }
 }
 
+// A frame's slice of a deep stack's band coded against its pixels'
+// windows, tile by tile (the tiles' rows `tileStride` codes apart): the code
+// is clamp(value - base + 1, 0, 255), by saturating 16-bit arithmetic on the
+// flipped values (whose differences are the values' own), then packed to
+// bytes and flipped to signed for the search.  Written with streaming
+// stores where the band's codes are larger than the cache would hold.
+__attribute__((target("avx2"))) void encode_slice_avx2(const pixelvalue* in, const std::int16_t* base,
+                                                       std::size_t tiles, std::int8_t* out,
+                                                       std::size_t tileStride, bool stream) {
+  const __m256i flip = _mm256_set1_epi16(INT16_MIN), one = _mm256_set1_epi16(1);
+  const __m256i flip8 = _mm256_set1_epi8(INT8_MIN);
+  for (std::size_t t = 0; t < tiles; ++t, in += W, base += W, out += tileStride) {
+    __m256i c[W / 32];
+    for (int h = 0; h < W / 32; ++h) {
+      __m256i d[2];
+      for (int q = 0; q < 2; ++q) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * h + 16 * q));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 32 * h + 16 * q));
+        d[q] = _mm256_adds_epi16(_mm256_subs_epi16(_mm256_xor_si256(x, flip), b), one);
+      }
+      // The pack interleaves the two 128-bit halves; the permutation puts
+      // the codes back in pixel order.
+      c[h] = _mm256_xor_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(d[0], d[1]), 0xD8), flip8);
+    }
+    __m256i* o = reinterpret_cast<__m256i*>(out);
+    for (int h = 0; h < W / 32; ++h) {
+      if (stream)
+        _mm256_stream_si256(o + h, c[h]);
+      else
+        _mm256_store_si256(o + h, c[h]);
+    }
+  }
+}
+
+void encode_slice_sse2(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
+                       std::size_t tileStride, bool stream) {
+  const __m128i flip = _mm_set1_epi16(INT16_MIN), one = _mm_set1_epi16(1), flip8 = _mm_set1_epi8(INT8_MIN);
+  for (std::size_t t = 0; t < tiles; ++t, in += W, base += W, out += tileStride) {
+    for (int h = 0; h < W / 16; ++h) {
+      __m128i d[2];
+      for (int q = 0; q < 2; ++q) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * h + 8 * q));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * h + 8 * q));
+        d[q] = _mm_adds_epi16(_mm_subs_epi16(_mm_xor_si128(x, flip), b), one);
+      }
+      const __m128i c = _mm_xor_si128(_mm_packus_epi16(d[0], d[1]), flip8);
+      __m128i* o = reinterpret_cast<__m128i*>(out + 16 * h);
+      if (stream)
+        _mm_stream_si128(o, c);
+      else
+        _mm_store_si128(o, c);
+    }
+  }
+}
+
+using EncodeSlice = void (*)(const pixelvalue*, const std::int16_t*, std::size_t, std::int8_t*, std::size_t, bool);
+EncodeSlice pick_encode_slice() { return __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2; }
+
+// 32 signed codes; their counts, 32 lanes of 16 bits.
+typedef std::int8_t c8v __attribute__((vector_size(32), aligned(32)));
+typedef std::uint8_t u8v __attribute__((vector_size(32), aligned(32)));
+typedef std::int16_t c16v __attribute__((vector_size(64), aligned(32)));
+typedef std::uint16_t u16w __attribute__((vector_size(64), aligned(32)));
+constexpr int kCodeVecs = W / 32;
+constexpr int kByteRun = 255;  // rows counted in bytes before the counts are widened
+
+// Per pixel, the number of codes above each of P pivots (rising), and the
+// pixel's interval [lo, hi] narrowed to the part between two pivots that
+// holds the median.  The counts are kept in bytes for up to kByteRun rows
+// at a time, then widened.
+template <int P>
+inline void split_interval(const c8v* t, int n, const u16w& allowedAbove, const c8v (*q)[kCodeVecs],
+                           c8v* lo, c8v* hi) {
+  // One vector's column at a time, so that its pivots and counts stay in
+  // registers.
+  u16w count[P][kCodeVecs] = {};
+  for (int v = 0; v < kCodeVecs; ++v) {
+    c8v pivot[P];
+    for (int j = 0; j < P; ++j) pivot[j] = q[j][v];
+    for (int f0 = 0; f0 < n; f0 += kByteRun) {
+      const int f1 = std::min(n, f0 + kByteRun);
+      u8v c[P] = {};
+      for (int f = f0; f < f1; ++f) {
+        const c8v x = t[f * kCodeVecs + v];
+        for (int j = 0; j < P; ++j) c[j] -= reinterpret_cast<u8v>(x > pivot[j]);
+      }
+      for (int j = 0; j < P; ++j) count[j][v] += __builtin_convertvector(c[j], u16w);
+    }
+  }
+  // The median is at or below pivot j where no more than n - 1 - k values
+  // lie above it.  Walking down from the highest pivot: the lowest pivot
+  // that fits becomes hi, and lo is one past the highest that does not.
+  for (int v = 0; v < kCodeVecs; ++v) {
+    c8v newLo = lo[v], newHi = hi[v];
+    for (int j = P - 1; j >= 0; --j) {
+      const c8v fits = __builtin_convertvector(reinterpret_cast<c16v>(count[j][v] <= allowedAbove), c8v);
+      // q + 1 in unsigned arithmetic, which wraps by definition; it is
+      // used only where the median lies above q, so below the top code.
+      const c8v after = reinterpret_cast<c8v>(reinterpret_cast<u8v>(q[j][v]) + 1);
+      newHi = fits ? q[j][v] : newHi;
+      newLo = fits ? newLo : (newLo < after ? after : newLo);
+    }
+    lo[v] = newLo;
+    hi[v] = newHi;
+  }
+}
+
+// The median's code for each pixel of a coded tile (n rows of kTile
+// codes), by a search that splits each pixel's interval several ways per
+// pass over the rows: a few pivots per pass cost less than a pass each.
+// The first pass's pivots are the sample's bracket and its thirds, which
+// leave the median in a third of [low, high] for nearly every pixel (a
+// pixel whose median lies beyond the bracket gets the codes on that side
+// instead); each later pass splits the interval in four.
+__attribute__((target_clones("avx2", "default"))) void search_codes(const std::int8_t* tile, int n, int k,
+                                                                    const std::int8_t* low,
+                                                                    const std::int8_t* high,
+                                                                    std::int8_t* result) {
+  const c8v* t = reinterpret_cast<const c8v*>(tile);
+  const u16w allowedAbove = u16w{} + static_cast<std::uint16_t>(n - 1 - k);  // values allowed above
+  c8v lo[kCodeVecs], hi[kCodeVecs];
+  {
+    c8v q[4][kCodeVecs];
+    for (int v = 0; v < kCodeVecs; ++v) {
+      c8v l, h;
+      std::memcpy(&l, low + 32 * v, sizeof l);
+      std::memcpy(&h, high + 32 * v, sizeof h);
+      lo[v] = c8v{} + INT8_MIN;
+      hi[v] = c8v{} + INT8_MAX;
+      // low - 1 + floor(width * j / 3), in 16 bits; low lies above the
+      // lowest code, so low - 1 is a code.
+      const c16v l16 = __builtin_convertvector(l, c16v), h16 = __builtin_convertvector(h, c16v);
+      const c16v width = h16 - l16 + 1;
+      q[0][v] = __builtin_convertvector(l16 - 1, c8v);
+      q[1][v] = __builtin_convertvector(l16 - 1 + width / 3, c8v);
+      q[2][v] = __builtin_convertvector(l16 - 1 + width * static_cast<std::int16_t>(2) / 3, c8v);
+      q[3][v] = h;
+    }
+    split_interval<4>(t, n, allowedAbove, q, lo, hi);
+  }
+  for (;;) {
+    c8v open = {};
+    for (int v = 0; v < kCodeVecs; ++v) open |= lo[v] != hi[v];
+    bool any = false;
+    for (int j = 0; j < 32; ++j) any |= open[j] != 0;
+    if (!any) break;
+    // Pivots lo - 1 + floor(width * j / 4), in 16 bits, at lo at least.
+    c8v q[3][kCodeVecs];
+    for (int v = 0; v < kCodeVecs; ++v) {
+      const c16v l = __builtin_convertvector(lo[v], c16v), h = __builtin_convertvector(hi[v], c16v);
+      const c16v width = h - l + 1;
+      for (int j = 0; j < 3; ++j) {
+        c16v p = l - 1 + ((width * static_cast<std::int16_t>(j + 1)) >> 2);
+        p = p < l ? l : p;
+        q[j][v] = __builtin_convertvector(p, c8v);
+      }
+    }
+    split_interval<3>(t, n, allowedAbove, q, lo, hi);
+  }
+  std::memcpy(result, lo, sizeof lo);
+}
+
 void unflip(const void* values, pixelvalue* out, std::size_t m) {
   const std::int16_t* v = static_cast<const std::int16_t*>(values);
   for (std::size_t j = 0; j < m; ++j) out[j] = static_cast<pixelvalue>(v[j] ^ INT16_MIN);
@@ -303,6 +467,147 @@ void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::s
     for (std::size_t t = 0; t * W < m; ++t)
       select_tile(tile_.get() + t * tileSize, out + p0 + t * W, std::min<std::size_t>(W, m - t * W));
   }
+}
+
+CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels) : sixteen_(nFrames) {
+  if (nFrames < 1 || nFrames > StackMedian::kMaxFastFrames || bandPixels == 0 || bandPixels % W != 0) return;
+  n_ = static_cast<int>(nFrames);
+  k_ = (n_ - 1) / 2;
+  capacity_ = bandPixels;
+  sideColumns_ = std::max<std::size_t>(W, capacity_ / 8 / W * W);
+  const std::size_t rows = static_cast<std::size_t>(n_);
+  streamed_ = rows * capacity_ > (8u << 20);
+  network_ = selection_network(StackMedian::kSamples, {StackMedian::kSampleLow, StackMedian::kSampleHigh});
+  codes_ = allocate_huge_array<std::int8_t>(rows * capacity_);
+  sample_ = allocate_array<std::int16_t>(StackMedian::kSamples * capacity_);
+  raw_ = allocate_array<pixelvalue>(StackMedian::kSamples * capacity_);
+  base_ = allocate_array<std::int16_t>(capacity_);
+  low_ = allocate_array<std::int8_t>(capacity_);
+  high_ = allocate_array<std::int8_t>(capacity_);
+  wideFlag_ = allocate_array<std::uint8_t>(capacity_);
+  side_ = allocate_huge_array<pixelvalue>(rows * sideColumns_);
+  edge_ = allocate_array<pixelvalue>(W);
+  sideOut_.resize(sideColumns_);
+  ok_ = codes_ && sample_ && raw_ && base_ && low_ && high_ && wideFlag_ && side_ && edge_ && sixteen_.ok();
+}
+
+// The sampled frames' slices, a network per tile for the sample's two order
+// statistics, and each pixel's window around them: centred on the bracket,
+// kept inside 0 .. 65535.  A bracket wider than the window marks the pixel
+// wide (low > high) and lists it for its 16-bit values.
+bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
+  const std::size_t tiles = (count + W - 1) / W;
+  for (int i = 0; i < StackMedian::kSamples; ++i) {
+    const pixelvalue* s = slice(sample_frame(i));
+    if (!s) return false;
+    pixelvalue* raw = raw_.get() + static_cast<std::size_t>(i) * capacity_;
+    std::memcpy(raw, s, count * sizeof(pixelvalue));
+    for (std::size_t p = count; p < tiles * W; ++p) raw[p] = raw[count / W * W];  // a last tile's padding
+    for (std::size_t t = 0; t < tiles; ++t) {
+      std::int16_t* row = sample_.get() + (t * StackMedian::kSamples + static_cast<std::size_t>(i)) * W;
+      for (std::size_t j = 0; j < W; ++j) row[j] = static_cast<std::int16_t>(raw[t * W + j] ^ 0x8000);
+    }
+  }
+  exceptions_.clear();
+  for (std::size_t t = 0; t < tiles; ++t) {
+    std::int16_t* tile = sample_.get() + t * StackMedian::kSamples * W;
+    run_network(tile, network_.data(), network_.size());
+    for (std::size_t j = 0; j < W; ++j) {
+      const std::size_t p = t * W + j;
+      const int lo = static_cast<pixelvalue>(tile[StackMedian::kSampleLow * W + j] ^ 0x8000);
+      const int hi = static_cast<pixelvalue>(tile[StackMedian::kSampleHigh * W + j] ^ 0x8000);
+      const int width = hi - lo + 1;
+      if (width > static_cast<int>(kWindow)) {
+        base_[p] = static_cast<std::int16_t>(lo ^ 0x8000);
+        low_[p] = INT8_MIN + 1;  // the whole window: searched like the rest, the result unused
+        high_[p] = INT8_MAX - 1;
+        wideFlag_[p] = 1;
+        if (p < count) exceptions_.push_back(static_cast<std::uint32_t>(p));
+        continue;
+      }
+      wideFlag_[p] = 0;
+      const int base = std::clamp(lo - (static_cast<int>(kWindow) - width) / 2, 0, 65536 - static_cast<int>(kWindow));
+      base_[p] = static_cast<std::int16_t>(base ^ 0x8000);
+      low_[p] = static_cast<std::int8_t>(lo - base + 1 + INT8_MIN);
+      high_[p] = static_cast<std::int8_t>(hi - base + 1 + INT8_MIN);
+    }
+  }
+  wide_ = exceptions_.size();
+  return true;
+}
+
+// Every frame's slice coded into the tiles, with the values of the first
+// wide pixels (as many as the side rows hold) gathered on the way.
+bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
+  static const EncodeSlice encode_slice = pick_encode_slice();
+  const std::size_t full = count / W, rows = static_cast<std::size_t>(n_);
+  const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
+  for (int f = 0, next = 0; f < n_; ++f) {
+    // The sampled frames' slices are at hand already.
+    const bool sampled = next < StackMedian::kSamples && sample_frame(next) == f;
+    const pixelvalue* s = sampled ? raw_.get() + static_cast<std::size_t>(next) * capacity_ : slice(f);
+    if (!s) return false;
+    while (next < StackMedian::kSamples && sample_frame(next) <= f) ++next;
+    std::int8_t* codes = codes_.get() + static_cast<std::size_t>(f) * W;
+    encode_slice(s, base_.get(), full, codes, rows * W, streamed_);
+    if (full * W < count) {  // a last, partial tile: its pixels padded with the first
+      const std::size_t m = count - full * W;
+      for (std::size_t j = 0; j < W; ++j) edge_[j] = s[full * W + (j < m ? j : 0)];
+      encode_slice(edge_.get(), base_.get() + full * W, 1, codes + full * rows * W, rows * W, streamed_);
+    }
+    pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * sideColumns_;
+    for (std::size_t w = 0; w < gathered; ++w) side[w] = s[exceptions_[w]];
+  }
+  if (streamed_) _mm_sfence();
+  return true;
+}
+
+// The exceptions' medians from their 16-bit values: those gathered with the
+// codes first, then the rest, a side's worth at a time, read again.
+bool CodedMedian::select_exceptions(std::size_t, const Slice& slice, std::size_t gathered, pixelvalue* out) {
+  auto select = [&](std::size_t first, std::size_t m) {
+    sixteen_.collapse(side_.get(), sideColumns_, m, sideOut_.data());
+    for (std::size_t w = 0; w < m; ++w) out[exceptions_[first + w]] = sideOut_[w];
+  };
+  if (gathered) select(0, gathered);
+  for (std::size_t done = gathered; done < exceptions_.size();) {
+    const std::size_t m = std::min(sideColumns_, exceptions_.size() - done);
+    for (int f = 0; f < n_; ++f) {
+      const pixelvalue* s = slice(f);
+      if (!s) return false;
+      pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * sideColumns_;
+      for (std::size_t w = 0; w < m; ++w) side[w] = s[exceptions_[done + w]];
+    }
+    select(done, m);
+    done += m;
+  }
+  return true;
+}
+
+bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* out) {
+  if (count == 0) return true;
+  if (!place_windows(count, slice)) return false;
+  const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
+  if (!encode_all(count, slice)) return false;
+  const std::size_t tiles = (count + W - 1) / W, rows = static_cast<std::size_t>(n_);
+  alignas(32) std::int8_t result[W];
+  missed_ = 0;
+  for (std::size_t t = 0; t < tiles; ++t) {
+    search_codes(codes_.get() + t * rows * W, n_, k_, low_.get() + t * W, high_.get() + t * W, result);
+    const std::size_t m = std::min<std::size_t>(W, count - t * W);
+    for (std::size_t j = 0; j < m; ++j) {
+      const std::size_t p = t * W + j;
+      if (wideFlag_[p]) continue;  // selected with the exceptions
+      const int code = result[j] - INT8_MIN;
+      if (code == 0 || code == 255) {  // the median lies outside the window
+        exceptions_.push_back(static_cast<std::uint32_t>(p));
+        ++missed_;
+        continue;
+      }
+      out[p] = static_cast<pixelvalue>((static_cast<pixelvalue>(base_[p]) ^ 0x8000) + code - 1);
+    }
+  }
+  return select_exceptions(count, slice, gathered, out);
 }
 
 #undef vmin

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "frame_file.hpp"
@@ -73,6 +74,72 @@ class StackMedian {
   std::vector<Comparator> network_;  // the median's network, or the sample's
   // group_ copied tiles of n_ rows of kTile flipped values, then the sample's rows
   AlignedPtr<std::int16_t> tile_;
+};
+
+// Deep stacks, a band of pixels at a time, at one byte per value.  Each
+// pixel's window of 254 consecutive values is placed around the bracket
+// that a sample of its frames gives (StackMedian's sample), and every value
+// is coded by its place in the window: 1 to 254 inside, 0 below, 255 above.
+// The codes keep the pixel's order, so the median's code gives the median
+// itself whenever it lies inside the window; the band's codes fit in half
+// the memory of its values, and each step of the search compares 32 of
+// them at once.  A pixel whose bracket is wider than the window, or whose
+// median falls outside it (a sample unlike the rest of the stack), is
+// selected from its 16-bit values, read again if need be.
+//
+// The frames' slices come one at a time from a callback, so that a file's
+// band is read a slice at a time into a buffer that stays in the cache.
+class CodedMedian {
+ public:
+  // From this depth on bands are selected coded (any depth from 1 to
+  // StackMedian::kMaxFastFrames works); below it, StackMedian's search
+  // costs less.
+  static constexpr int kMinFrames = 200;
+  static constexpr std::size_t kWindow = 254;  // values coded 1 .. 254
+
+  // slice(f) gives frame f's `count` pixels of the band being selected,
+  // valid until the next call, or nullptr when they cannot be had.
+  using Slice = std::function<const pixelvalue*(std::int64_t frame)>;
+
+  // nFrames from 1 to StackMedian::kMaxFastFrames; bands of up to
+  // bandPixels pixels (a multiple of kTile).
+  CodedMedian(std::int64_t nFrames, std::size_t bandPixels);
+  bool ok() const { return ok_; }
+
+  // out[p] becomes the median of the band's pixel p, p < count <=
+  // bandPixels; false when a slice could not be had.
+  bool collapse(std::size_t count, const Slice& slice, pixelvalue* out);
+
+  // Pixels of the last band selected from their 16-bit values: with a
+  // bracket wider than the window, and with a median outside it.
+  std::size_t wide() const { return wide_; }
+  std::size_t missed() const { return missed_; }
+
+ private:
+  static constexpr int W = StackMedian::kTile;
+  // The frame of the i-th sample: spread evenly over the stack, as in StackMedian.
+  std::int64_t sample_frame(int i) const { return static_cast<std::int64_t>(i) * n_ / StackMedian::kSamples; }
+  bool place_windows(std::size_t count, const Slice& slice);
+  bool encode_all(std::size_t count, const Slice& slice);
+  bool select_exceptions(std::size_t count, const Slice& slice, std::size_t gathered, pixelvalue* out);
+
+  int n_ = 0, k_ = 0;
+  bool ok_ = false;
+  bool streamed_ = false;  // codes written past the cache (large bands)
+  std::size_t capacity_ = 0, sideColumns_ = 0;
+  std::size_t wide_ = 0, missed_ = 0;
+  std::vector<StackMedian::Comparator> network_;  // the sample's two order statistics
+  AlignedPtr<std::int8_t> codes_;      // per tile: n rows of kTile codes, flipped to signed
+  AlignedPtr<std::int16_t> sample_;    // per tile: kSamples rows of kTile flipped values
+  AlignedPtr<pixelvalue> raw_;         // the sampled frames' slices as read
+  AlignedPtr<std::int16_t> base_;      // per pixel: the value coded 1, flipped
+  AlignedPtr<std::int8_t> low_, high_; // per pixel: the sample's bracket, as flipped codes
+  AlignedPtr<std::uint8_t> wideFlag_;  // per pixel: bracket wider than the window
+  AlignedPtr<pixelvalue> side_;        // 16-bit values of exceptions: n rows of sideColumns_
+  AlignedPtr<pixelvalue> edge_;        // a last tile's pixels, padded to kTile
+  std::vector<std::uint32_t> exceptions_;  // pixels selected from 16-bit values
+  std::vector<pixelvalue> sideOut_;
+  StackMedian sixteen_;  // selects the exceptions
 };
 
 // The comparators of a sorting network on n wires that decide wire k,

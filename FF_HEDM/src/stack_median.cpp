@@ -21,23 +21,56 @@ std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBud
   return std::clamp(band, std::min(kBandStep, pixels), std::max<std::size_t>(pixels, 1));
 }
 
-// Bands over all `pixels`: read(p0, count, slices, stride) fills the slices
-// of pixels p0 .. p0 + count - 1, frame f's at slices + f * stride.
-template <class Read>
-bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, Read&& read,
-                       pixelvalue* out, std::string* err) {
+// Pixels per coded band: 16384 where the band's codes fit the budget,
+// fewer for deeper stacks (a multiple of kTile, one tile at least), never
+// many more than the frame holds.
+std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
+  constexpr std::size_t kTile = StackMedian::kTile, kSlicePixels = 16384;
+  const std::size_t byBudget =
+      static_cast<std::size_t>(budget.codeBytes / std::max<std::uint64_t>(nFrames, 1)) / kTile * kTile;
+  const std::size_t wanted = std::clamp<std::size_t>(byBudget, kTile, kSlicePixels);
+  return std::min(wanted, (pixels + kTile - 1) / kTile * kTile);
+}
+
+// Bands over all `pixels`.  fill(f, p0, count, dst) copies frame f's
+// pixels p0 .. p0 + count - 1 to dst; view(f, p0, count) gives them where
+// they can be read (in memory, or copied into a buffer it keeps), nullptr on
+// failure; put(p0, count, medians) takes a band's medians.
+template <class Fill, class View, class Put>
+bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, Fill&& fill,
+                       View&& view, Put&& put, std::string* err) {
+  if (nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames) {
+    // Deep stacks: a slice of every frame at a time, coded as it comes.
+    const std::size_t band = coded_band_pixels(nFrames, pixels, budget);
+    AlignedPtr<pixelvalue> medians = allocate_array<pixelvalue>(band);
+    CodedMedian selector(static_cast<std::int64_t>(nFrames), band);
+    if (!medians || !selector.ok()) {
+      *err = out_of_memory_message(nFrames * band);
+      return false;
+    }
+    for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
+      const std::size_t count = std::min(band, pixels - p0);
+      auto slice = [&](std::int64_t f) { return view(static_cast<std::uint64_t>(f), p0, count); };
+      if (!selector.collapse(count, slice, medians.get())) return false;
+      if (!put(p0, count, medians.get())) return false;
+    }
+    return true;
+  }
   const std::size_t band = band_pixels(nFrames, pixels, budget);
   const std::size_t stride = band + 32;
   AlignedPtr<pixelvalue> slices = allocate_huge_array<pixelvalue>(nFrames * stride);
+  AlignedPtr<pixelvalue> medians = allocate_array<pixelvalue>(band);
   StackMedian selector(static_cast<std::int64_t>(nFrames));
-  if (!slices || !selector.ok()) {
+  if (!slices || !medians || !selector.ok()) {
     *err = out_of_memory_message(nFrames * stride * sizeof(pixelvalue));
     return false;
   }
   for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
     const std::size_t count = std::min(band, pixels - p0);
-    if (!read(p0, count, slices.get(), stride)) return false;
-    selector.collapse(slices.get(), stride, count, out + p0);
+    for (std::uint64_t f = 0; f < nFrames; ++f)
+      if (!fill(f, p0, count, slices.get() + f * stride)) return false;
+    selector.collapse(slices.get(), stride, count, medians.get());
+    if (!put(p0, count, medians.get())) return false;
   }
   return true;
 }
@@ -49,25 +82,46 @@ std::string no_complete_frame_message(const std::string& path, std::uint64_t siz
          " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
 }
 
-bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err) {
-  auto read = [&](std::size_t p0, std::size_t count, pixelvalue* slices, std::size_t stride) {
-    for (std::uint64_t f = 0; f < nFrames; ++f) {
-      const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
-      if (!in.read_at(slices + f * stride, count * sizeof(pixelvalue), offset, err)) return false;
+bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err) {
+  auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+    return in.read_at(dst, count * sizeof(pixelvalue), offset, err);
+  };
+  AlignedPtr<pixelvalue> buffer;  // one slice, for the coded bands
+  auto view = [&](std::uint64_t f, std::size_t p0, std::size_t count) -> const pixelvalue* {
+    if (!buffer) buffer = allocate_array<pixelvalue>(count);  // the first band is the largest
+    if (!buffer) {
+      *err = out_of_memory_message(count * sizeof(pixelvalue));
+      return nullptr;
     }
+    return fill(f, p0, count, buffer.get()) ? buffer.get() : nullptr;
+  };
+  auto put = [&](std::size_t p0, std::size_t count, const pixelvalue* medians) {
+    return sink(p0, medians, count, err);
+  };
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, put, err);
+}
+
+bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err) {
+  auto copy = [out](std::size_t p0, const pixelvalue* medians, std::size_t count, std::string*) {
+    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
     return true;
   };
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, read, out, err);
+  return median_of_file(in, nFrames, copy, err);
 }
 
 bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out) {
-  auto read = [&](std::size_t p0, std::size_t count, pixelvalue* slices, std::size_t stride) {
-    for (std::uint64_t f = 0; f < nFrames; ++f)
-      std::memcpy(slices + f * stride, stack + f * pixels + p0, count * sizeof(pixelvalue));
+  auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    std::memcpy(dst, stack + f * pixels + p0, count * sizeof(pixelvalue));
+    return true;
+  };
+  auto view = [&](std::uint64_t f, std::size_t p0, std::size_t) { return stack + f * pixels + p0; };
+  auto put = [out](std::size_t p0, std::size_t count, const pixelvalue* medians) {
+    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
     return true;
   };
   std::string err;
-  return collapse_in_bands(nFrames, pixels, kMemoryBands, read, out, &err);
+  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, put, &err);
 }
 
 }  // namespace hedm

@@ -1,13 +1,15 @@
 // The median frame of a whole stack, a band of pixels at a time: one slice
-// of every frame per band, read into one reused buffer whose slices lie a
-// cache line more than their size apart (rows a frame apart would all fall
-// into the same cache sets), so that memory stays bounded whatever the
-// depth.  Frames come from a file (StackCollapse) or from memory (the
+// of every frame per band, so that memory stays bounded whatever the depth.
+// Shallow stacks' slices go into one reused buffer whose slices lie a cache
+// line more than their size apart (rows a frame apart would all fall into
+// the same cache sets); deep stacks' are coded one at a time as they are
+// read (CodedMedian).  Frames come from a file (StackCollapse) or from memory (the
 // Python module), with the same selection and the same result.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "frame_file.hpp"
@@ -15,21 +17,23 @@
 
 namespace hedm {
 
-// How large a band may be: slices of sliceBytes per frame where the buffer
-// allows, the buffer between minBytes and maxBytes.
+// How large a band may be.  Stacks of up to 199 frames (and beyond 32767)
+// are read a band at a time into one buffer, slices of sliceBytes per frame
+// where the buffer allows, the buffer between minBytes and maxBytes.
+// Deeper stacks are coded a slice at a time, 16384 pixels per slice where
+// the band's codes (a byte per value) stay within codeBytes.
 struct BandBudget {
-  std::size_t minBytes, maxBytes, sliceBytes;
+  std::size_t minBytes, maxBytes, sliceBytes, codeBytes;
 };
 
-// For files: deep stacks get slices of 16 KiB, so that they are read in few
-// calls, up to a buffer of 24 MiB (1440 frames: 16 KiB slices, 23 MiB);
-// shallow ones a buffer of 8 MiB.  Larger buffers fall out of the
-// last-level cache between being read and being selected, smaller slices
-// cost more calls: measured at 1440 frames, 8 to 64 KiB slices took 3.4 to
-// 4.2 s, these the least.
-inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10};
-// For stacks in memory: a buffer of 8 MiB at most.
-inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10};
+// For files: shallow stacks fill a buffer of 8 MiB per band; coded slices
+// are 32 KiB up to 1536 frames (1440 frames: 23 MiB of codes), read in few
+// enough calls that reading the file this way costs about a third more
+// than reading it whole in order (smaller slices cost more calls, larger
+// ones push the codes out of the cache).
+inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10, 24u << 20};
+// For stacks in memory, where a slice costs no call: 8 MiB at most.
+inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10, 8u << 20};
 
 // What a stack file of no whole frame is told: "Input file <path> holds no
 // complete frame (<size> bytes; ...). Exiting."
@@ -39,6 +43,11 @@ std::string no_complete_frame_message(const std::string& path, std::uint64_t siz
 // StackCollapse writes it.  False with *err naming the file when it cannot
 // be read, or with an out-of-memory message.
 bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err);
+// The same, each band's medians handed to `sink` as soon as they are known,
+// in pixel order (first, medians, count, err); a false from the sink stops
+// the run.  StackCollapse writes them out as they come.
+using BandSink = std::function<bool(std::size_t, const pixelvalue*, std::size_t, std::string*)>;
+bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err);
 
 // The median frame of nFrames frames of `pixels` pixels in memory, frame f
 // at stack + f * pixels.  False only when memory cannot be had.
