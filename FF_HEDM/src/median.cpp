@@ -474,9 +474,9 @@ CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels) : sixteen
   n_ = static_cast<int>(nFrames);
   k_ = (n_ - 1) / 2;
   capacity_ = bandPixels;
-  sideColumns_ = std::max<std::size_t>(W, capacity_ / 8 / W * W);
+  sideColumns_ = std::max<std::size_t>(W, capacity_ / 16 / W * W);
   const std::size_t rows = static_cast<std::size_t>(n_);
-  streamed_ = rows * capacity_ > (8u << 20);
+  streamed_ = rows * capacity_ > kCachedCodeBytes;
   network_ = selection_network(StackMedian::kSamples, {StackMedian::kSampleLow, StackMedian::kSampleHigh});
   codes_ = allocate_huge_array<std::int8_t>(rows * capacity_);
   sample_ = allocate_array<std::int16_t>(StackMedian::kSamples * capacity_);
@@ -555,7 +555,7 @@ bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
       for (std::size_t j = 0; j < W; ++j) edge_[j] = s[full * W + (j < m ? j : 0)];
       encode_slice(edge_.get(), base_.get() + full * W, 1, codes + full * rows * W, rows * W, streamed_);
     }
-    pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * sideColumns_;
+    pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * gathered;
     for (std::size_t w = 0; w < gathered; ++w) side[w] = s[exceptions_[w]];
   }
   if (streamed_) _mm_sfence();
@@ -563,10 +563,12 @@ bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
 }
 
 // The exceptions' medians from their 16-bit values: those gathered with the
-// codes first, then the rest, a side's worth at a time, read again.
-bool CodedMedian::select_exceptions(std::size_t, const Slice& slice, std::size_t gathered, pixelvalue* out) {
+// codes first, then the rest, a side's worth at a time, read again.  The
+// side rows are as long as the exceptions they hold, so that few
+// exceptions touch little memory.
+bool CodedMedian::select_exceptions(const Slice& slice, std::size_t gathered, pixelvalue* out) {
   auto select = [&](std::size_t first, std::size_t m) {
-    sixteen_.collapse(side_.get(), sideColumns_, m, sideOut_.data());
+    sixteen_.collapse(side_.get(), m, m, sideOut_.data());
     for (std::size_t w = 0; w < m; ++w) out[exceptions_[first + w]] = sideOut_[w];
   };
   if (gathered) select(0, gathered);
@@ -575,7 +577,7 @@ bool CodedMedian::select_exceptions(std::size_t, const Slice& slice, std::size_t
     for (int f = 0; f < n_; ++f) {
       const pixelvalue* s = slice(f);
       if (!s) return false;
-      pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * sideColumns_;
+      pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * m;
       for (std::size_t w = 0; w < m; ++w) side[w] = s[exceptions_[done + w]];
     }
     select(done, m);
@@ -607,7 +609,7 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
       out[p] = static_cast<pixelvalue>((static_cast<pixelvalue>(base_[p]) ^ 0x8000) + code - 1);
     }
   }
-  return select_exceptions(count, slice, gathered, out);
+  return select_exceptions(slice, gathered, out);
 }
 
 #undef vmin

@@ -96,6 +96,9 @@ class CodedMedian {
   // costs less.
   static constexpr int kMinFrames = 200;
   static constexpr std::size_t kWindow = 254;  // values coded 1 .. 254
+  // Bands whose codes take more than this are written past the cache
+  // (streaming stores), as they would not stay in it anyway.
+  static constexpr std::size_t kCachedCodeBytes = 8u << 20;
 
   // slice(f) gives frame f's `count` pixels of the band being selected,
   // valid until the next call, or nullptr when they cannot be had.
@@ -121,7 +124,7 @@ class CodedMedian {
   std::int64_t sample_frame(int i) const { return static_cast<std::int64_t>(i) * n_ / StackMedian::kSamples; }
   bool place_windows(std::size_t count, const Slice& slice);
   bool encode_all(std::size_t count, const Slice& slice);
-  bool select_exceptions(std::size_t count, const Slice& slice, std::size_t gathered, pixelvalue* out);
+  bool select_exceptions(const Slice& slice, std::size_t gathered, pixelvalue* out);
 
   int n_ = 0, k_ = 0;
   bool ok_ = false;
@@ -135,7 +138,7 @@ class CodedMedian {
   AlignedPtr<std::int16_t> base_;      // per pixel: the value coded 1, flipped
   AlignedPtr<std::int8_t> low_, high_; // per pixel: the sample's bracket, as flipped codes
   AlignedPtr<std::uint8_t> wideFlag_;  // per pixel: bracket wider than the window
-  AlignedPtr<pixelvalue> side_;        // 16-bit values of exceptions: n rows of sideColumns_
+  AlignedPtr<pixelvalue> side_;        // 16-bit values of exceptions: n rows of up to sideColumns_
   AlignedPtr<pixelvalue> edge_;        // a last tile's pixels, padded to kTile
   std::vector<std::uint32_t> exceptions_;  // pixels selected from 16-bit values
   std::vector<pixelvalue> sideOut_;

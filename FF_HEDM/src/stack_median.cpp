@@ -21,14 +21,18 @@ std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBud
   return std::clamp(band, std::min(kBandStep, pixels), std::max<std::size_t>(pixels, 1));
 }
 
-// Pixels per coded band: 16384 where the band's codes fit the budget,
-// fewer for deeper stacks (a multiple of kTile, one tile at least), never
-// many more than the frame holds.
+// Pixels per coded band (a multiple of kTile, never many more than the
+// frame holds).  Where slices of 16384 pixels or more leave the codes in
+// the cache, the band is as large as that allows, up to 32768 pixels;
+// deeper stacks' codes go past the cache in any case, and their bands are
+// as large as the budget allows (32768 pixels at most, one tile at least),
+// for fewer and longer reads.
 std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
-  constexpr std::size_t kTile = StackMedian::kTile, kSlicePixels = 16384;
-  const std::size_t byBudget =
-      static_cast<std::size_t>(budget.codeBytes / std::max<std::uint64_t>(nFrames, 1)) / kTile * kTile;
-  const std::size_t wanted = std::clamp<std::size_t>(byBudget, kTile, kSlicePixels);
+  constexpr std::size_t kTile = StackMedian::kTile, kMinCached = 16384, kMaxPixels = 32768;
+  const std::uint64_t rows = std::max<std::uint64_t>(nFrames, 1);
+  const std::size_t cached = static_cast<std::size_t>(CodedMedian::kCachedCodeBytes / rows) / kTile * kTile;
+  const std::size_t budgeted = static_cast<std::size_t>(budget.codeBytes / rows) / kTile * kTile;
+  const std::size_t wanted = cached >= kMinCached ? std::min(cached, kMaxPixels) : std::clamp(budgeted, kTile, kMaxPixels);
   return std::min(wanted, (pixels + kTile - 1) / kTile * kTile);
 }
 

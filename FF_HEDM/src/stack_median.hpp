@@ -20,18 +20,19 @@ namespace hedm {
 // How large a band may be.  Stacks of up to 199 frames (and beyond 32767)
 // are read a band at a time into one buffer, slices of sliceBytes per frame
 // where the buffer allows, the buffer between minBytes and maxBytes.
-// Deeper stacks are coded a slice at a time, 16384 pixels per slice where
-// the band's codes (a byte per value) stay within codeBytes.
+// Deeper stacks are coded a slice at a time, the band's codes (a byte per
+// value) within codeBytes.
 struct BandBudget {
   std::size_t minBytes, maxBytes, sliceBytes, codeBytes;
 };
 
-// For files: shallow stacks fill a buffer of 8 MiB per band; coded slices
-// are 32 KiB up to 1536 frames (1440 frames: 23 MiB of codes), read in few
-// enough calls that reading the file this way costs about a third more
-// than reading it whole in order (smaller slices cost more calls, larger
-// ones push the codes out of the cache).
-inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10, 24u << 20};
+// For files: shallow stacks fill a buffer of 8 MiB per band.  Coded bands
+// keep their codes in the cache up to 512 frames (slices of 32 to 64 KiB);
+// deeper ones write them past it, and take slices of 64 KiB up to 1536
+// frames (1440 frames: 45 MiB of codes), few enough calls that reading
+// the file this way costs about a quarter more than reading it whole in
+// order (32 KiB slices: a half more).
+inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10, 48u << 20};
 // For stacks in memory, where a slice costs no call: 8 MiB at most.
 inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10, 8u << 20};
 
