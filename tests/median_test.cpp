@@ -300,3 +300,31 @@ TEST(CodedMedian, BandsOfAStackInMemory) {
   ASSERT_TRUE(hedm::median_of_stack(stack.data(), static_cast<std::uint64_t>(n), pixels, out.data()));
   for (std::size_t p = 0; p < pixels; ++p) ASSERT_EQ(out[p], column_median(stack, pixels, n, p)) << "pixel " << p;
 }
+
+// Both coding kernels (AVX2, and the baseline for processors without it)
+// give every value its place in its window: the window's ends, one either
+// side, and values and bases at both ends of the range.
+TEST(CodedMedian, BothCodingKernelsCodeEveryValueAlike) {
+  const std::size_t tiles = 40, count = tiles * StackMedian::kTile;
+  std::mt19937 rng(2);
+  std::vector<pixelvalue> in(count);
+  std::vector<std::int16_t> base(count);
+  const int offsets[] = {-65535, -30000, -2, -1, 0, 1, 2, 127, 253, 254, 255, 30000, 65535};
+  for (std::size_t p = 0; p < count; ++p) {
+    const int b = p % 3 == 0 ? 0 : p % 3 == 1 ? 65535 - 253 : static_cast<int>(rng() % 65536);
+    int v = b + offsets[p % std::size(offsets)];
+    if (p % 5 == 4) v = static_cast<int>(rng() % 65536);
+    v = std::clamp(v, 0, 65535);
+    in[p] = static_cast<pixelvalue>(v);
+    base[p] = static_cast<std::int16_t>(b ^ 0x8000);
+  }
+  for (bool baseline : {false, true}) {
+    hedm::AlignedPtr<std::int8_t> out = hedm::allocate_array<std::int8_t>(count);  // rows are stored aligned
+    if (!hedm::encode_tile_rows(in.data(), base.data(), tiles, out.get(), baseline)) continue;  // no AVX2 here
+    for (std::size_t p = 0; p < count; ++p) {
+      const int b = static_cast<pixelvalue>(base[p]) ^ 0x8000;
+      ASSERT_EQ(out[p], std::clamp(in[p] - b + 1, 0, 255) - 128)
+          << (baseline ? "baseline" : "AVX2") << " kernel, pixel " << p << " value " << in[p] << " base " << b;
+    }
+  }
+}

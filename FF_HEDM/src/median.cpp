@@ -219,15 +219,16 @@ __attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::in
 
 // A frame's slice of a deep stack's band coded against its pixels'
 // windows, tile by tile (the tiles' rows `tileStride` codes apart): the code
-// is clamp(value - base + 1, 0, 255), by saturating 16-bit arithmetic on the
-// flipped values (whose differences are the values' own), then packed to
-// bytes and flipped to signed for the search.  Written with streaming
-// stores where the band's codes are larger than the cache would hold.
+// is clamp(value - base + 1, 0, 255), flipped to signed for the search
+// (less 128), computed as clamp(value - base - 127, -128, 127) by
+// saturating 16-bit arithmetic on the flipped values (whose differences
+// are the values' own) and a saturating pack to bytes.  Written with
+// streaming stores where the band's codes are larger than the cache would
+// hold.
 __attribute__((target("avx2"))) void encode_slice_avx2(const pixelvalue* in, const std::int16_t* base,
                                                        std::size_t tiles, std::int8_t* out,
                                                        std::size_t tileStride, bool stream) {
-  const __m256i flip = _mm256_set1_epi16(INT16_MIN), one = _mm256_set1_epi16(1);
-  const __m256i flip8 = _mm256_set1_epi8(INT8_MIN);
+  const __m256i flip = _mm256_set1_epi16(INT16_MIN), shift = _mm256_set1_epi16(1 + INT8_MIN);
   for (std::size_t t = 0; t < tiles; ++t, in += W, base += W, out += tileStride) {
     __m256i c[W / 32];
     for (int h = 0; h < W / 32; ++h) {
@@ -235,11 +236,11 @@ __attribute__((target("avx2"))) void encode_slice_avx2(const pixelvalue* in, con
       for (int q = 0; q < 2; ++q) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * h + 16 * q));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 32 * h + 16 * q));
-        d[q] = _mm256_adds_epi16(_mm256_subs_epi16(_mm256_xor_si256(x, flip), b), one);
+        d[q] = _mm256_adds_epi16(_mm256_subs_epi16(_mm256_xor_si256(x, flip), b), shift);
       }
       // The pack interleaves the two 128-bit halves; the permutation puts
       // the codes back in pixel order.
-      c[h] = _mm256_xor_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(d[0], d[1]), 0xD8), flip8);
+      c[h] = _mm256_permute4x64_epi64(_mm256_packs_epi16(d[0], d[1]), 0xD8);
     }
     __m256i* o = reinterpret_cast<__m256i*>(out);
     for (int h = 0; h < W / 32; ++h) {
@@ -253,16 +254,16 @@ __attribute__((target("avx2"))) void encode_slice_avx2(const pixelvalue* in, con
 
 void encode_slice_sse2(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
                        std::size_t tileStride, bool stream) {
-  const __m128i flip = _mm_set1_epi16(INT16_MIN), one = _mm_set1_epi16(1), flip8 = _mm_set1_epi8(INT8_MIN);
+  const __m128i flip = _mm_set1_epi16(INT16_MIN), shift = _mm_set1_epi16(1 + INT8_MIN);
   for (std::size_t t = 0; t < tiles; ++t, in += W, base += W, out += tileStride) {
     for (int h = 0; h < W / 16; ++h) {
       __m128i d[2];
       for (int q = 0; q < 2; ++q) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * h + 8 * q));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * h + 8 * q));
-        d[q] = _mm_adds_epi16(_mm_subs_epi16(_mm_xor_si128(x, flip), b), one);
+        d[q] = _mm_adds_epi16(_mm_subs_epi16(_mm_xor_si128(x, flip), b), shift);
       }
-      const __m128i c = _mm_xor_si128(_mm_packus_epi16(d[0], d[1]), flip8);
+      const __m128i c = _mm_packs_epi16(d[0], d[1]);
       __m128i* o = reinterpret_cast<__m128i*>(out + 16 * h);
       if (stream)
         _mm_stream_si128(o, c);
@@ -273,7 +274,6 @@ void encode_slice_sse2(const pixelvalue* in, const std::int16_t* base, std::size
 }
 
 using EncodeSlice = void (*)(const pixelvalue*, const std::int16_t*, std::size_t, std::int8_t*, std::size_t, bool);
-EncodeSlice pick_encode_slice() { return __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2; }
 
 // 32 signed codes; their counts, 32 lanes of 16 bits.
 typedef std::int8_t c8v __attribute__((vector_size(32), aligned(32)));
@@ -539,7 +539,7 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
 // Every frame's slice coded into the tiles, with the values of the first
 // wide pixels (as many as the side rows hold) gathered on the way.
 bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
-  static const EncodeSlice encode_slice = pick_encode_slice();
+  static const EncodeSlice encode_slice = __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2;
   const std::size_t full = count / W, rows = static_cast<std::size_t>(n_);
   const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
   for (int f = 0, next = 0; f < n_; ++f) {
@@ -610,6 +610,13 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
     }
   }
   return select_exceptions(slice, gathered, out);
+}
+
+bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
+                      bool baseline) {
+  if (!baseline && !__builtin_cpu_supports("avx2")) return false;
+  (baseline ? encode_slice_sse2 : encode_slice_avx2)(in, base, tiles, out, W, false);
+  return true;
 }
 
 #undef vmin

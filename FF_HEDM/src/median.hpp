@@ -145,6 +145,13 @@ class CodedMedian {
   StackMedian sixteen_;  // selects the exceptions
 };
 
+// The coding kernel on its own, for its tests: `tiles` tiles of kTile values
+// against their flipped window bases, out[p] = clamp(in[p] - base + 1, 0,
+// 255) - 128, by the AVX2 kernel or the baseline one; out 32-byte
+// aligned.  False when the processor lacks AVX2 and it was asked for.
+bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
+                      bool baseline);
+
 // The comparators of a sorting network on n wires that decide wire k,
 // in order, each marked with which of its two results is used later.
 std::vector<StackMedian::Comparator> selection_network(int n, int k);
