@@ -288,8 +288,8 @@ constexpr int kByteRun = 255;  // rows counted in bytes before the counts are wi
 // holds the median.  The counts are kept in bytes for up to kByteRun rows
 // at a time, then widened.
 template <int P>
-inline void split_interval(const c8v* t, int n, const u16w& allowedAbove, const c8v (*q)[kCodeVecs],
-                           c8v* lo, c8v* hi) {
+inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetchNext, const u16w& allowedAbove,
+                           const c8v (*q)[kCodeVecs], c8v* lo, c8v* hi) {
   // One vector's column at a time, so that its pivots and counts stay in
   // registers.
   u16w count[P][kCodeVecs] = {};
@@ -300,7 +300,9 @@ inline void split_interval(const c8v* t, int n, const u16w& allowedAbove, const 
       const int f1 = std::min(n, f0 + kByteRun);
       u8v c[P] = {};
       for (int f = f0; f < f1; ++f) {
-        const c8v x = t[f * kCodeVecs + v];
+        const c8v* row = t + static_cast<std::size_t>(f) * stride;
+        if (prefetchNext && v == 0) __builtin_prefetch(row + kCodeVecs, 0, 3);
+        const c8v x = row[v];
         for (int j = 0; j < P; ++j) c[j] -= reinterpret_cast<u8v>(x > pivot[j]);
       }
       for (int j = 0; j < P; ++j) count[j][v] += __builtin_convertvector(c[j], u16w);
@@ -331,11 +333,13 @@ inline void split_interval(const c8v* t, int n, const u16w& allowedAbove, const 
 // leave the median in a third of [low, high] for nearly every pixel (a
 // pixel whose median lies beyond the bracket gets the codes on that side
 // instead); each later pass splits the interval in four.
-__attribute__((target_clones("avx2", "default"))) void search_codes(const std::int8_t* tile, int n, int k,
+__attribute__((target_clones("avx2", "default"))) void search_codes(const std::int8_t* tile, std::size_t rowStride,
+                                                                    bool prefetchNext, int n, int k,
                                                                     const std::int8_t* low,
                                                                     const std::int8_t* high,
                                                                     std::int8_t* result) {
   const c8v* t = reinterpret_cast<const c8v*>(tile);
+  const std::size_t stride = rowStride / sizeof(c8v);
   const u16w allowedAbove = u16w{} + static_cast<std::uint16_t>(n - 1 - k);  // values allowed above
   c8v lo[kCodeVecs], hi[kCodeVecs];
   {
@@ -355,7 +359,7 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
       q[2][v] = __builtin_convertvector(l16 - 1 + width * static_cast<std::int16_t>(2) / 3, c8v);
       q[3][v] = h;
     }
-    split_interval<4>(t, n, allowedAbove, q, lo, hi);
+    split_interval<4>(t, stride, n, prefetchNext, allowedAbove, q, lo, hi);
   }
   for (;;) {
     c8v open = {};
@@ -374,7 +378,7 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
         q[j][v] = __builtin_convertvector(p, c8v);
       }
     }
-    split_interval<3>(t, n, allowedAbove, q, lo, hi);
+    split_interval<3>(t, stride, n, false, allowedAbove, q, lo, hi);
   }
   std::memcpy(result, lo, sizeof lo);
 }
@@ -476,9 +480,17 @@ CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels) : sixteen
   capacity_ = bandPixels;
   sideColumns_ = std::max<std::size_t>(W, capacity_ / 16 / W * W);
   const std::size_t rows = static_cast<std::size_t>(n_);
-  streamed_ = rows * capacity_ > kCachedCodeBytes;
   network_ = selection_network(StackMedian::kSamples, {StackMedian::kSampleLow, StackMedian::kSampleHigh});
-  codes_ = allocate_huge_array<std::int8_t>(rows * capacity_);
+  // Codes that stay in the cache are laid out a frame's row at a time, so
+  // that coding writes them in order (rows a line longer than a slice's
+  // codes: rows a power of two apart would share cache sets), and the search
+  // fetches the next tile's rows ahead.  Codes written past the cache are
+  // laid out a tile at a time, so that the search reads each tile in order
+  // from memory.
+  streamed_ = rows * (capacity_ + W) > kCachedCodeBytes;
+  frameStride_ = streamed_ ? W : capacity_ + W;
+  tileStride_ = streamed_ ? rows * W : W;
+  codes_ = allocate_huge_array<std::int8_t>(rows * (capacity_ + W));
   sample_ = allocate_array<std::int16_t>(StackMedian::kSamples * capacity_);
   raw_ = allocate_array<pixelvalue>(StackMedian::kSamples * capacity_);
   base_ = allocate_array<std::int16_t>(capacity_);
@@ -540,7 +552,7 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
 // wide pixels (as many as the side rows hold) gathered on the way.
 bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
   static const EncodeSlice encode_slice = __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2;
-  const std::size_t full = count / W, rows = static_cast<std::size_t>(n_);
+  const std::size_t full = count / W;
   const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
   for (int f = 0, next = 0; f < n_; ++f) {
     // The sampled frames' slices are at hand already.
@@ -548,12 +560,12 @@ bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
     const pixelvalue* s = sampled ? raw_.get() + static_cast<std::size_t>(next) * capacity_ : slice(f);
     if (!s) return false;
     while (next < StackMedian::kSamples && sample_frame(next) <= f) ++next;
-    std::int8_t* codes = codes_.get() + static_cast<std::size_t>(f) * W;
-    encode_slice(s, base_.get(), full, codes, rows * W, streamed_);
+    std::int8_t* codes = codes_.get() + static_cast<std::size_t>(f) * frameStride_;
+    encode_slice(s, base_.get(), full, codes, tileStride_, streamed_);
     if (full * W < count) {  // a last, partial tile: its pixels padded with the first
       const std::size_t m = count - full * W;
       for (std::size_t j = 0; j < W; ++j) edge_[j] = s[full * W + (j < m ? j : 0)];
-      encode_slice(edge_.get(), base_.get() + full * W, 1, codes + full * rows * W, rows * W, streamed_);
+      encode_slice(edge_.get(), base_.get() + full * W, 1, codes + full * tileStride_, tileStride_, streamed_);
     }
     pixelvalue* side = side_.get() + static_cast<std::size_t>(f) * gathered;
     for (std::size_t w = 0; w < gathered; ++w) side[w] = s[exceptions_[w]];
@@ -591,11 +603,12 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
   if (!place_windows(count, slice)) return false;
   const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
   if (!encode_all(count, slice)) return false;
-  const std::size_t tiles = (count + W - 1) / W, rows = static_cast<std::size_t>(n_);
+  const std::size_t tiles = (count + W - 1) / W;
   alignas(32) std::int8_t result[W];
   missed_ = 0;
   for (std::size_t t = 0; t < tiles; ++t) {
-    search_codes(codes_.get() + t * rows * W, n_, k_, low_.get() + t * W, high_.get() + t * W, result);
+    search_codes(codes_.get() + t * tileStride_, frameStride_, !streamed_ && t + 1 < tiles, n_, k_,
+                 low_.get() + t * W, high_.get() + t * W, result);
     const std::size_t m = std::min<std::size_t>(W, count - t * W);
     for (std::size_t j = 0; j < m; ++j) {
       const std::size_t p = t * W + j;

@@ -130,9 +130,10 @@ class CodedMedian {
   bool ok_ = false;
   bool streamed_ = false;  // codes written past the cache (large bands)
   std::size_t capacity_ = 0, sideColumns_ = 0;
+  std::size_t frameStride_ = 0, tileStride_ = 0;  // between the codes of two frames, of two tiles
   std::size_t wide_ = 0, missed_ = 0;
   std::vector<StackMedian::Comparator> network_;  // the sample's two order statistics
-  AlignedPtr<std::int8_t> codes_;      // per tile: n rows of kTile codes, flipped to signed
+  AlignedPtr<std::int8_t> codes_;      // the band's codes, flipped to signed: kTile per frame and tile
   AlignedPtr<std::int16_t> sample_;    // per tile: kSamples rows of kTile flipped values
   AlignedPtr<pixelvalue> raw_;         // the sampled frames' slices as read
   AlignedPtr<std::int16_t> base_;      // per pixel: the value coded 1, flipped

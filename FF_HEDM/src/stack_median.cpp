@@ -30,7 +30,8 @@ std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBud
 std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
   constexpr std::size_t kTile = StackMedian::kTile, kMinCached = 16384, kMaxPixels = 32768;
   const std::uint64_t rows = std::max<std::uint64_t>(nFrames, 1);
-  const std::size_t cached = static_cast<std::size_t>(CodedMedian::kCachedCodeBytes / rows) / kTile * kTile;
+  // Each frame's codes take a line more than the band's pixels.
+  const std::size_t cached = static_cast<std::size_t>(CodedMedian::kCachedCodeBytes / rows) / kTile * kTile - kTile;
   const std::size_t budgeted = static_cast<std::size_t>(budget.codeBytes / rows) / kTile * kTile;
   const std::size_t wanted = cached >= kMinCached ? std::min(cached, kMaxPixels) : std::clamp(budgeted, kTile, kMaxPixels);
   return std::min(wanted, (pixels + kTile - 1) / kTile * kTile);
