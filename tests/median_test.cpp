@@ -110,6 +110,39 @@ TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
   EXPECT_FALSE(StackMedian(std::int64_t{INT32_MAX} + 1).ok());
 }
 
+// Tiles of quiet pixels, noise about a level however high or low, with an
+// outlier in the first or the last frame: the bounds are narrow and sit at
+// either end of the value range.
+TEST(StackMedian, QuietPixelsAtEitherEndOfTheRange) {
+  std::mt19937 rng(17);
+  const int levels[] = {0, 3, 1000, 30000, 65535 - 240, 65535};
+  const int spreads[] = {0, 1, 5, 60, 120};
+  for (int n : {25, 26, 40, 99, 100, 101, 150, 199}) {
+    SCOPED_TRACE("n=" + std::to_string(n));
+    const std::size_t count = 64 * 4 + 9, stride = count + 5;
+    std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride);
+    for (std::size_t p = 0; p < count; ++p) {
+      const int level = levels[p % std::size(levels)], spread = spreads[p / 7 % std::size(spreads)];
+      for (int f = 0; f < n; ++f) {
+        int v = level + static_cast<int>(rng() % static_cast<unsigned>(2 * spread + 1)) - spread;
+        if (p % 3 == 0 && f == 0) v = 0;  // outliers in the first and the last frame only
+        if (p % 3 == 1 && f == n - 1) v = 65535;
+        rows[static_cast<std::size_t>(f) * stride + p] = static_cast<pixelvalue>(std::clamp(v, 0, 65535));
+      }
+    }
+    StackMedian selector(n);
+    ASSERT_TRUE(selector.ok());
+    std::vector<pixelvalue> out(count);
+    selector.collapse(rows.data(), stride, count, out.data());
+    std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+    for (std::size_t p = 0; p < count; ++p) {
+      for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
+      std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
+      ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p;
+    }
+  }
+}
+
 // Deep stacks start from a bracket taken from a sample of the frames (every
 // n/32-th); the result must be exact whether the sample's bracket encloses
 // the median, misses it below or above, or is degenerate.  Each pixel of a

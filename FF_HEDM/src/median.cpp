@@ -275,12 +275,25 @@ void encode_slice_sse2(const pixelvalue* in, const std::int16_t* base, std::size
 
 using EncodeSlice = void (*)(const pixelvalue*, const std::int16_t*, std::size_t, std::int8_t*, std::size_t, bool);
 
-// 32 signed codes; their counts, 32 lanes of 16 bits.
+// 32 signed codes.  Their counts, and any 16-bit arithmetic on them, go in
+// two halves of 16 lanes (v16, one register: wider vectors are split lane
+// by lane where they compare or narrow); counts are signed, as they stay
+// below 32768 and signed ones compare in one instruction.
 typedef std::int8_t c8v __attribute__((vector_size(32), aligned(32)));
 typedef std::uint8_t u8v __attribute__((vector_size(32), aligned(32)));
-typedef std::int16_t c16v __attribute__((vector_size(64), aligned(32)));
-typedef std::uint16_t u16w __attribute__((vector_size(64), aligned(32)));
 constexpr int kCodeVecs = W / 32;
+// Lanes 0-15 or 16-31 of 32 byte lanes widened to 16 bits (zero- or
+// sign-extended as the bytes are unsigned or signed), and two halves
+// narrowed back to their low bytes; macros, as vmin and vmax are.
+#define widen_half(x, half)                                                                                     \
+  __builtin_convertvector((half) ? __builtin_shufflevector(x, x, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, \
+                                                           28, 29, 30, 31)                                      \
+                                 : __builtin_shufflevector(x, x, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, \
+                                                           14, 15),                                             \
+                          v16)
+#define narrow_halves(a, b)                                                                                       \
+  __builtin_shufflevector(reinterpret_cast<c8v>(a), reinterpret_cast<c8v>(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, \
+                          20, 22, 24, 26, 28, 30, 32, 34, 36, 38, 40, 42, 44, 46, 48, 50, 52, 54, 56, 58, 60, 62)
 constexpr int kByteRun = 255;  // rows counted in bytes before the counts are widened
 
 // Per pixel, the number of codes above each of P pivots (rising), and the
@@ -288,11 +301,11 @@ constexpr int kByteRun = 255;  // rows counted in bytes before the counts are wi
 // holds the median.  The counts are kept in bytes for up to kByteRun rows
 // at a time, then widened.
 template <int P>
-inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetchNext, const u16w& allowedAbove,
+inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetchNext, const v16& allowedAbove,
                            const c8v (*q)[kCodeVecs], c8v* lo, c8v* hi) {
   // One vector's column at a time, so that its pivots and counts stay in
   // registers.
-  u16w count[P][kCodeVecs] = {};
+  v16 count[P][kCodeVecs][2] = {};
   for (int v = 0; v < kCodeVecs; ++v) {
     c8v pivot[P];
     for (int j = 0; j < P; ++j) pivot[j] = q[j][v];
@@ -305,7 +318,10 @@ inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetc
         const c8v x = row[v];
         for (int j = 0; j < P; ++j) c[j] -= reinterpret_cast<u8v>(x > pivot[j]);
       }
-      for (int j = 0; j < P; ++j) count[j][v] += __builtin_convertvector(c[j], u16w);
+      for (int j = 0; j < P; ++j) {
+        count[j][v][0] += widen_half(c[j], 0);
+        count[j][v][1] += widen_half(c[j], 1);
+      }
     }
   }
   // The median is at or below pivot j where no more than n - 1 - k values
@@ -314,7 +330,7 @@ inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetc
   for (int v = 0; v < kCodeVecs; ++v) {
     c8v newLo = lo[v], newHi = hi[v];
     for (int j = P - 1; j >= 0; --j) {
-      const c8v fits = __builtin_convertvector(reinterpret_cast<c16v>(count[j][v] <= allowedAbove), c8v);
+      const c8v fits = narrow_halves(count[j][v][0] <= allowedAbove, count[j][v][1] <= allowedAbove);
       // q + 1 in unsigned arithmetic, which wraps by definition; it is
       // used only where the median lies above q, so below the top code.
       const c8v after = reinterpret_cast<c8v>(reinterpret_cast<u8v>(q[j][v]) + 1);
@@ -340,7 +356,7 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
                                                                     std::int8_t* result) {
   const c8v* t = reinterpret_cast<const c8v*>(tile);
   const std::size_t stride = rowStride / sizeof(c8v);
-  const u16w allowedAbove = u16w{} + static_cast<std::uint16_t>(n - 1 - k);  // values allowed above
+  const v16 allowedAbove = v16{} + static_cast<std::int16_t>(n - 1 - k);  // values allowed above
   c8v lo[kCodeVecs], hi[kCodeVecs];
   {
     c8v q[4][kCodeVecs];
@@ -350,13 +366,23 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
       std::memcpy(&h, high + 32 * v, sizeof h);
       lo[v] = c8v{} + INT8_MIN;
       hi[v] = c8v{} + INT8_MAX;
-      // low - 1 + floor(width * j / 3), in 16 bits; low lies above the
-      // lowest code, so low - 1 is a code.
-      const c16v l16 = __builtin_convertvector(l, c16v), h16 = __builtin_convertvector(h, c16v);
-      const c16v width = h16 - l16 + 1;
-      q[0][v] = __builtin_convertvector(l16 - 1, c8v);
-      q[1][v] = __builtin_convertvector(l16 - 1 + width / 3, c8v);
-      q[2][v] = __builtin_convertvector(l16 - 1 + width * static_cast<std::int16_t>(2) / 3, c8v);
+      // low - 1 + floor(width * j / 3), in 16 bits, a half at a time; low
+      // lies above the lowest code, so low - 1 is a code.  For widths up
+      // to 257, floor(w / 3) is (w * 171) >> 9, and floor(2w / 3) is w
+      // less the ceiling of w / 3.
+      v16 q0[2], q1[2], q2[2];
+      for (int half = 0; half < 2; ++half) {
+        const v16 l16 = widen_half(l, half), h16 = widen_half(h, half);
+        const v16 width = h16 - l16 + 1;
+        const v16 third = reinterpret_cast<v16>((reinterpret_cast<u16v>(width) * 171) >> 9);
+        const v16 ceilThird = reinterpret_cast<v16>((reinterpret_cast<u16v>(width + 2) * 171) >> 9);
+        q0[half] = l16 - 1;
+        q1[half] = l16 - 1 + third;
+        q2[half] = l16 - 1 + width - ceilThird;
+      }
+      q[0][v] = narrow_halves(q0[0], q0[1]);
+      q[1][v] = narrow_halves(q1[0], q1[1]);
+      q[2][v] = narrow_halves(q2[0], q2[1]);
       q[3][v] = h;
     }
     split_interval<4>(t, stride, n, prefetchNext, allowedAbove, q, lo, hi);
@@ -370,13 +396,16 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
     // Pivots lo - 1 + floor(width * j / 4), in 16 bits, at lo at least.
     c8v q[3][kCodeVecs];
     for (int v = 0; v < kCodeVecs; ++v) {
-      const c16v l = __builtin_convertvector(lo[v], c16v), h = __builtin_convertvector(hi[v], c16v);
-      const c16v width = h - l + 1;
-      for (int j = 0; j < 3; ++j) {
-        c16v p = l - 1 + ((width * static_cast<std::int16_t>(j + 1)) >> 2);
-        p = p < l ? l : p;
-        q[j][v] = __builtin_convertvector(p, c8v);
+      v16 p[3][2];
+      for (int half = 0; half < 2; ++half) {
+        const v16 l = widen_half(lo[v], half), h = widen_half(hi[v], half);
+        const v16 width = h - l + 1;
+        for (int j = 0; j < 3; ++j) {
+          const v16 at = l - 1 + ((width * static_cast<std::int16_t>(j + 1)) >> 2);
+          p[j][half] = vmax(at, l);
+        }
       }
+      for (int j = 0; j < 3; ++j) q[j][v] = narrow_halves(p[j][0], p[j][1]);
     }
     split_interval<3>(t, stride, n, false, allowedAbove, q, lo, hi);
   }
@@ -638,5 +667,7 @@ bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_
 
 #undef vmin
 #undef vmax
+#undef widen_half
+#undef narrow_halves
 
 }  // namespace hedm
