@@ -95,6 +95,17 @@ constexpr int kVecs = W / 16;
 #define vmin(a, b) ((a) < (b) ? (a) : (b))
 #define vmax(a, b) ((a) < (b) ? (b) : (a))
 
+// Whether any lane of a vector is set, in a few whole-word operations
+// (lane by lane, the compiler extracts each lane on its own).
+template <class V>
+inline bool any_lane(const V& v) {
+  std::uint64_t words[sizeof(V) / 8];
+  std::memcpy(words, &v, sizeof words);
+  std::uint64_t any = 0;
+  for (std::uint64_t w : words) any |= w;
+  return any != 0;
+}
+
 // The pruned network on one tile (n rows of kTile flipped values), in place.
 __attribute__((target_clones("avx2", "default"))) void run_network(std::int16_t* tile,
                                                                    const StackMedian::Comparator* c,
@@ -196,9 +207,7 @@ __attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::in
   for (;;) {
     v16 open = {};
     for (int v = 0; v < kVecs; ++v) open |= lo[v] != hi[v];
-    bool any = false;
-    for (int j = 0; j < 16; ++j) any |= open[j] != 0;
-    if (!any) break;
+    if (!any_lane(open)) break;
     // lo + (hi - lo) / 2 and mid + 1 in unsigned arithmetic, which wraps by
     // definition and agrees with the flipped signed order here.
     v16 mid[kVecs], count[kVecs];
@@ -390,9 +399,7 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
   for (;;) {
     c8v open = {};
     for (int v = 0; v < kCodeVecs; ++v) open |= lo[v] != hi[v];
-    bool any = false;
-    for (int j = 0; j < 32; ++j) any |= open[j] != 0;
-    if (!any) break;
+    if (!any_lane(open)) break;
     // Pivots lo - 1 + floor(width * j / 4), in 16 bits, at lo at least.
     c8v q[3][kCodeVecs];
     for (int v = 0; v < kCodeVecs; ++v) {
