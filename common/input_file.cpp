@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace hedm {
@@ -79,6 +80,16 @@ bool InputFile::read_at(void* dst, std::size_t n, std::uint64_t offset, std::str
     return false;
   }
   return true;
+}
+
+std::size_t InputFile::read_cached(void* dst, std::size_t n, std::uint64_t offset) {
+  struct iovec slice = {dst, n};
+  const ssize_t r = ::preadv2(fd_, &slice, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+  return r > 0 ? static_cast<std::size_t>(r) : 0;
+}
+
+void InputFile::prefetch(std::uint64_t offset, std::uint64_t n) const {
+  ::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(n), POSIX_FADV_WILLNEED);
 }
 
 }  // namespace hedm

@@ -28,6 +28,13 @@ class InputFile {
 
   // Reads exactly n bytes at offset; a file that ends early is a failure.
   bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err);
+  // Reads what of n bytes at offset the page cache holds already, without
+  // waiting for the disk: the number of bytes read, 0 where none were at
+  // hand (or where the system cannot tell).
+  std::size_t read_cached(void* dst, std::size_t n, std::uint64_t offset);
+  // Asks the system to start reading n bytes at offset from the disk, so
+  // that a later read finds them; a hint, ignored where refused.
+  void prefetch(std::uint64_t offset, std::uint64_t n) const;
   // Reads up to n bytes at offset, fewer only at the end of the file.
   // Returns false on a read error.
   bool read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,

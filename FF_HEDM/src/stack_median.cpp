@@ -40,10 +40,11 @@ std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const B
 // Bands over all `pixels`.  fill(f, p0, count, dst) copies frame f's
 // pixels p0 .. p0 + count - 1 to dst; view(f, p0, count) gives them where
 // they can be read (in memory, or copied into a buffer it keeps), nullptr on
-// failure; put(p0, count, medians) takes a band's medians.
-template <class Fill, class View, class Put>
+// failure; ahead(p0, count) hears of the band after the one about to be
+// selected; put(p0, count, medians) takes a band's medians.
+template <class Fill, class View, class Ahead, class Put>
 bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, Fill&& fill,
-                       View&& view, Put&& put, std::string* err) {
+                       View&& view, Ahead&& ahead, Put&& put, std::string* err) {
   if (nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames) {
     // Deep stacks: a slice of every frame at a time, coded as it comes.
     const std::size_t band = coded_band_pixels(nFrames, pixels, budget);
@@ -55,6 +56,7 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
     }
     for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
       const std::size_t count = std::min(band, pixels - p0);
+      if (p0 + band < pixels) ahead(p0 + band, std::min(band, pixels - p0 - band));
       auto slice = [&](std::int64_t f) { return view(static_cast<std::uint64_t>(f), p0, count); };
       if (!selector.collapse(count, slice, medians.get())) return false;
       if (!put(p0, count, medians.get())) return false;
@@ -72,6 +74,7 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
   }
   for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
     const std::size_t count = std::min(band, pixels - p0);
+    if (p0 + band < pixels) ahead(p0 + band, std::min(band, pixels - p0 - band));
     for (std::uint64_t f = 0; f < nFrames; ++f)
       if (!fill(f, p0, count, slices.get() + f * stride)) return false;
     selector.collapse(slices.get(), stride, count, medians.get());
@@ -88,9 +91,25 @@ std::string no_complete_frame_message(const std::string& path, std::uint64_t siz
 }
 
 bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err) {
+  auto offset = [](std::uint64_t f, std::size_t p0) {
+    return kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+  };
+  // Slices are read from the page cache where it holds them; where it does
+  // not (a file not read lately), the next band's slices are asked for
+  // ahead, so that the disk reads them while this band is selected, many
+  // at a time, rather than one slice at a time as each is needed.
+  std::uint64_t uncached = 0;  // slices of the band being read that the disk had to give
   auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
-    const std::uint64_t offset = kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
-    return in.read_at(dst, count * sizeof(pixelvalue), offset, err);
+    const std::size_t bytes = count * sizeof(pixelvalue);
+    const std::size_t got = in.read_cached(dst, bytes, offset(f, p0));
+    if (got == bytes) return true;
+    ++uncached;
+    return in.read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got, err);
+  };
+  auto ahead = [&](std::size_t p0, std::size_t count) {
+    if (uncached > nFrames / 8)
+      for (std::uint64_t f = 0; f < nFrames; ++f) in.prefetch(offset(f, p0), count * sizeof(pixelvalue));
+    uncached = 0;
   };
   AlignedPtr<pixelvalue> buffer;  // one slice, for the coded bands
   auto view = [&](std::uint64_t f, std::size_t p0, std::size_t count) -> const pixelvalue* {
@@ -104,7 +123,7 @@ bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, 
   auto put = [&](std::size_t p0, std::size_t count, const pixelvalue* medians) {
     return sink(p0, medians, count, err);
   };
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, put, err);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, ahead, put, err);
 }
 
 bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err) {
@@ -121,12 +140,13 @@ bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t
     return true;
   };
   auto view = [&](std::uint64_t f, std::size_t p0, std::size_t) { return stack + f * pixels + p0; };
+  auto ahead = [](std::size_t, std::size_t) {};
   auto put = [out](std::size_t p0, std::size_t count, const pixelvalue* medians) {
     std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
     return true;
   };
   std::string err;
-  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, put, &err);
+  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, ahead, put, &err);
 }
 
 }  // namespace hedm
