@@ -3,8 +3,9 @@
 // quick_select is the reference selection: partition-based, median-of-three
 // pivot, in place.  StackMedian computes the same value for many pixels at a
 // time: a selection network for short stacks and a per-pixel binary search on
-// the value for long ones, both returning exactly the element at sorted index
-// (n - 1) / 2, so the result is the value quick_select returns.
+// the value for long ones; CodedMedian does it for deep stacks a byte per
+// value.  All return exactly the element at sorted index (n - 1) / 2, so the
+// result is the value quick_select returns.
 #pragma once
 
 #include <cstddef>
@@ -93,7 +94,8 @@ class CodedMedian {
  public:
   // From this depth on bands are selected coded (any depth from 1 to
   // StackMedian::kMaxFastFrames works); below it, StackMedian's search
-  // costs less.
+  // costs less (measured side by side on files: 100 frames took twice as
+  // long coded, 400 frames about as long, 1440 frames a quarter less).
   static constexpr int kMinFrames = 200;
   static constexpr std::size_t kWindow = 254;  // values coded 1 .. 254
   // Bands whose codes take more than this are written past the cache
