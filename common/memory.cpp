@@ -12,7 +12,7 @@ void* allocate_aligned(std::size_t bytes) {
 }
 
 void* allocate_huge(std::size_t bytes) {
-  constexpr std::size_t kHuge = 2u << 20;
+  constexpr std::size_t kHuge = kHugePageBytes;
   if (bytes < kHuge) return allocate_aligned(bytes);
   if (bytes > SIZE_MAX - kHuge) return nullptr;
   const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;

@@ -27,6 +27,8 @@ AlignedPtr<T> allocate_array(std::size_t count) {
 
 // A block for a large working buffer that is walked with long strides: 2 MiB
 // aligned and offered huge pages, so that the walk needs few TLB entries.
+// Blocks smaller than a huge page get ordinary pages.
+inline constexpr std::size_t kHugePageBytes = 2u << 20;
 void* allocate_huge(std::size_t bytes);
 template <class T>
 AlignedPtr<T> allocate_huge_array(std::size_t count) {
