@@ -338,9 +338,10 @@ TEST(CodedMedian, BandsOfAStackInMemory) {
   for (std::size_t p = 0; p < pixels; ++p) ASSERT_EQ(out[p], column_median(stack, pixels, n, p)) << "pixel " << p;
 }
 
-// Both coding kernels (AVX2, and the baseline for processors without it)
-// give every value its place in its window: the window's ends, one either
-// side, and values and bases at both ends of the range.
+// Both coding kernels (AVX2, and the baseline for processors without it),
+// storing through the cache or around it, give every value its place in its
+// window: the window's ends, one either side, and values and bases at both
+// ends of the range.
 TEST(CodedMedian, BothCodingKernelsCodeEveryValueAlike) {
   const std::size_t tiles = 40, count = tiles * StackMedian::kTile;
   std::mt19937 rng(2);
@@ -355,13 +356,16 @@ TEST(CodedMedian, BothCodingKernelsCodeEveryValueAlike) {
     in[p] = static_cast<pixelvalue>(v);
     base[p] = static_cast<std::int16_t>(b ^ 0x8000);
   }
-  for (bool baseline : {false, true}) {
-    hedm::AlignedPtr<std::int8_t> out = hedm::allocate_array<std::int8_t>(count);  // rows are stored aligned
-    if (!hedm::encode_tile_rows(in.data(), base.data(), tiles, out.get(), baseline)) continue;  // no AVX2 here
-    for (std::size_t p = 0; p < count; ++p) {
-      const int b = static_cast<pixelvalue>(base[p]) ^ 0x8000;
-      ASSERT_EQ(out[p], std::clamp(in[p] - b + 1, 0, 255) - 128)
-          << (baseline ? "baseline" : "AVX2") << " kernel, pixel " << p << " value " << in[p] << " base " << b;
+  for (bool baseline : {false, true})
+    for (bool nontemporal : {false, true}) {
+      hedm::AlignedPtr<std::int8_t> out = hedm::allocate_array<std::int8_t>(count);  // rows are stored aligned
+      if (!hedm::encode_tile_rows(in.data(), base.data(), tiles, out.get(), baseline, nontemporal))
+        continue;  // no AVX2 here
+      for (std::size_t p = 0; p < count; ++p) {
+        const int b = static_cast<pixelvalue>(base[p]) ^ 0x8000;
+        ASSERT_EQ(out[p], std::clamp(in[p] - b + 1, 0, 255) - 128)
+            << (baseline ? "baseline" : "AVX2") << " kernel, " << (nontemporal ? "non-temporal" : "ordinary")
+            << " stores, pixel " << p << " value " << in[p] << " base " << b;
+      }
     }
-  }
 }

@@ -131,6 +131,7 @@ class CodedMedian {
   int n_ = 0, k_ = 0;
   bool ok_ = false;
   bool streamed_ = false;  // codes written past the cache (large bands)
+  bool nontemporal_ = false;  // streamed codes too many for the last-level cache: stored around it
   std::size_t capacity_ = 0, sideColumns_ = 0;
   std::size_t frameStride_ = 0, tileStride_ = 0;  // between the codes of two frames, of two tiles
   std::size_t wide_ = 0, missed_ = 0;
@@ -150,10 +151,10 @@ class CodedMedian {
 
 // The coding kernel on its own, for its tests: `tiles` tiles of kTile values
 // against their flipped window bases, out[p] = clamp(in[p] - base + 1, 0,
-// 255) - 128, by the AVX2 kernel or the baseline one; out 32-byte
-// aligned.  False when the processor lacks AVX2 and it was asked for.
+// 255) - 128, by the AVX2 kernel or the baseline one, with ordinary or
+// non-temporal stores; out 32-byte aligned.  False when the processor lacks AVX2 and it was asked for.
 bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
-                      bool baseline);
+                      bool baseline, bool nontemporal);
 
 // The comparators of a sorting network on n wires that decide wire k,
 // in order, each marked with which of its two results is used later.
