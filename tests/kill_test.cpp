@@ -8,13 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <random>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -64,6 +64,16 @@ int finish(pid_t pid) {
   return st;
 }
 
+// The output a hidden temporary ".NAME.XXXXXX" (six letters or digits)
+// stands for, "" for any other name.
+std::string hidden_output_of(const std::string& name) {
+  const std::size_t n = name.size();
+  if (n < 9 || name[0] != '.' || name[n - 7] != '.') return "";
+  for (std::size_t i = n - 6; i < n; ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return "";
+  return name.substr(1, n - 8);
+}
+
 // Runs the job once to its end, to learn the new bytes and the run's
 // length, then kKills times killed at moments spread over that length.
 void kill_at_random_moments(const TempDir& dir, const Job& job, unsigned seed) {
@@ -93,7 +103,6 @@ void kill_at_random_moments(const TempDir& dir, const Job& job, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> within(0.0, 1.0);
   int killed = 0, keptEarlier = 0, madeNew = 0, mixed = 0, hiddenLeft = 0;
-  const std::regex hidden(R"(\.(.+)\.[A-Za-z0-9]{6})");
   for (int k = 0; k < kKills; ++k) {
     put_earlier();
     // Moments stratified over 110% of the run, so the start, the middle and
@@ -118,8 +127,7 @@ void kill_at_random_moments(const TempDir& dir, const Job& job, unsigned seed) {
     for (const auto& e : fs::directory_iterator(dir.path())) {
       const std::string name = e.path().filename().string();
       if (inputs.count(name) || earlier.count(name)) continue;
-      std::smatch m;
-      if (std::regex_match(name, m, hidden) && earlier.count(m[1].str())) {
+      if (earlier.count(hidden_output_of(name))) {
         ++hiddenLeft;
         fs::remove(e.path());
         continue;
