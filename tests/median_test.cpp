@@ -14,6 +14,27 @@ using hedm::pixelvalue;
 using hedm::quick_select;
 using hedm::StackMedian;
 
+namespace {
+
+// The lower median of column p of n rows `stride` pixels apart.
+pixelvalue column_median(const std::vector<pixelvalue>& rows, std::size_t stride, int n, std::size_t p) {
+  std::vector<pixelvalue> column(static_cast<std::size_t>(n));
+  for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
+  std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
+  return column[static_cast<std::size_t>((n - 1) / 2)];
+}
+
+// Frames in memory handed over a slice at a time, as a file's are read;
+// the call numbered failAt (from 0) finds nothing.
+CodedMedian::Slice slices_of(const std::vector<pixelvalue>& rows, std::size_t stride, int* calls, int failAt = -1) {
+  return [&rows, stride, calls, failAt](std::int64_t f) -> const pixelvalue* {
+    if ((*calls)++ == failAt) return nullptr;
+    return rows.data() + static_cast<std::size_t>(f) * stride;
+  };
+}
+
+}  // namespace
+
 TEST(QuickSelect, ReturnsLowerMedianAndLeavesItsOrder) {
   struct Case {
     std::vector<pixelvalue> in;
@@ -134,12 +155,8 @@ TEST(StackMedian, QuietPixelsAtEitherEndOfTheRange) {
     ASSERT_TRUE(selector.ok());
     std::vector<pixelvalue> out(count);
     selector.collapse(rows.data(), stride, count, out.data());
-    std::vector<pixelvalue> column(static_cast<std::size_t>(n));
-    for (std::size_t p = 0; p < count; ++p) {
-      for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
-      std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
-      ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p;
-    }
+    for (std::size_t p = 0; p < count; ++p)
+      ASSERT_EQ(out[p], column_median(rows, stride, n, p)) << "pixel " << p;
   }
 }
 
@@ -185,12 +202,8 @@ TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
     EXPECT_EQ(selector.uses_sample(), n >= StackMedian::kSampledFrames);
     std::vector<pixelvalue> out(count);
     selector.collapse(rows.data(), stride, count, out.data());
-    std::vector<pixelvalue> column(static_cast<std::size_t>(n));
-    for (std::size_t p = 0; p < count; ++p) {
-      for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
-      std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
-      ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p << ", shape " << p % kShapes;
-    }
+    for (std::size_t p = 0; p < count; ++p)
+      ASSERT_EQ(out[p], column_median(rows, stride, n, p)) << "pixel " << p << ", shape " << p % kShapes;
   }
 }
 
@@ -208,34 +221,9 @@ TEST(StackMedian, StacksBeyondTheFastKernelsAreExactToo) {
   EXPECT_FALSE(selector.uses_network());
   std::vector<pixelvalue> out(count);
   selector.collapse(rows.data(), count, count, out.data());
-  std::vector<pixelvalue> column(static_cast<std::size_t>(n));
-  for (std::size_t p = 0; p < count; ++p) {
-    for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * count + p];
-    std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
-    ASSERT_EQ(out[p], column[static_cast<std::size_t>((n - 1) / 2)]) << "pixel " << p;
-  }
+  for (std::size_t p = 0; p < count; ++p)
+    ASSERT_EQ(out[p], column_median(rows, count, n, p)) << "pixel " << p;
 }
-
-namespace {
-
-// The lower median of column p of n rows `stride` pixels apart.
-pixelvalue column_median(const std::vector<pixelvalue>& rows, std::size_t stride, int n, std::size_t p) {
-  std::vector<pixelvalue> column(static_cast<std::size_t>(n));
-  for (int f = 0; f < n; ++f) column[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * stride + p];
-  std::nth_element(column.begin(), column.begin() + (n - 1) / 2, column.end());
-  return column[static_cast<std::size_t>((n - 1) / 2)];
-}
-
-// Frames in memory handed over a slice at a time, as a file's are read;
-// the call numbered failAt (from 0) finds nothing.
-CodedMedian::Slice slices_of(const std::vector<pixelvalue>& rows, std::size_t stride, int* calls, int failAt = -1) {
-  return [&rows, stride, calls, failAt](std::int64_t f) -> const pixelvalue* {
-    if ((*calls)++ == failAt) return nullptr;
-    return rows.data() + static_cast<std::size_t>(f) * stride;
-  };
-}
-
-}  // namespace
 
 // Deep stacks coded a byte per value against a window placed from a sample
 // of the frames must give exactly the lower median whatever the window
