@@ -12,11 +12,10 @@ void* allocate_aligned(std::size_t bytes) {
 }
 
 void* allocate_huge(std::size_t bytes) {
-  constexpr std::size_t kHuge = kHugePageBytes;
-  if (bytes < kHuge) return allocate_aligned(bytes);
-  if (bytes > SIZE_MAX - kHuge) return nullptr;
-  const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-  void* p = std::aligned_alloc(kHuge, rounded);
+  if (bytes < kHugePageBytes) return allocate_aligned(bytes);
+  if (bytes > SIZE_MAX - kHugePageBytes) return nullptr;
+  const std::size_t rounded = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  void* p = std::aligned_alloc(kHugePageBytes, rounded);
   if (p) ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the buffer still works
   return p;
 }

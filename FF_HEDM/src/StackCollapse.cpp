@@ -4,7 +4,7 @@
 //
 // The stack is read in bands of neighbouring pixels, one slice of every frame
 // per band, and each band's medians are written as soon as they are known,
-// so memory stays between 11 and 30 MiB whatever the number of frames.  The
+// so memory stays between 12 and 60 MiB whatever the number of frames.  The
 // output is a temporary until the last band is written: a run that fails
 // part way leaves the earlier output as it was.
 

@@ -92,6 +92,7 @@ std::size_t last_level_cache_bytes() {
 #endif
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
+
 // 16 pixels per vector: one AVX2 register, or two SSE2 registers in the
 // baseline build.  Loads and stores need only the pixels' own alignment.
 // Copied tiles hold the pixels with the top bit flipped, so that the signed
@@ -243,8 +244,7 @@ __attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::in
 // (less 128), computed as clamp(value - base - 127, -128, 127) by
 // saturating 16-bit arithmetic on the flipped values (whose differences
 // are the values' own) and a saturating pack to bytes.  Written with
-// streaming stores where the band's codes are larger than the cache would
-// hold.
+// non-temporal stores where asked (codes that would not stay in the cache).
 __attribute__((target("avx2"))) void encode_slice_avx2(const pixelvalue* in, const std::int16_t* base,
                                                        std::size_t tiles, std::int8_t* out,
                                                        std::size_t tileStride, bool stream) {
@@ -606,11 +606,10 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
 }
 
 // Every frame's slice coded into the tiles, with the values of the first
-// wide pixels (as many as the side rows hold) gathered on the way.
-bool CodedMedian::encode_all(std::size_t count, const Slice& slice) {
+// `gathered` wide pixels (as many as the side rows hold) gathered on the way.
+bool CodedMedian::encode_all(std::size_t count, std::size_t gathered, const Slice& slice) {
   static const EncodeSlice encode_slice = __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2;
   const std::size_t full = count / W;
-  const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
   for (int f = 0, next = 0; f < n_; ++f) {
     // The sampled frames' slices are at hand already.
     const bool sampled = next < StackMedian::kSamples && sample_frame(next) == f;
@@ -659,7 +658,7 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
   if (count == 0) return true;
   if (!place_windows(count, slice)) return false;
   const std::size_t gathered = std::min(exceptions_.size(), sideColumns_);
-  if (!encode_all(count, slice)) return false;
+  if (!encode_all(count, gathered, slice)) return false;
   const std::size_t tiles = (count + W - 1) / W;
   alignas(32) std::int8_t result[W];
   missed_ = 0;

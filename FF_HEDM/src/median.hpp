@@ -98,8 +98,8 @@ class CodedMedian {
   // long coded, 400 frames about as long, 1440 frames a quarter less).
   static constexpr int kMinFrames = 200;
   static constexpr std::size_t kWindow = 254;  // values coded 1 .. 254
-  // Bands whose codes take more than this are written past the cache
-  // (streaming stores), as they would not stay in it anyway.
+  // Bands whose codes take more than this are laid out for streaming past
+  // the cache (a tile at a time), as they would not stay in it anyway.
   static constexpr std::size_t kCachedCodeBytes = 8u << 20;
 
   // slice(f) gives frame f's `count` pixels of the band being selected,
@@ -125,7 +125,7 @@ class CodedMedian {
   // The frame of the i-th sample: spread evenly over the stack, as in StackMedian.
   std::int64_t sample_frame(int i) const { return static_cast<std::int64_t>(i) * n_ / StackMedian::kSamples; }
   bool place_windows(std::size_t count, const Slice& slice);
-  bool encode_all(std::size_t count, const Slice& slice);
+  bool encode_all(std::size_t count, std::size_t gathered, const Slice& slice);
   bool select_exceptions(const Slice& slice, std::size_t gathered, pixelvalue* out);
 
   int n_ = 0, k_ = 0;
@@ -152,7 +152,8 @@ class CodedMedian {
 // The coding kernel on its own, for its tests: `tiles` tiles of kTile values
 // against their flipped window bases, out[p] = clamp(in[p] - base + 1, 0,
 // 255) - 128, by the AVX2 kernel or the baseline one, with ordinary or
-// non-temporal stores; out 32-byte aligned.  False when the processor lacks AVX2 and it was asked for.
+// non-temporal stores; out 32-byte aligned.  False when the processor lacks
+// AVX2 and it was asked for.
 bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
                       bool baseline, bool nontemporal);
 

@@ -41,10 +41,10 @@ std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const B
 // pixels p0 .. p0 + count - 1 to dst; view(f, p0, count) gives them where
 // they can be read (in memory, or copied into a buffer it keeps), nullptr on
 // failure; ahead(p0, count) hears of the band after the one about to be
-// selected; put(p0, count, medians) takes a band's medians.
-template <class Fill, class View, class Ahead, class Put>
+// selected; put takes each band's medians.
+template <class Fill, class View, class Ahead>
 bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, Fill&& fill,
-                       View&& view, Ahead&& ahead, Put&& put, std::string* err) {
+                       View&& view, Ahead&& ahead, const BandSink& put, std::string* err) {
   if (nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames) {
     // Deep stacks: a slice of every frame at a time, coded as it comes.
     const std::size_t band = coded_band_pixels(nFrames, pixels, budget);
@@ -59,7 +59,7 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
       if (p0 + band < pixels) ahead(p0 + band, std::min(band, pixels - p0 - band));
       auto slice = [&](std::int64_t f) { return view(static_cast<std::uint64_t>(f), p0, count); };
       if (!selector.collapse(count, slice, medians.get())) return false;
-      if (!put(p0, count, medians.get())) return false;
+      if (!put(p0, medians.get(), count, err)) return false;
     }
     return true;
   }
@@ -82,9 +82,17 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
     for (std::uint64_t f = 0; f < nFrames; ++f)
       if (!fill(f, p0, count, slices.get() + f * stride)) return false;
     selector.collapse(slices.get(), stride, count, medians.get());
-    if (!put(p0, count, medians.get())) return false;
+    if (!put(p0, medians.get(), count, err)) return false;
   }
   return true;
+}
+
+// A sink that copies each band's medians into their place in `out`.
+BandSink copy_to(pixelvalue* out) {
+  return [out](std::size_t p0, const pixelvalue* medians, std::size_t count, std::string*) {
+    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
+    return true;
+  };
 }
 
 }  // namespace
@@ -124,18 +132,11 @@ bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, 
     }
     return fill(f, p0, count, buffer.get()) ? buffer.get() : nullptr;
   };
-  auto put = [&](std::size_t p0, std::size_t count, const pixelvalue* medians) {
-    return sink(p0, medians, count, err);
-  };
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, ahead, put, err);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, ahead, sink, err);
 }
 
 bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err) {
-  auto copy = [out](std::size_t p0, const pixelvalue* medians, std::size_t count, std::string*) {
-    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
-    return true;
-  };
-  return median_of_file(in, nFrames, copy, err);
+  return median_of_file(in, nFrames, copy_to(out), err);
 }
 
 bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out) {
@@ -145,12 +146,8 @@ bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t
   };
   auto view = [&](std::uint64_t f, std::size_t p0, std::size_t) { return stack + f * pixels + p0; };
   auto ahead = [](std::size_t, std::size_t) {};
-  auto put = [out](std::size_t p0, std::size_t count, const pixelvalue* medians) {
-    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
-    return true;
-  };
   std::string err;
-  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, ahead, put, &err);
+  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, ahead, copy_to(out), &err);
 }
 
 }  // namespace hedm

@@ -3,8 +3,8 @@
 // Shallow stacks' slices go into one reused buffer whose slices lie a cache
 // line more than their size apart (rows a frame apart would all fall into
 // the same cache sets); deep stacks' are coded one at a time as they are
-// read (CodedMedian).  Frames come from a file (StackCollapse) or from memory (the
-// Python module), with the same selection and the same result.
+// read (CodedMedian).  Frames come from a file (StackCollapse) or from
+// memory (the Python module), with the same selection and the same result.
 #pragma once
 
 #include <cstddef>
