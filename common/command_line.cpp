@@ -1,6 +1,8 @@
 #include "command_line.hpp"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -8,27 +10,97 @@
 
 namespace hedm {
 
-std::int32_t atoi32(const char* s) {
-  while (std::isspace(static_cast<unsigned char>(*s))) ++s;
+namespace {
+
+bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A decimal spelling taken apart: value = (-1 if negative) * digits * 10^exponent.
+struct Decimal {
   bool negative = false;
-  if (*s == '+' || *s == '-') negative = (*s++ == '-');
-  // Accumulate like strtol into a saturating 64-bit magnitude.
-  std::uint64_t mag = 0;
-  bool saturated = false;
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    unsigned d = static_cast<unsigned>(*s - '0');
-    if (mag > (UINT64_MAX - d) / 10) saturated = true;
-    if (!saturated) mag = mag * 10 + d;
+  std::string digits;         // the integer digits, then the fraction digits
+  std::int64_t exponent = 0;  // saturates far beyond any 32-bit number
+};
+
+// Takes apart [space][sign](digits[.digits] | .digits)[(e|E)[sign]digits][space];
+// false for anything else.
+bool scan_decimal(const char* s, Decimal* d) {
+  while (is_space(*s)) ++s;
+  if (*s == '+' || *s == '-') d->negative = (*s++ == '-');
+  std::int64_t fractionDigits = 0;
+  while (is_digit(*s)) d->digits.push_back(*s++);
+  if (*s == '.') {
+    ++s;
+    for (; is_digit(*s); ++fractionDigits) d->digits.push_back(*s++);
   }
-  std::uint64_t bits;  // two's complement of the strtol result
-  if (negative) {
-    if (saturated || mag > (std::uint64_t{1} << 63)) mag = std::uint64_t{1} << 63;  // LONG_MIN
-    bits = ~mag + 1;
-  } else {
-    if (saturated || mag > static_cast<std::uint64_t>(INT64_MAX)) mag = INT64_MAX;  // LONG_MAX
-    bits = mag;
+  if (d->digits.empty()) return false;
+  std::int64_t exponent = 0;
+  if (*s == 'e' || *s == 'E') {
+    ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = (*s++ == '-');
+    if (!is_digit(*s)) return false;
+    for (; is_digit(*s); ++s)
+      if (exponent < 1'000'000'000) exponent = exponent * 10 + (*s - '0');
+    if (negative) exponent = -exponent;
   }
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+  while (is_space(*s)) ++s;
+  if (*s != '\0') return false;
+  d->exponent = exponent - fractionDigits;
+  return true;
+}
+
+std::string quoted(const char* what, const char* text) { return std::string(what) + " \"" + text + "\""; }
+
+}  // namespace
+
+bool read_whole_number(const char* text, const char* what, std::int32_t* value, std::string* err) {
+  Decimal d;
+  if (!scan_decimal(text, &d)) {
+    *err = quoted(what, text) + " is not a whole number.";
+    return false;
+  }
+  // The significant digits, exactly: no rounding can make 1.00000000001 whole.
+  const std::size_t first = d.digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    *value = 0;
+    return true;
+  }
+  std::size_t last = d.digits.size();
+  std::int64_t exponent = d.exponent;
+  for (; d.digits[last - 1] == '0'; --last) ++exponent;
+  if (exponent < 0) {
+    *err = quoted(what, text) + " is not a whole number.";
+    return false;
+  }
+  const std::int64_t nDigits = static_cast<std::int64_t>(last - first) + exponent;
+  std::int64_t v = 0;
+  if (nDigits <= 10) {
+    for (std::size_t i = first; i < last; ++i) v = v * 10 + (d.digits[i] - '0');
+    for (std::int64_t i = 0; i < exponent; ++i) v *= 10;
+    if (d.negative) v = -v;
+  }
+  if (nDigits > 10 || v < INT32_MIN || v > INT32_MAX) {
+    *err = quoted(what, text) + " is outside -2147483648 to 2147483647.";
+    return false;
+  }
+  *value = static_cast<std::int32_t>(v);
+  return true;
+}
+
+bool read_decimal_number(const char* text, const char* what, double* value, std::string* err) {
+  Decimal d;
+  if (!scan_decimal(text, &d)) {
+    *err = quoted(what, text) + " is not a decimal number.";
+    return false;
+  }
+  const double v = std::strtod(text, nullptr);
+  if (!std::isfinite(v)) {
+    *err = quoted(what, text) + " is too large.";
+    return false;
+  }
+  *value = v;
+  return true;
 }
 
 const char* version() { return HEDM_VERSION; }

@@ -1,19 +1,28 @@
-// The command line: numbers read as atoi reads them, and the options every
-// program answers, --help and --version, taken only when the option is the
+// The command line: numbers read whole, and the options every program
+// answers, --help and --version, taken only when the option is the
 // program's single argument, so that every other command line (a file that
 // happens to be called --help, given with others) is handled exactly as it
 // always was.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace hedm {
 
-// Reads a number the way atoi does: leading white space, an optional sign,
-// decimal digits up to the first other character, 0 when there are none.
-// Values beyond 32 bits wrap as the C library's atoi does here (its result is
-// the 64-bit strtol value cut to 32 bits), without undefined behaviour.
-std::int32_t atoi32(const char* s);
+// Reads a whole number given on the command line.  Apart from white space
+// around it, the text must be an optional sign and decimal digits, or a
+// decimal spelling with a point or an exponent whose value is exactly a
+// whole number ("14000.0", "1.4e4"), within the signed 32-bit range.
+// Anything else ("14k", "1x", "", "0x10", "nan", "1.5") is refused: a
+// slip of the keyboard must not become another number.  On refusal
+// returns false with *err naming the argument `what` and quoting the text.
+bool read_whole_number(const char* text, const char* what, std::int32_t* value, std::string* err);
+
+// Reads a decimal number that may have a fraction (a percentile): the same
+// spelling as above, any finite value.  Hexadecimal, "inf", "nan" and text
+// after the number are refused, with *err as above.
+bool read_decimal_number(const char* text, const char* what, double* value, std::string* err);
 
 // The suite's version, as the build was told it.
 const char* version();

@@ -1,5 +1,7 @@
 #include "frame_file.hpp"
 
+#include <sys/stat.h>
+
 #include "output_file.hpp"
 
 namespace hedm {
@@ -10,6 +12,22 @@ FrameLayout frame_layout(std::uint64_t fileSize) {
   l.nPixels = l.dataBytes / sizeof(pixelvalue);
   l.nFrames = l.dataBytes / kFrameBytes;
   return l;
+}
+
+std::string partial_frame_warning(const std::string& path, const FrameLayout& l) {
+  const std::uint64_t passed = bytes_past_last_frame(l);
+  if (passed == 0) return "";
+  return "Warning: " + path + " ends in a partial frame: " +
+         (passed == 1 ? "its last byte is" : "its last " + std::to_string(passed) + " bytes are") + " passed over.";
+}
+
+std::string stack_in_the_way(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
+  const std::uint64_t nFrames = frame_layout(static_cast<std::uint64_t>(info.st_size)).nFrames;
+  if (nFrames <= 1) return "";
+  return path + " holds " + std::to_string(nFrames) +
+         " frames: it is a stack, and a one-frame output must not replace it.";
 }
 
 bool write_one_frame_file(const std::string& path, const void* header,

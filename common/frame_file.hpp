@@ -31,6 +31,21 @@ struct FrameLayout {
 
 FrameLayout frame_layout(std::uint64_t fileSize);
 
+// Bytes after the last whole frame (a stack cut short, or a file that is no
+// frame file at all): passed over by every reader of frames.
+inline std::uint64_t bytes_past_last_frame(const FrameLayout& l) { return l.dataBytes - l.nFrames * kFrameBytes; }
+
+// The warning for a file that ends in a partial frame, naming it and the
+// bytes passed over; empty when the file ends with a whole frame.
+std::string partial_frame_warning(const std::string& path, const FrameLayout& l);
+
+// A one-frame output must never replace a stack: a swapped pair of
+// arguments would otherwise turn a dark stack, which cannot be taken again,
+// into its median.  Empty when `path` is free to be written (no file, or a
+// file of at most one whole frame); otherwise a message naming the file and
+// its frame count.
+std::string stack_in_the_way(const std::string& path);
+
 // Writes a one-frame detector frame file: `header` (kHeaderBytes) then the
 // frame's kPixelsPerFrame pixels.  On any failure the partial file is removed
 // and false is returned with a message naming the file in *err.

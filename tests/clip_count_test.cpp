@@ -43,17 +43,18 @@ TEST(ClipCount, FrameCountsLessTheDarkCount) {
   write_file(dir / "s_008.ge3", frames_file({9, 9}, std::string(4096, '\xff')));
   write_file(dir / "s_009.ge3", std::string(100, '\0'));  // no pixels at all
   RunResult r = run("ClipCount", {dir.path().string(), "s", "3", "7", "9", ".ge3", "dark.ge3", "60000"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(without_time(r.out),
+  // A file with no whole frame (a gzipped or cut-off one) stops the run.
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
             "Number of saturated pixels per dark frame = 6.\n"  // 13 / 2, truncated
             "Reading file: " + (dir / "s_007.ge3") + "\n"
             "Number of saturated pixels more than the dark image in file: \n" + (dir / "s_007.ge3") + "\n"
             "Frame 001 of 3 1.\nFrame 002 of 3 -1.\nFrame 003 of 3 -4.\n"
             "Reading file: " + (dir / "s_008.ge3") + "\n"
+            "Warning: " + (dir / "s_008.ge3") + " ends in a partial frame: its last 4096 bytes are passed over.\n"
             "Number of saturated pixels more than the dark image in file: \n" + (dir / "s_008.ge3") + "\n"
             "Frame 001 of 2 3.\nFrame 002 of 2 3.\n"
-            "Reading file: " + (dir / "s_009.ge3") + "\n"
-            "Number of saturated pixels more than the dark image in file: \n" + (dir / "s_009.ge3") + "\n");
+            "The data file " + (dir / "s_009.ge3") + " holds no whole frame (100 bytes; one frame needs 8396800). Exiting.\n");
 }
 
 TEST(ClipCount, SaturationIntensityBounds) {

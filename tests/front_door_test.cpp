@@ -49,7 +49,7 @@ TEST(FrontDoor, OtherCommandLinesBehaveAsBefore) {
   const Case cases[] = {
       {"StackCollapse", {}, 1, "Not enough arguments, exiting.\n"},
       {"StackCollapse", {"--help", "x", "y"}, 1, "Not enough arguments, exiting.\n"},
-      {"PanelPack", {"--version", "1"}, 1, panelUsage},
+      {"PanelPack", {"--version", "1"}, 2, panelUsage},
       {"ClipCount", {"--help", "a"}, 1,
        "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> <saturationIntensity>\n"},
       {"GrainQuats", {"--help", "out.csv", "x"}, 1,

@@ -55,8 +55,8 @@ TEST(PanelPack, NamesCarryFiveDigitsOrMore) {
   };
   for (Case c : {Case{"42", "s00042.raw"}, Case{"123456", "s123456.raw"}, Case{"-7", "s-0007.raw"}}) {
     RunResult r = run("PanelPack", {dir / "s", c.nr, c.nr, "5", "raw", "1"});
-    EXPECT_EQ(r.out, "Could not read " + (dir / c.name) + ". Continuing to the next file.\n");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Could not read " + (dir / c.name) + ". Continuing to the next file.\nNo image was converted.\n");
+    EXPECT_EQ(r.status, 2);
   }
 }
 
@@ -67,14 +67,14 @@ TEST(PanelPack, CountsUpToTheLargestNumber) {
   write_file(dir / "s2147483647.raw", float_image(1.0f, {}));
   for (const char* skip : {"1", "2", "1000"}) {
     RunResult r = run("PanelPack", {dir / "s", "2147483645", "2147483647", "5", "raw", skip});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, std::string(skip) == "1000" ? 2 : 1) << "only the run that converted nothing fails";
     const std::string last = "Read file " + (dir / "s2147483647.raw") + ".\n";
     if (std::string(skip) == "1") {
       EXPECT_EQ(r.out, "Could not read " + (dir / "s2147483645.raw") + ". Continuing to the next file.\nCould not read " +
                            (dir / "s2147483646.raw") + ". Continuing to the next file.\n" + last);
     } else {
       EXPECT_EQ(r.out, "Could not read " + (dir / "s2147483645.raw") + ". Continuing to the next file.\n" +
-                           (std::string(skip) == "2" ? last : ""));
+                           (std::string(skip) == "2" ? last : "No image was converted.\n"));
     }
   }
   EXPECT_EQ(read_file(dir / "s2147483647.ge3").size(), hedm::kOneFrameFileBytes);
@@ -91,8 +91,12 @@ TEST(PanelPack, RefusalsTouchNoFile) {
     std::string out;  // the start of standard output
   };
   const Case cases[] = {
-      {{stem, "1", "1", "5", "raw"}, 1, kUsage},
-      {{stem, "1", "1", "5", "raw", "1", "x"}, 1, kUsage},
+      // A wrong command line is not the completed run's status.
+      {{stem, "1", "1", "5", "raw"}, 2, kUsage},
+      {{stem, "1", "1", "5", "raw", "1", "x"}, 2, kUsage},
+      {{stem, "1", "2", "5", "raw", "1x"}, 2, "skip \"1x\" is not a whole number. Nothing done.\n"},
+      {{stem, "1", "2", "5", "raw", "2147483648"}, 2, "skip \"2147483648\" is outside -2147483648 to 2147483647."},
+      {{stem, "1", "1", "5.0", "ge3", "1"}, 2, "The input extension ge3"},  // 5.0 is read as 5
       {{stem, "2", "1", "5", "ge3", "1"}, 1, "StartNr 2 is after EndNr 1: nothing to convert.\n"},
       // A refused padding is a failure, not the completed run's status.
       {{stem, "1", "1", "4", "ge3", "1"}, 2,
@@ -139,7 +143,7 @@ TEST(PanelPack, OutputThatCannotBeWrittenKeepsTheEarlierOneAndTheRunGoesOn) {
   EXPECT_EQ(r.out, "Read file " + stem + "00001.raw.\nCould not write " + stem +
                        "00001.ge3: File too large. Continuing to the next file.\nRead file " + stem +
                        "00002.raw.\nCould not write " + stem +
-                       "00002.ge3: File too large. Continuing to the next file.\n");
+                       "00002.ge3: File too large. Continuing to the next file.\nNo image was converted.\n");
   EXPECT_EQ(read_file(stem + "00001.ge3"), "earlier frame file");
   EXPECT_FALSE(exists(stem + "00002.ge3"));
 }

@@ -1,7 +1,7 @@
 // hedm-sample-data: sample inputs for trying the programs, the demo, the
 // tests and the benchmarks.
 #include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,6 +30,18 @@ Example: hedm-sample-data stack dark_stack.ge3 10
 Manual: man hedm-sample-data
 )";
 
+// The number args[i] (absent: `fallback`), read whole; false with *err set
+// for a slip such as "ten" or "1x", or a value below `least`.
+bool number(const std::vector<const char*>& args, std::size_t i, const char* what, std::int32_t fallback,
+            std::int32_t least, std::int32_t* value, std::string* err) {
+  *value = fallback;
+  if (i >= args.size()) return true;
+  if (!hedm::read_whole_number(args[i], what, value, err)) return false;
+  if (*value >= least) return true;
+  *err = std::string(what) + " \"" + args[i] + "\" must be " + std::to_string(least) + " or more.";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,18 +55,21 @@ int main(int argc, char** argv) {
   const std::string what = args.size() > 0 ? args[0] : "";
   const std::size_t n = args.size();
   std::string err;
+  std::int32_t a = 0, b = 0, c = 0;
   bool ok = false;
   if ((what == "stack" || what == "scan") && n >= 3) {
-    const unsigned seed = n > 3 ? static_cast<unsigned>(std::atoi(args[3])) : 1;
-    ok = what == "stack" ? sample::write_dark_stack(args[1], std::atoi(args[2]), seed, patterned, &err)
-                         : sample::write_scan_stack(args[1], std::atoi(args[2]), seed, patterned, &err);
+    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
+         (what == "stack" ? sample::write_dark_stack(args[1], a, static_cast<unsigned>(b), patterned, &err)
+                          : sample::write_scan_stack(args[1], a, static_cast<unsigned>(b), patterned, &err));
   } else if (what == "floats" && n >= 4) {
-    ok = sample::write_float_images(args[1], std::atoi(args[2]), std::atoi(args[3]), n > 4 ? args[4] : "raw",
-                                    n > 5 ? std::atoi(args[5]) : -1, &err);
+    ok = number(args, 2, "FIRST", 0, INT32_MIN, &a, &err) && number(args, 3, "LAST", 0, INT32_MIN, &b, &err) &&
+         number(args, 5, "CLIPPED", -1, INT32_MIN, &c, &err) &&
+         sample::write_float_images(args[1], a, b, n > 4 ? args[4] : "raw", c, &err);
   } else if (what == "results" && n >= 3) {
-    ok = sample::write_result_files(args[1], std::atol(args[2]), n > 3 ? std::atoi(args[3]) : 1, &err);
+    ok = number(args, 2, "ROWS", 0, 0, &a, &err) && number(args, 3, "SAVED", 1, 0, &b, &err) &&
+         sample::write_result_files(args[1], a, b, &err);
   } else if (what == "grains" && n >= 3) {
-    ok = sample::write_grain_list(args[1], std::atol(args[2]), &err);
+    ok = number(args, 2, "LINES", 0, 0, &a, &err) && sample::write_grain_list(args[1], a, &err);
   } else {
     hedm::sayf("%s", kHelp);
     return 1;

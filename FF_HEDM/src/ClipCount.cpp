@@ -31,7 +31,7 @@ const char kHelp[] = R"(Usage: ClipCount FOLDER STEM PADDING START END EXT DARK 
   PADDING     digits of the zero-filled number, 2 to 9
   START, END  first and last number
   EXT         extension with its dot, e.g. .ge3
-  DARK        dark frame file, a name inside FOLDER
+  DARK        dark frame file, a name inside FOLDER, or a path from / as it is
   SATURATION  intensity from which a pixel counts as saturated
 Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels
 less those of a dark frame.
@@ -91,7 +91,13 @@ bool report_file(const std::string& filename, std::int32_t satInt, long long NrS
     return false;
   }
   const FrameLayout layout = frame_layout(in.size());
+  if (layout.nFrames == 0) {  // a compressed or cut-off file: counting it would say nothing
+    *err = "The data file " + filename + " holds no whole frame (" + std::to_string(in.size()) +
+           " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
+    return false;
+  }
   sayf("Reading file: %s\n", filename.c_str());
+  if (std::string warning = partial_frame_warning(filename, layout); !warning.empty()) say(warning);
   std::vector<std::uint64_t> counts;
   if (!count_frames(in, layout, satInt, false, buf, &counts, err)) {
     *err += " Exiting.";
@@ -111,17 +117,22 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "ClipCount", kHelp); s >= 0) return s;
   if (argc != 9) return usage(kUsage, kFailed);
   const std::string folder = argv[1], filestem = argv[2], ext = argv[6], darkName = argv[7];
-  const std::int32_t Padding = atoi32(argv[3]), startNr = atoi32(argv[4]), endNr = atoi32(argv[5]);
-  const std::int32_t satInt = atoi32(argv[8]);
+  std::int32_t Padding = 0, startNr = 0, endNr = 0, satInt = 0;
+  std::string err;
+  if (!read_whole_number(argv[3], "padding", &Padding, &err) || !read_whole_number(argv[4], "startnr", &startNr, &err) ||
+      !read_whole_number(argv[5], "endnr", &endNr, &err) ||
+      !read_whole_number(argv[8], "saturationIntensity", &satInt, &err))
+    return fail(err + " Exiting.", kFailed);
   if (Padding < 2 || Padding > 9)
     return fail("Padding " + std::to_string(Padding) + " is outside 2 to 9: no data file name can be formed. Exiting.",
                 kFailed);
 
   AlignedPtr<pixelvalue> Image = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
   if (!Image) return fail(out_of_memory_message(kFrameBytes), kFailed);
-  std::string err;
   long long NrSatPxDark = 0;
-  if (!dark_count(folder + "/" + darkName, satInt, Image.get(), &NrSatPxDark, &err)) return fail(err, kFailed);
+  // A dark name from the root is the file itself; any other is inside folder.
+  const std::string darkPath = darkName.starts_with('/') ? darkName : folder + "/" + darkName;
+  if (!dark_count(darkPath, satInt, Image.get(), &NrSatPxDark, &err)) return fail(err, kFailed);
   sayf("Number of saturated pixels per dark frame = %lld.\n", NrSatPxDark);
 
   for (std::int64_t i = startNr; i <= endNr; ++i) {

@@ -65,24 +65,27 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "FramePreview", kHelp); s >= 0) return s;
   std::vector<std::string> positional;
   bool log = false;
-  int bin = 1;
-  std::string raw;
+  std::int32_t bin = 1;
+  std::string raw, err;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--log") {
       log = true;
     } else if ((a == "--bin" || a == "--raw") && i + 1 < argc) {
-      if (a == "--bin") bin = atoi32(argv[++i]);
-      else raw = argv[++i];
+      if (a != "--bin") raw = argv[++i];
+      else if (!read_whole_number(argv[++i], "--bin", &bin, &err)) return fail(err + " Exiting.");
     } else {
       positional.push_back(a);
     }
   }
   if (positional.size() < 2 || positional.size() > 5) return fail(kUsage);
   const std::string inFN = positional[0], output = positional[1];
-  const std::int32_t frame = positional.size() > 2 ? atoi32(positional[2].c_str()) : 1;
-  const double low = positional.size() > 3 ? std::strtod(positional[3].c_str(), nullptr) : 1.0;
-  const double high = positional.size() > 4 ? std::strtod(positional[4].c_str(), nullptr) : 99.5;
+  std::int32_t frame = 1;
+  double low = 1.0, high = 99.5;
+  if ((positional.size() > 2 && !read_whole_number(positional[2].c_str(), "FRAME", &frame, &err)) ||
+      (positional.size() > 3 && !read_decimal_number(positional[3].c_str(), "LOW%", &low, &err)) ||
+      (positional.size() > 4 && !read_decimal_number(positional[4].c_str(), "HIGH%", &high, &err)))
+    return fail(err + " Exiting.");
   if (!(low >= 0 && low < high && high <= 100))
     return fail("The percentiles must satisfy 0 <= low < high <= 100. Exiting.");
   if (bin < 1 || bin > static_cast<int>(nrPixels))
@@ -100,7 +103,6 @@ int run(int argc, char** argv) {
   if (std::string clash = same_file_clash({inFN}, outputs); !clash.empty())
     return fail(clash + " Nothing written. Exiting.");
 
-  std::string err;
   InputFile in;
   if (!in.open(inFN, &err)) return fail(err + " Exiting.");
   const FrameLayout layout = frame_layout(in.size());

@@ -2,13 +2,17 @@
 // one-frame detector frame files <stem>NNNNN.ge3 beside them, each image
 // scaled so that its brightest pixel becomes 14000.
 //
-// Exit status: 1 after every completed run (scripts of long standing test
-// for it), after the usage text and when START is after END (nothing to
-// convert); 2 when the run is refused (padding, extension, step) or an
-// output could not be written.
+// Exit status: 1 after every completed run that converted at least one
+// image (scripts of long standing test for it) and when START is after END
+// (nothing to convert); 2 for a wrong command line (the argument count, a
+// number that is not one, padding, extension, step), for an output that
+// could not be written or would have replaced a stack, and for a run in
+// which not one image was converted.
 
 #include <cstdio>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "command_line.hpp"
 #include "float_convert.hpp"
@@ -31,15 +35,17 @@ const char kHelp[] = R"(Usage: PanelPack STEM START END PADDING EXT SKIP
   EXT      extension of the float images, without the dot (anything but ge3)
   SKIP     step from one number to the next, 1 or more
 Converts STEM<NNNNN>.EXT (2048 x 2048 floats) into STEM<NNNNN>.ge3, the
-brightest pixel scaled to 14000. A completed run ends with status 1.
+brightest pixel scaled to 14000. A completed run ends with status 1; a wrong
+command line, an output that could not be written, or a run that converted
+no image at all ends with 2.
 Example: PanelPack /data/run7/scan_ 1 100 5 raw 1
 Manual: man PanelPack
 )";
 
 // A completed run ends with 1, the status that scripts of long standing test
-// for, and so does the usage text; 2 is a refused run or an output that
-// could not be written.
-constexpr int kCompleted = 1, kUsageStatus = 1, kFailed = 2;
+// for; 2 is a wrong command line, a refused run or an output that could not
+// be written, so that no mistake passes for a completed run.
+constexpr int kCompleted = 1, kUsageStatus = 2, kFailed = 2;
 const char kUsage[] =
     "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
     "continuous).\nRight now works for padding 5 only.\nWill always save .ge3 files as output.";
@@ -49,6 +55,11 @@ std::string numbered_name(const std::string& stem, std::int64_t nr, const std::s
   char digits[32];
   std::snprintf(digits, sizeof digits, "%05d", static_cast<int>(nr));
   return stem + digits + "." + ext;
+}
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
 }
 
 // Writes the frame file for one image: the zero header, then the converted
@@ -86,6 +97,10 @@ Outcome convert_number(const std::string& FileName, const std::string& OutFileNa
     say(clash + " No output written for it. Continuing to the next file.");
     return Outcome::Failed;
   }
+  if (std::string stack = stack_in_the_way(OutFileName); !stack.empty()) {
+    say(stack + " No output written for it. Continuing to the next file.");
+    return Outcome::Failed;
+  }
   say("Read file " + FileName + ".");
   std::size_t got = 0;
   if (!in.read_upto(inimage, kFloatImageBytes, 0, &got, &err)) {
@@ -111,8 +126,11 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "PanelPack", kHelp); s >= 0) return s;
   if (argc != 7) return usage(kUsage, kUsageStatus);
   const std::string inFStem = argv[1], inExt = argv[5];
-  const std::int32_t startNr = atoi32(argv[2]), endNr = atoi32(argv[3]);
-  const std::int32_t Padding = atoi32(argv[4]), skip = atoi32(argv[6]);
+  std::int32_t startNr = 0, endNr = 0, Padding = 0, skip = 0;
+  std::string err;
+  if (!read_whole_number(argv[2], "StartNr", &startNr, &err) || !read_whole_number(argv[3], "EndNr", &endNr, &err) ||
+      !read_whole_number(argv[4], "Padding", &Padding, &err) || !read_whole_number(argv[6], "skip", &skip, &err))
+    return fail(err + " Nothing done.", kUsageStatus);
   if (Padding != 5)
     return fail("Padding " + std::to_string(Padding) +
                     " is not 5: the numbers in the file names are always five digits. Nothing done.",
@@ -136,11 +154,23 @@ int run(int argc, char** argv) {
     return fail(out_of_memory_message(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)), kFailed);
 
   int status = kCompleted;
+  std::int64_t converted = 0;
   // A 64-bit counter: stepping past the largest 32-bit number ends the run.
-  for (std::int64_t i = startNr; i <= endNr; i += skip)
-    if (convert_number(numbered_name(inFStem, i, inExt), numbered_name(inFStem, i, "ge3"), inimage.get(),
-                       outimage.get()) == Outcome::Failed)
-      status = kFailed;
+  for (std::int64_t i = startNr; i <= endNr; i += skip) {
+    const Outcome o = convert_number(numbered_name(inFStem, i, inExt), numbered_name(inFStem, i, "ge3"),
+                                     inimage.get(), outimage.get());
+    if (o == Outcome::Failed) status = kFailed;
+    if (o == Outcome::Converted) ++converted;
+  }
+  if (converted == 0) {
+    say("No image was converted.");
+    // The commonest cause: the stem given without the underscore before
+    // the number.
+    const std::string underscored = numbered_name(inFStem + "_", startNr, inExt);
+    if (!inFStem.empty() && inFStem.back() != '_' && exists(underscored))
+      say(underscored + " exists: the stem goes up to the number, underscore included (" + inFStem + "_).");
+    return kFailed;
+  }
   return status;
 }
 

@@ -6,7 +6,8 @@
 // per band, and each band's medians are written as soon as they are known,
 // so memory stays between 12 and 60 MiB whatever the number of frames.  The
 // output is a temporary until the last band is written: a run that fails
-// part way leaves the earlier output as it was.
+// part way leaves the earlier output as it was.  An output name that holds
+// a stack of frames is refused: the arguments were given the wrong way round.
 
 #include <algorithm>
 #include <cstdio>
@@ -43,6 +44,8 @@ int run(int argc, char** argv) {
   const std::string inFN = argv[1], outFN = argv[2];
   if (std::string clash = same_file_clash({inFN}, {outFN}); !clash.empty())
     return fail(clash + " Nothing written. Exiting.", kFailed);
+  if (std::string stack = stack_in_the_way(outFN); !stack.empty())
+    return fail(stack + " Nothing written. Exiting.", kFailed);
 
   std::string err;
   InputFile in;
@@ -53,6 +56,7 @@ int run(int argc, char** argv) {
   if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err, kFailed);
 
   say("Read file " + inFN + ".");
+  if (std::string warning = partial_frame_warning(inFN, layout); !warning.empty()) say(warning);
   OutputFile out;
   if (!out.create(outFN, &err) || !out.write(skipContent, kHeaderBytes, &err)) return fail(err, kFailed);
   auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count, std::string* e) {

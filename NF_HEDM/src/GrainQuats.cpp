@@ -50,9 +50,10 @@ void write_seed(TextWriter& out, const Grain& g) {
 
 // A seed line on `out` for every grain line; comment and blank lines are
 // passed over, lines with fewer than 19 fields reported by their line number
-// and skipped.  Returns the number of seeds written.
-int convert_grains(LineReader& grains, const std::string& GrainFN, TextWriter& out) {
+// and skipped (counted in *nSkipped).  Returns the number of seeds written.
+int convert_grains(LineReader& grains, const std::string& GrainFN, TextWriter& out, int* nSkipped) {
   int nOrientations = 0;
+  *nSkipped = 0;
   Grain grain;
   const char* aline;
   std::size_t length;
@@ -63,6 +64,7 @@ int convert_grains(LineReader& grains, const std::string& GrainFN, TextWriter& o
       sayf("Line %lld of %s has fewer than the 19 fields of a grain (identifier, nine matrix "
            "values, three words, six lattice parameters): skipped.\n",
            grains.line(), GrainFN.c_str());
+      ++*nSkipped;
       continue;
     }
     grain = next;
@@ -90,10 +92,17 @@ int run(int argc, char** argv) {
   if (!file.create(outfilename, &err)) return fail(err + " Exiting.", kFailed);
   TextWriter out(file);
 
-  const int nOrientations = convert_grains(grains, GrainFN, out);
+  int nSkipped = 0;
+  const int nOrientations = convert_grains(grains, GrainFN, out, &nSkipped);
 
   if (grains.error())  // the unfinished seed file is dropped; an earlier one stays
     return fail("Could not read the grain list " + GrainFN + ": " + std::strerror(grains.error()) + ". Exiting.",
+                kFailed);
+  // Lines that were all skipped: another kind of file (the arguments the
+  // wrong way round), not a run that found no grains.  The seed file is
+  // not written; an earlier one stays.
+  if (nOrientations == 0 && nSkipped > 0)
+    return fail(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written. Exiting.",
                 kFailed);
   if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.", kFailed);
   sayf("Number of seed orientations: %d\n", nOrientations);

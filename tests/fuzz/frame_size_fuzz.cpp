@@ -1,6 +1,7 @@
 // Fuzz target: the arithmetic on file sizes and command-line numbers.  For
-// any file size the frame counts must bound the data exactly, and numbers
-// must be read as the C library's atoi reads them.
+// any file size the frame counts must bound the data exactly, and a number
+// read whole must be one that the text spells: only the characters of a
+// decimal spelling, and the same value when its digits are read back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,8 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
 
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const long wide = std::strtol(text.c_str(), nullptr, 10);
-  if (hedm::atoi32(text.c_str()) != static_cast<std::int32_t>(static_cast<std::uint64_t>(wide)))
+  std::int32_t value = 0;
+  std::string err;
+  if (hedm::read_whole_number(text.c_str(), "N", &value, &err)) {
+    if (text.find_first_not_of(" \t\n\v\f\r+-.eE0123456789", 0, 21) < std::strlen(text.c_str())) __builtin_trap();
+    std::int32_t again = 1;
+    if (!hedm::read_whole_number(std::to_string(value).c_str(), "N", &again, &err) || again != value)
+      __builtin_trap();
+  } else if (err.empty()) {
     __builtin_trap();
+  }
   return 0;
 }
