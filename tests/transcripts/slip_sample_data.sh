@@ -1,0 +1,7 @@
+# hedm-sample-data refuses a count that is not a number instead of writing
+# a file with no frame.
+source "$(dirname "${BASH_SOURCE[0]}")/slips.bash"
+slip hedm-sample-data stack d.ge3 ten
+slip hedm-sample-data stack d.ge3 0
+slip hedm-sample-data floats s_ 1 2x
+files
