@@ -36,6 +36,9 @@ AlignedPtr<T> allocate_huge_array(std::size_t count) {
   return AlignedPtr<T>(static_cast<T*>(allocate_huge(count * sizeof(T))));
 }
 
+// "Could not obtain N bytes of memory.", and the same with the closing word
+// of the programs that end there.
+std::string out_of_memory_text(std::size_t bytes);
 std::string out_of_memory_message(std::size_t bytes);
 
 }  // namespace hedm

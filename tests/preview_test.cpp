@@ -10,6 +10,7 @@
 #include "float_convert.hpp"
 #include "preview.hpp"
 #include "saturation.hpp"
+#include "testkit.hpp"
 
 using hedm::pixelvalue;
 
@@ -25,4 +26,25 @@ TEST(FramePreview, PercentilesAndImages) {
   const pixelvalue frame[4] = {0x1234, 100, 200, 65535};
   EXPECT_EQ(hedm::pgm16(frame, 2), std::string("P5\n2 2\n65535\n\x12\x34\x00\x64\x00\xc8\xff\xff", 21));
   EXPECT_EQ(hedm::pgm8_view(frame, 2, 100, 200), std::string("P5\n2 2\n255\n\xff\x00\xff\xff", 15));
+}
+
+// An image the encoder refuses is an error, and then no image of the run is
+// written: the earlier files of those names stay as they were.
+TEST(FramePreview, AnImageThatCannotBeEncodedWritesNothing) {
+  testkit::TempDir dir;
+  testkit::write_file(dir / "view.png", "earlier view");
+  const hedm::Result<std::string> empty = hedm::png(hedm::Image<std::uint8_t>{});  // 0 x 0: no PNG
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().kind, hedm::ErrorKind::Output);
+  EXPECT_EQ(empty.error().text.rfind(hedm::png_available() ? "The PNG encoder failed: " : "This build writes no PNG", 0), 0u)
+      << empty.error().text;
+
+  std::vector<std::pair<std::string, hedm::Result<std::string>>> images;
+  images.emplace_back(dir / "raw.pgm", hedm::pgm(hedm::Image<pixelvalue>{1, 1, {7}}));
+  images.emplace_back(dir / "view.png", empty);
+  const hedm::Status s = hedm::write_images(images);
+  ASSERT_FALSE(s);
+  EXPECT_EQ(s.error().text, empty.error().text);
+  EXPECT_FALSE(testkit::exists(dir / "raw.pgm"));
+  EXPECT_EQ(testkit::read_file(dir / "view.png"), "earlier view");
 }

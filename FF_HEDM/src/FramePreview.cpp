@@ -47,87 +47,117 @@ bool ends_with(const std::string& s, const char* tail) {
   return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
 }
 
-// The encoded file for `path`, PNG or PGM by its name; empty when this
-// build cannot write PNG.
-template <class T>
-std::string encoded(const std::string& path, const Image<T>& image) {
-  return ends_with(path, ".png") ? png(image) : pgm(image);
+// What the command line asks for.
+struct Options {
+  std::string inFN, viewFN, rawFN;  // rawFN empty: no raw image
+  std::int32_t frame = 1, bin = 1;
+  double low = 1.0, high = 99.5;
+  bool log = false;
+};
+
+Error argument(const std::string& text) { return Error{ErrorKind::Argument, text}; }
+
+Result<Options> read_options(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> positional;
+  std::string raw, err;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--log") {
+      o.log = true;
+    } else if ((a == "--bin" || a == "--raw") && i + 1 < argc) {
+      if (a != "--bin") raw = argv[++i];
+      else if (!read_whole_number(argv[++i], "--bin", &o.bin, &err)) return argument(err);
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() < 2 || positional.size() > 5) return Error{ErrorKind::Usage, ""};
+  o.inFN = positional[0];
+  const std::string& output = positional[1];
+  if ((positional.size() > 2 && !read_whole_number(positional[2].c_str(), "FRAME", &o.frame, &err)) ||
+      (positional.size() > 3 && !read_decimal_number(positional[3].c_str(), "LOW%", &o.low, &err)) ||
+      (positional.size() > 4 && !read_decimal_number(positional[4].c_str(), "HIGH%", &o.high, &err)))
+    return argument(err);
+  if (!(o.low >= 0 && o.low < o.high && o.high <= 100))
+    return argument("The percentiles must satisfy 0 <= low < high <= 100.");
+  if (o.bin < 1 || o.bin > static_cast<int>(nrPixels))
+    return argument("--bin " + std::to_string(o.bin) + " is outside 1 to 2048.");
+  const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
+  if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
+    return argument("--raw " + raw + ": the name must end in .png or .pgm.");
+  o.viewFN = stem ? output + "_view.pgm" : output;
+  o.rawFN = stem ? output + ".pgm" : raw;
+  if ((ends_with(o.viewFN, ".png") || ends_with(o.rawFN, ".png")) && !png_available())
+    return argument("This build of FramePreview writes no PNG (libpng was missing when it was built); "
+                    "name the output .pgm.");
+  std::vector<std::string> outputs = {o.viewFN};
+  if (!o.rawFN.empty()) outputs.push_back(o.rawFN);
+  if (std::string clash = same_file_clash({o.inFN}, outputs); !clash.empty())
+    return Error{ErrorKind::Output, clash + " Nothing written."};
+  return o;
 }
 
-bool write_whole(const std::string& path, const std::string& bytes, std::string* err) {
-  OutputFile out;
-  return out.create(path, err) && out.write(bytes.data(), bytes.size(), err) && out.commit(err);
+// The chosen frame's pixels.
+Result<AlignedPtr<pixelvalue>> read_frame(const Options& o) {
+  std::string err;
+  InputFile in;
+  if (!in.open(o.inFN, &err)) return Error{ErrorKind::Input, err};
+  const FrameLayout layout = frame_layout(in.size());
+  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames)
+    return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(layout.nFrames) +
+                                       " whole frame(s); there is no frame " + std::to_string(o.frame) + "."};
+  AlignedPtr<pixelvalue> pixels = allocate_array<pixelvalue>(kPixelsPerFrame);
+  if (!pixels) return Error{ErrorKind::Memory, out_of_memory_text(kFrameBytes)};
+  if (!in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes}, &err))
+    return Error{ErrorKind::Input, err};
+  return pixels;
+}
+
+// The encoded file for `path`, PNG or PGM by its name.
+template <class T>
+Result<std::string> encoded(const std::string& path, const Image<T>& image) {
+  if (!ends_with(path, ".png")) return pgm(image);
+  Result<std::string> bytes = png(image);
+  if (!bytes) return Error{ErrorKind::Output, "Could not write " + path + ": " + bytes.error().text};
+  return bytes;
+}
+
+// The one place where a failure becomes its message and status.
+int fail(const Error& e) {
+  if (e.kind == ErrorKind::Usage) return usage(kUsage, 1);
+  say(e.text + " Exiting.");
+  return 1;
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "FramePreview", kHelp); s >= 0) return s;
-  std::vector<std::string> positional;
-  bool log = false;
-  std::int32_t bin = 1;
-  std::string raw, err;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--log") {
-      log = true;
-    } else if ((a == "--bin" || a == "--raw") && i + 1 < argc) {
-      if (a != "--bin") raw = argv[++i];
-      else if (!read_whole_number(argv[++i], "--bin", &bin, &err)) return fail(err + " Exiting.");
-    } else {
-      positional.push_back(a);
-    }
+  const Result<Options> options = read_options(argc, argv);
+  if (!options) return fail(options.error());
+  const Options& o = *options;
+
+  const Result<AlignedPtr<pixelvalue>> pixels = read_frame(o);
+  if (!pixels) return fail(pixels.error());
+
+  const Image<pixelvalue> shown = bin_image(pixels->get(), nrPixels, o.bin);
+  const pixelvalue lo = percentile_value(shown.pixels.data(), shown.pixels.size(), o.low);
+  const pixelvalue hi = percentile_value(shown.pixels.data(), shown.pixels.size(), o.high);
+
+  std::vector<std::pair<std::string, Result<std::string>>> images;
+  if (!o.rawFN.empty()) {
+    const pixelvalue* p = pixels->get();
+    images.emplace_back(o.rawFN, encoded(o.rawFN, Image<pixelvalue>{nrPixels, nrPixels, {p, p + kPixelsPerFrame}}));
   }
-  if (positional.size() < 2 || positional.size() > 5) return fail(kUsage);
-  const std::string inFN = positional[0], output = positional[1];
-  std::int32_t frame = 1;
-  double low = 1.0, high = 99.5;
-  if ((positional.size() > 2 && !read_whole_number(positional[2].c_str(), "FRAME", &frame, &err)) ||
-      (positional.size() > 3 && !read_decimal_number(positional[3].c_str(), "LOW%", &low, &err)) ||
-      (positional.size() > 4 && !read_decimal_number(positional[4].c_str(), "HIGH%", &high, &err)))
-    return fail(err + " Exiting.");
-  if (!(low >= 0 && low < high && high <= 100))
-    return fail("The percentiles must satisfy 0 <= low < high <= 100. Exiting.");
-  if (bin < 1 || bin > static_cast<int>(nrPixels))
-    return fail("--bin " + std::to_string(bin) + " is outside 1 to 2048. Exiting.");
-  const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
-  if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
-    return fail("--raw " + raw + ": the name must end in .png or .pgm. Exiting.");
-  const std::string viewFN = stem ? output + "_view.pgm" : output;
-  const std::string rawFN = stem ? output + ".pgm" : raw;
-  if ((ends_with(viewFN, ".png") || ends_with(rawFN, ".png")) && !png_available())
-    return fail("This build of FramePreview writes no PNG (libpng was missing when it was built); "
-                "name the output .pgm. Exiting.");
-  std::vector<std::string> outputs = {viewFN};
-  if (!rawFN.empty()) outputs.push_back(rawFN);
-  if (std::string clash = same_file_clash({inFN}, outputs); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.");
+  images.emplace_back(o.viewFN, encoded(o.viewFN, view8(shown, lo, hi, o.log)));
+  if (Status s = write_images(images); !s) return fail(s.error());
 
-  InputFile in;
-  if (!in.open(inFN, &err)) return fail(err + " Exiting.");
-  const FrameLayout layout = frame_layout(in.size());
-  if (frame < 1 || static_cast<std::uint64_t>(frame) > layout.nFrames)
-    return fail(inFN + " has " + std::to_string(layout.nFrames) + " whole frame(s); there is no frame " +
-                std::to_string(frame) + ". Exiting.");
-  AlignedPtr<pixelvalue> pixels = allocate_array<pixelvalue>(kPixelsPerFrame);
-  if (!pixels) return fail(out_of_memory_message(kFrameBytes));
-  if (!in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (frame - 1) * std::uint64_t{kFrameBytes}, &err))
-    return fail(err + " Exiting.");
-
-  const Image<pixelvalue> shown = bin_image(pixels.get(), nrPixels, bin);
-  const pixelvalue lo = percentile_value(shown.pixels.data(), shown.pixels.size(), low);
-  const pixelvalue hi = percentile_value(shown.pixels.data(), shown.pixels.size(), high);
-  if (!rawFN.empty()) {
-    const Image<pixelvalue> values{nrPixels, nrPixels, std::vector<pixelvalue>(pixels.get(), pixels.get() + kPixelsPerFrame)};
-    if (!write_whole(rawFN, encoded(rawFN, values), &err)) return fail(err + " Exiting.");
-  }
-  if (!write_whole(viewFN, encoded(viewFN, view8(shown, lo, hi, log)), &err)) return fail(err + " Exiting.");
-
-  std::string report = "Frame " + std::to_string(frame) + " of " + inFN + ": ";
-  if (!rawFN.empty()) report += rawFN + " (16-bit), ";
-  report += viewFN + " (8-bit, " + std::to_string(lo) + " to " + std::to_string(hi);
-  if (log) report += ", log";
-  if (bin > 1) report += ", " + std::to_string(bin) + " x " + std::to_string(bin) + " bins";
+  std::string report = "Frame " + std::to_string(o.frame) + " of " + o.inFN + ": ";
+  if (!o.rawFN.empty()) report += o.rawFN + " (16-bit), ";
+  report += o.viewFN + " (8-bit, " + std::to_string(lo) + " to " + std::to_string(hi);
+  if (o.log) report += ", log";
+  if (o.bin > 1) report += ", " + std::to_string(o.bin) + " x " + std::to_string(o.bin) + " bins";
   say(report + ").");
   return 0;
 }

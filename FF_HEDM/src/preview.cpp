@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
+
+#include "output_file.hpp"
 
 #ifdef HEDM_HAVE_PNG
 #include <png.h>
@@ -81,25 +84,55 @@ std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, 
   return pgm(view8(Image<pixelvalue>{side, side, std::vector<pixelvalue>(frame, frame + side * side)}, lo, hi, false));
 }
 
+Status write_images(const std::vector<std::pair<std::string, Result<std::string>>>& images) {
+  for (const auto& [path, bytes] : images)
+    if (!bytes) return bytes.error();
+  std::string err;
+  for (const auto& [path, bytes] : images) {
+    OutputFile out;
+    if (!out.create(path, &err) || !out.write(bytes->data(), bytes->size(), &err) || !out.commit(&err))
+      return Error{ErrorKind::Output, err};
+  }
+  return ok();
+}
+
 #ifdef HEDM_HAVE_PNG
 namespace {
 
+// Where the encoded bytes go, and the encoder's word when it fails.
+struct Sink {
+  std::string bytes;
+  std::string failure;
+};
+
 void append(png_structp png, png_bytep data, png_size_t n) {
-  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), n);
+  Sink* sink = static_cast<Sink*>(png_get_io_ptr(png));
+  bool full = false;
+  try {
+    sink->bytes.append(reinterpret_cast<const char*>(data), n);
+  } catch (const std::bad_alloc&) {  // no exception may cross libpng's C frames
+    full = true;
+  }
+  if (full) png_error(png, "out of memory for the encoded image");
 }
 void flush_nothing(png_structp) {}
+[[noreturn]] void on_error(png_structp png, png_const_charp message) {
+  static_cast<Sink*>(png_get_error_ptr(png))->failure = message;
+  png_longjmp(png, 1);
+}
+void on_warning(png_structp, png_const_charp) {}
 
 // libpng reports failures by longjmp, so everything that lives across the
-// setjmp is plain data; the encoded bytes go to *out.
-bool encode(const void* rows, std::size_t w, std::size_t h, int depth, std::string* out) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+// setjmp is plain data; the encoded bytes go to sink->bytes.
+bool encode(const void* rows, std::size_t w, std::size_t h, int depth, Sink* sink) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, on_error, on_warning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, info ? &info : nullptr);
     return false;
   }
-  png_set_write_fn(png, out, append, flush_nothing);
+  png_set_write_fn(png, sink, append, flush_nothing);
   png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_compression_level(png, 3);  // most of the size gain at a fraction of the time
@@ -113,23 +146,32 @@ bool encode(const void* rows, std::size_t w, std::size_t h, int depth, std::stri
   return true;
 }
 
+Result<std::string> encoded(const void* rows, std::size_t w, std::size_t h, int depth) {
+  Sink sink;
+  if (!encode(rows, w, h, depth, &sink))
+    return Error{ErrorKind::Output,
+                 "The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) + "."};
+  return std::move(sink.bytes);
+}
+
 }  // namespace
 
 bool png_available() { return true; }
 
-std::string png(const Image<std::uint8_t>& image) {
-  std::string out;
-  return encode(image.pixels.data(), image.width, image.height, 8, &out) ? out : std::string();
+Result<std::string> png(const Image<std::uint8_t>& image) {
+  return encoded(image.pixels.data(), image.width, image.height, 8);
 }
 
-std::string png(const Image<pixelvalue>& image) {
-  std::string out;
-  return encode(image.pixels.data(), image.width, image.height, 16, &out) ? out : std::string();
+Result<std::string> png(const Image<pixelvalue>& image) {
+  return encoded(image.pixels.data(), image.width, image.height, 16);
 }
 #else
 bool png_available() { return false; }
-std::string png(const Image<std::uint8_t>&) { return std::string(); }
-std::string png(const Image<pixelvalue>&) { return std::string(); }
+namespace {
+Error no_png() { return Error{ErrorKind::Output, "This build writes no PNG (libpng was missing when it was built)."}; }
+}  // namespace
+Result<std::string> png(const Image<std::uint8_t>&) { return no_png(); }
+Result<std::string> png(const Image<pixelvalue>&) { return no_png(); }
 #endif
 
 }  // namespace hedm

@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "error.hpp"
 #include "frame_file.hpp"
 
 namespace hedm {
@@ -39,8 +41,14 @@ std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, 
 
 // Whether this build writes PNG (libpng was found when it was configured).
 bool png_available();
-// Grey PNG files, 8-bit or 16-bit; empty when PNG cannot be written.
-std::string png(const Image<std::uint8_t>& image);
-std::string png(const Image<pixelvalue>& image);
+// Grey PNG files, 8-bit or 16-bit; an Output error with the encoder's word
+// when the image cannot be encoded (or this build writes no PNG).
+Result<std::string> png(const Image<std::uint8_t>& image);
+Result<std::string> png(const Image<pixelvalue>& image);
+
+// Writes each (path, encoded image) whole or not at all.  Every image is
+// encoded before any is written: when one could not be, its error is
+// returned and no file is written, so earlier files of those names stay.
+Status write_images(const std::vector<std::pair<std::string, Result<std::string>>>& images);
 
 }  // namespace hedm
