@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "quaternion.hpp"
 #include "text_format.hpp"
 #include "trimesh.hpp"
 
@@ -21,11 +20,9 @@ std::string six(double v) {
 
 std::vector<std::vector<double>> mesh(double GridSize, double Rsample) {
   hedm::GridDimensions d = hedm::grid_dimensions(GridSize, Rsample);
-  const int n = hedm::grid_point_count(d.NrHex);
-  hedm::Grid XY = hedm::allocMatrix(n, 5);
-  hedm::TriMesh(GridSize, Rsample, d.NrHex, d.HtTriangle, d.ALast, XY);
   std::vector<std::vector<double>> rows;
-  for (std::size_t r = 0; r < static_cast<std::size_t>(n); ++r) rows.emplace_back(XY[r], XY[r] + 5);
+  hedm::TriMesh(GridSize, d.NrHex, d.HtTriangle, d.ALast, [&](const double* rec) { rows.emplace_back(rec, rec + 5); });
+  EXPECT_EQ(rows.size(), static_cast<std::size_t>(hedm::grid_point_count(d.NrHex)));
   return rows;
 }
 

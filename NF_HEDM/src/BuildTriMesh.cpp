@@ -57,7 +57,7 @@ class ColumnText {
   int next_ = 0;
 };
 
-// grid.txt: the count, then the records as TriMeshRecords makes them (the
+// grid.txt: the count, then the records as TriMesh makes them (the
 // count is known first, so no grid need be held: memory stays the same
 // whatever its size).
 bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements,
@@ -66,7 +66,7 @@ bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, s
   out.integer(NrGridElements);
   out.put('\n');
   ColumnText columns[5];
-  TriMeshRecords(GridSize, dims.NrHex, dims.HtTriangle, dims.ALast, [&](const double* rec) {
+  TriMesh(GridSize, dims.NrHex, dims.HtTriangle, dims.ALast, [&](const double* rec) {
     for (int c = 0; c < 5; ++c) {
       out.put(columns[c].get(rec[c]));
       out.put(c < 4 ? ' ' : '\n');

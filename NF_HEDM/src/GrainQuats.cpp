@@ -9,6 +9,7 @@
 #include <string>
 
 #include "command_line.hpp"
+#include "grain_line.hpp"
 #include "line_reader.hpp"
 #include "output_file.hpp"
 #include "processor_time.hpp"

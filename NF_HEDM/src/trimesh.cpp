@@ -5,27 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "memory.hpp"
 
 namespace hedm {
-
-Grid allocMatrix(int nrows, int ncols) {
-  Grid g;
-  g.rows = nrows > 0 ? static_cast<std::size_t>(nrows) : 0;
-  g.cols = ncols > 0 ? static_cast<std::size_t>(ncols) : 0;
-  if (g.cols && g.rows > SIZE_MAX / sizeof(double) / g.cols) return Grid{};
-  g.values = allocate_huge_array<double>(std::max<std::size_t>(g.rows * g.cols, 1));
-  if (!g.values) return Grid{};
-  return g;
-}
-
-void TriMesh(double GridSize, double /*Rsample*/, double NrHex, double HtTriangle, double ALast,
-             Grid& XY) {
-  std::size_t counter = 0;
-  TriMeshRecords(GridSize, NrHex, HtTriangle, ALast, [&](const double* rec) {
-    std::copy(rec, rec + 5, XY[counter++]);
-  });
-}
 
 GridDimensions grid_dimensions(double GridSize, double Rsample) {
   GridDimensions d;

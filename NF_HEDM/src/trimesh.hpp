@@ -7,32 +7,16 @@
 #include <cstdint>
 #include <string>
 
-#include "memory.hpp"
 
 namespace hedm {
-
-// A table of rows of doubles in one block, row r addressed as XY[r], which
-// frees itself; empty (false) when memory could not be had.
-struct Grid {
-  std::size_t rows = 0, cols = 0;
-  AlignedPtr<double> values;
-  double* operator[](std::size_t r) { return values.get() + r * cols; }
-  explicit operator bool() const { return values != nullptr; }
-};
-
-// A grid of nrows rows of ncols doubles, values not initialised, offered
-// huge pages (faulting in gigabytes a 4 KiB page at a time costs more than
-// computing them).
-Grid allocMatrix(int nrows, int ncols);
 
 // The grid's records in order, rows of triangles from the bottom of the
 // hexagon (row -NrHex) to the top, left to right within a row: emit(rec) for
 // each record of five doubles, as it is computed, so that no grid need be
-// held.  Every value comes from the same arithmetic, in the same order, as
-// in a grid filled whole; the order of each expression is deliberate (it
-// decides the last digits, the -0.000000 of some offsets among them).
+// held.  The order of each expression is deliberate: it decides the last
+// digits, the -0.000000 of some offsets among them.
 template <class Emit>
-void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALast, Emit&& emit) {
+void TriMesh(double GridSize, double NrHex, double HtTriangle, double ALast, Emit&& emit) {
   if (!(NrHex >= 1)) return;  // no rows; also keeps -inf and NaN out of the int conversions
   // Multiplied by the printed constants, not divided by 3: the last digits differ.
   const double ysmall = HtTriangle * 0.3333333333333333;
@@ -41,7 +25,7 @@ void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALa
     if (i == 0) continue;
     const double di = i, absi = di < 0 ? -di : di;
     double ynext = i < 0 ? ybig : ysmall;
-    // (NrHex + NrHex), not 2 * NrHex: kept as the grid has always computed it.
+    // Triangles in this row: 2 (2 NrHex - |i|) + 1.
     const int NrRowElements = static_cast<int>(2 * ((NrHex + NrHex) - absi) + 1);
     const double ythis = HtTriangle * di;
     const double xstart = (GridSize * absi) * 0.5 - ALast;
@@ -57,9 +41,6 @@ void TriMeshRecords(double GridSize, double NrHex, double HtTriangle, double ALa
     }
   }
 }
-
-// The same records into rows 0 .. 6 * NrHex^2 - 1 of XY.
-void TriMesh(double GridSize, double Rsample, double NrHex, double HtTriangle, double ALast, Grid& XY);
 
 inline constexpr double kSqrt3 = 1.7320508075688772;
 inline constexpr double kMaxNrHex = 18918;  // 6 * NrHex^2 must stay a 32-bit count

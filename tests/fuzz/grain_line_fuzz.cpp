@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "grain_line.hpp"
 #include "quaternion.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -21,7 +21,7 @@ common=$(ls "$root"/common/*.cpp | grep -v command_line.cpp | tr "\n" " ")
 common="$common $root/common/command_line.cpp -DHEDM_VERSION=\"fuzz\""
 for target in $targets; do
   extra=""
-  [ "$target" = grain_line ] && extra="$root/NF_HEDM/src/quaternion.cpp"
+  [ "$target" = grain_line ] && extra="$root/NF_HEDM/src/quaternion.cpp $root/NF_HEDM/src/grain_line.cpp"
   clang++ $flags "$here/${target}_fuzz.cpp" $common $extra -o "$work/$target"
   mkdir -p "$work/found_$target" "$here/corpus/$target"
   "$work/$target" -max_total_time="$seconds" -max_len=1200 -print_final_stats=1 -artifact_prefix="$work/" \
