@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include "output_file.hpp"
-
 namespace hedm {
 
 FrameLayout frame_layout(std::uint64_t fileSize) {
@@ -28,15 +26,6 @@ std::string stack_in_the_way(const std::string& path) {
   if (nFrames <= 1) return "";
   return path + " holds " + std::to_string(nFrames) +
          " frames: it is a stack, and a one-frame output must not replace it.";
-}
-
-bool write_one_frame_file(const std::string& path, const void* header,
-                          const pixelvalue* frame, std::string* err) {
-  OutputFile out;
-  if (!out.create(path, err)) return false;
-  if (!out.write(header, kHeaderBytes, err)) return false;
-  if (!out.write(frame, kFrameBytes, err)) return false;
-  return out.commit(err);
 }
 
 }  // namespace hedm

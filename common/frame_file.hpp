@@ -46,10 +46,4 @@ std::string partial_frame_warning(const std::string& path, const FrameLayout& l)
 // its frame count.
 std::string stack_in_the_way(const std::string& path);
 
-// Writes a one-frame detector frame file: `header` (kHeaderBytes) then the
-// frame's kPixelsPerFrame pixels.  On any failure the partial file is removed
-// and false is returned with a message naming the file in *err.
-bool write_one_frame_file(const std::string& path, const void* header,
-                          const pixelvalue* frame, std::string* err);
-
 }  // namespace hedm

@@ -30,8 +30,8 @@ Example: SolutionDump params.txt
 Manual: man SolutionDump
 )";
 
-// Writes one text table from one binary file; the table is removed again if
-// it cannot be written in full.
+// Writes one text table from one binary file, whole or not at all: a table
+// that cannot be written in full leaves an earlier one of that name as it was.
 bool write_table(const std::string& outPath, InputFile& in, const TableHeader& header,
                  bool allMatches, std::int64_t nCols, int PhaseNr, std::string* err) {
   OutputFile file;
