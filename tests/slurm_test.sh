@@ -16,7 +16,9 @@
 #  4. a second run in the same folder with another share count (and an
 #     index outside it, and two CPUs a task) keeps its logs apart: both
 #     runs merge to the same counts; without the share count, the array
-#     must run 0 to N-1.
+#     must run 0 to N-1;
+#  5. a dark job that fails cancels the far-field job: the resume runs the
+#     dark job again, then every share, and the run merges.
 #   tests/slurm_test.sh <build-dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -187,6 +189,7 @@ check "exactly shares 0, 2 and 4 FAILED" \
 out2=hedm-far-field_${farJob}_2.out
 check "a failed task's last line names it as Slurm does, with its numbers and the missing image" \
   test "$(tail -n 1 "$out2")" = "hedm-far-field task 2 of 5 (numbers 7 to 8): FAILED: PanelPack: Could not read $data/scan_00008.raw. Nothing of this share was counted (see logs/$farJob/panelpack_00000007.log)."
+grep -h '^CPUs' hedm-far-field_"$farJob"_*.out
 check "each task ran on one CPU" test "$(grep -h -c '^CPUs: .* (1 of ' hedm-far-field_"$farJob"_*.out | sort -u)" = 1
 check "the merge refuses the run, naming the failed tasks" bash -c "! hedm-merge-counts >/dev/null 2>merge.err"
 check "the merge names task 4 by its index and numbers" grep -q "^task 4 (numbers 11 to 12): no counts: FAILED: PanelPack: Could not read" merge.err
@@ -197,7 +200,7 @@ job=$(sbatch --parsable --array=2 "$prefix/bin/hedm-slurm-far-field" "$data" sca
 wait_for "$job"
 check "sbatch --array=2 with the same arguments redoes share 2" test "$(states "$job")" = "2 COMPLETED 0:0"
 check "into the run's own folder" grep -q "state: COMPLETED" "logs/$farJob/task_0002.txt"
-hedm-far-field-resume --hold >resume.txt
+hedm-far-field-resume --hold >resume.txt || true
 cat resume.txt
 resumed=$(sed -n 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
 check "the resume submits exactly shares 0 and 4" grep -q -- "--array=0,4" resume.txt
@@ -233,6 +236,27 @@ job3=$(sbatch --parsable --array=1-2 "$prefix/bin/hedm-slurm-far-field" "$data" 
 wait_for "$job3"
 check "without the share count, an array that skips task 0 FAILED and says why" \
   grep -q "give the number of shares as the last argument (N) to run some of them, or submit --array=0-1" "hedm-far-field_${job3}_1.out"
+# --- 5. a dark job that fails: the far-field job never runs; resume both ------
+mkdir -p "$work/run5/data" && cd "$work/run5"
+data5=$work/run5/data
+cp "$work"/ref/scan_0000[1-4].raw "$data5/"
+: >"$data5/dark_a.ge3"  # no frame: StackCollapse fails
+printf '%s %s\n' "$data5/dark_a.ge3" "$data5/dark_a_median.ge3" >darks.txt
+said=$(hedm-far-field-submit darks.txt 2 "$data5" scan 1 4 dark_a_median.ge3 14000)
+read -r darkJob farJob <<<"$(grep -o 'job [0-9]*' <<<"$said" | awk '{print $2}' | tr '\n' ' ')"
+wait_for "$darkJob" "$farJob"
+check "the dark task FAILED" test "$(states "$darkJob" | awk '{print $2}')" = FAILED
+check "and no share reported" test -z "$(compgen -G "logs/$farJob/task_*" || true)"
+cp "$work/ref/dark_a.ge3" "$data5/"
+hedm-far-field-resume >resume.txt || true
+cat resume.txt
+check "the resume names the shares that never reported" grep -q "share 1 (numbers 3 to 4): never reported" resume.txt
+check "and runs the dark job again first" grep -q "the dark job runs again first" resume.txt
+wait_for $(sed -n -e 's/.* as job \([0-9]*\)\.$/\1/p' -e 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
+merged=$(hedm-merge-counts 2>/dev/null | sed "s|$data5|DATA|") || true
+check "then the run merges to one ClipCount run's counts" \
+  test "$merged" = "$(cd "$work/ref" && ClipCount "$work/ref" scan 5 1 4 .ge3 dark_a_median.ge3 14000 | sed -e '1d' -e '$d' -e "s|$work/ref|DATA|")"
+
 if command -v sacct >/dev/null; then
   echo "sacct --completion:"; sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | head -n 20 || true
 fi

@@ -120,8 +120,8 @@ hedm_keep_to_task_cpus() {
 # hedm_quote ARG...: the arguments as one line that bash reads back into the
 # same words (printf %q), for records compared and re-read later.
 hedm_quote() {
-  local line
-  printf -v line '%q ' "$@"
+  local line=""
+  [ $# -eq 0 ] || printf -v line '%q ' "$@"
   REPLY=${line% }
 }
 
