@@ -2,7 +2,10 @@
 # The README's one-machine recipes, GNU parallel and xargs -P, copied from the
 # README and run as written (the range cut to 12 images) from a data folder
 # with the build's commands on PATH: the same frame files and counts as one
-# run; and with one image missing, the pipeline fails.
+# run; with one image missing, the pipeline fails; the image restored, the
+# recipe run again with --resume finishes the run (the shares that completed
+# are not run again) and its merged counts equal one run's; logs of a second
+# run with other shares in the same folder are refused by the merge.
 #   tests/parallel_test.sh <build-dir> <source-dir> parallel|xargs
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -36,6 +39,24 @@ rm "$work/broken/scan_00006.raw"
 if (cd "$work/broken" && bash -c "$recipe") >"$work/broken.txt" 2>&1; then
   echo "the $engine recipe succeeded with an image missing"; fail=1
 fi
-grep -q "FAILED: PanelPack: Could not read $work/broken/scan_00006.raw" "$work/broken.txt" || { echo "no FAILED line for the missing image:"; cat "$work/broken.txt"; fail=1; }
+grep -q "FAILED: PanelPack: Could not read $work/broken/scan_00006.raw\. Nothing" "$work/broken.txt" || { echo "no FAILED line for the missing image:"; cat "$work/broken.txt"; fail=1; }
+
+cp "$work/single/scan_00006.raw" "$work/broken/"
+(cd "$work/broken" && bash -c "$recipe" far_field.sh --resume) >"$work/resumed.txt" 2>&1 || { echo "the $engine recipe with --resume failed:"; cat "$work/resumed.txt"; fail=1; }
+sed "s|$work/broken|DATA|" "$work/broken/counts.txt" | cmp -s - "$work/single.txt" || { echo "resumed counts differ from one run"; fail=1; }
+# xargs ran every share the first time, so only the failed one runs again.
+if [ "$engine" = xargs ] && [ "$(grep -c 'COMPLETED earlier' "$work/resumed.txt")" -ne 4 ]; then
+  echo "--resume ran completed shares again:"; cat "$work/resumed.txt"; fail=1
+fi
+
+if [ "$engine" = xargs ]; then
+  # Logs of another cut of the same range in the same folder: refused.
+  (cd "$work/data" && hedm-far-field-share "$work/data" scan 2 4 dark_median.ge3 14000 >/dev/null)
+  if (cd "$work/data" && hedm-merge-counts logs >"$work/mixed.txt" 2>"$work/mixed.err"); then
+    echo "the merge took logs of two runs"; fail=1
+  fi
+  grep -q "clipcount_00000002.log (numbers 2 to 4) overlaps logs/clipcount_00000001.log (numbers 1 to 3)" "$work/mixed.err" &&
+    [ ! -s "$work/mixed.txt" ] || { echo "the merge of two runs said:"; cat "$work/mixed.err"; fail=1; }
+fi
 
 [ "$fail" -eq 0 ] && echo "$engine: 1 passed, 0 failed" || { echo "$engine: 0 passed, 1 failed"; exit 1; }

@@ -15,6 +15,7 @@ for start in -7 0 1 5; do
       for n in 1 2 3 8 40; do
         got=$("$share" "$start" "$end" "$step" "$n" | while read -r s e; do seq "$s" "$step" "$e"; done | tr '\n' ' ')
         [ "$got" = "$expect" ] || { echo "hedm-share $start $end $step $n: '$got' != '$expect'"; fail=1; }
+        [ "$n" -le 8 ] || continue  # task by task: a process each
         each=$(for (( i = 0; i < n; i++ )); do "$share" "$start" "$end" "$step" "$i" "$n"; done)
         [ "$each" = "$("$share" "$start" "$end" "$step" "$n")" ] || { echo "task by task differs: $start $end $step $n"; fail=1; }
       done

@@ -2,12 +2,23 @@
 # The far-field reduction on a real single-node Slurm: munged, slurmctld and
 # slurmd started here under a scratch folder (stopped by process id whatever
 # the outcome), the commands installed into a scratch prefix, then
-#  1. hedm-far-field-submit: two dark stacks collapsed by one array, then the
-#     far-field array after it; every output and the merged counts compared
-#     byte for byte with a single-process run;
-#  2. an array with one input missing: that task FAILED in Slurm's records,
-#     the others COMPLETED, and the merge refuses the run;
-#  3. an array that does not start at 0: every task FAILED.
+#  1. every check hedm-far-field-submit makes before queueing refuses with
+#     its message, and nothing is queued;
+#  2. hedm-far-field-submit with three images missing: two dark stacks
+#     collapsed by one array, then the far-field array after it; exactly the
+#     three shares holding them FAILED, each task kept to one CPU, and the
+#     merge refuses the run naming them;
+#  3. the images restored, sbatch --array=K with the same arguments redoes
+#     share K, hedm-far-field-resume the other two (not while its job is
+#     held, and with the first submission's sbatch options), and then has
+#     nothing left; every output and the merged counts equal a
+#     single-process run byte for byte;
+#  4. a second run in the same folder with another share count (and an
+#     index outside it, and two CPUs a task) keeps its logs apart: both
+#     runs merge to the same counts; without the share count, the array
+#     must run 0 to N-1;
+#  5. a dark job that fails cancels the far-field job: the resume runs the
+#     dark job again, then every share, and the run merges.
 #   tests/slurm_test.sh <build-dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -97,6 +108,7 @@ wait_for() {  # job ids: until none is pending or running (two minutes at most)
   done
   echo "jobs $* did not end in time"; squeue; return 1
 }
+queue_empty() { [ -z "$(squeue -h 2>/dev/null)" ]; }
 states() {  # job id: "task state exit" lines in task order
   scontrol show job -o "$1" | sed -E 's/.*ArrayTaskId=([0-9]+).* JobState=([A-Z_]+).* ExitCode=([0-9:]+).*/\1 \2 \3/' | sort -n
 }
@@ -119,55 +131,134 @@ cp "$work"/ref/* "$work/run/data/"
   ClipCount "$work/ref" scan 5 1 12 .ge3 dark_a_median.ge3 14000 >clipcount.txt
 )
 
-# --- 1. the whole reduction as one submission ---------------------------------
+# --- 1. checks before queueing ------------------------------------------------
 cd "$work/run"
-printf '%s %s\n' "$work/run/data/dark_a.ge3" "$work/run/data/dark_a_median.ge3" \
-  "$work/run/data/dark_b.ge3" "$work/run/data/dark_b_median.ge3" >darks.txt
+data=$work/run/data
+printf '%s %s\n' "$data/dark_a.ge3" "$data/dark_a_median.ge3" "$data/dark_b.ge3" "$data/dark_b_median.ge3" >darks.txt
+printf '%s %s\n' "$data/dark_a.ge3" "$data/dark_a_median.ge3" "$data/dark_c.ge3" "$data/dark_c_median.ge3" >bad_darks.txt
+sed "s|^bin='.*'|bin='$work/nobin'|" "$prefix/bin/hedm-far-field-submit" >submit_nobin
+refused() {  # expected message, then the submission's arguments
+  local expect=$1 out status=0
+  shift
+  out=$("$@" 2>&1) || status=$?
+  [ "$status" -ne 0 ] && grep -qF -- "$expect" <<<"$out" && { [ -n "${queued:-}" ] || queue_empty; } ||
+    { echo "  said (status $status): $out"; return 1; }
+}
+submit=hedm-far-field-submit
+check "a folder that does not exist is refused" refused "The folder $work/nowhere does not exist." \
+  $submit darks.txt 5 "$work/nowhere" scan 1 12 dark_a_median.ge3 14000
+check "a dark stack that does not exist is refused" \
+  refused "The dark stack $data/dark_c.ge3 (line 2 of bad_darks.txt) does not exist" \
+  $submit bad_darks.txt 5 "$data" scan 1 12 dark_a_median.ge3 14000
+check "a dark name the dark job does not write is refused" \
+  refused "The dark file $data/dark_a_medain.ge3 is not one the dark job writes" \
+  $submit darks.txt 5 "$data" scan 1 12 dark_a_medain.ge3 14000
+check "a range whose first image is missing is refused" \
+  refused "The image $data/scan_00000.raw (number 0, at an end of the range) does not exist" \
+  $submit darks.txt 5 "$data" scan 0 12 dark_a_median.ge3 14000
+check "a range whose last image is missing is refused" refused "The image $data/scan_00013.raw (number 13" \
+  $submit darks.txt 5 "$data" scan 1 13 dark_a_median.ge3 14000
+check "a range with no image is refused" refused "The range 12 to 1 holds no image." \
+  $submit darks.txt 5 "$data" scan 12 1 dark_a_median.ge3 14000
+check "missing programs are refused" refused "The program $work/nobin/PanelPack is missing." \
+  bash submit_nobin darks.txt 5 "$data" scan 1 12 dark_a_median.ge3 14000
+check "a task count that is not a number is refused" refused 'hedm-far-field-submit: TASKS "14k" is not a whole number.' \
+  $submit darks.txt 14k "$data" scan 1 12 dark_a_median.ge3 14000
+check "a saturation that is not a number is refused" refused 'SATURATION "0x10" is not a whole number.' \
+  $submit darks.txt 5 "$data" scan 1 12 dark_a_median.ge3 0x10
+check "the job script run by hand checks an absolute dark name as a path" \
+  refused "The dark file $work/elsewhere/dark.ge3 does not exist" \
+  hedm-slurm-far-field "$data" scan 1 12 "$work/elsewhere/dark.ge3" 14000 5
+check "and passes a dark that exists" bash -c "hedm-slurm-far-field '$data' scan 1.2e1 12 '$work/ref/dark_a_median.ge3' 14000.0 5 | grep -q 'checks passed'"
+check "nothing was queued, no run recorded" bash -c "[ -z \"\$(squeue -h)\" ] && [ ! -e logs ]"
+
+# --- 2. the whole reduction as one submission, three images missing -----------
+# 12 numbers in 5 shares: 1-3, 4-6, 7-8, 9-10, 11-12.
+mkdir -p "$work/aside"
+mv "$data/scan_00002.raw" "$data/scan_00008.raw" "$data/scan_00011.raw" "$work/aside/"
 t0=$(date +%s.%N)
-said=$(hedm-far-field-submit darks.txt 5 "$work/run/data" scan 1 12 dark_a_median.ge3 14000)
+said=$(hedm-far-field-submit darks.txt 5 "$data" scan 1 1.2e1 dark_a_median.ge3 14000 --job-name=hedmtest)
 echo "$said"
 jobs=$(grep -o 'job [0-9]*' <<<"$said" | awk '{print $2}' | tr '\n' ' ')
 wait_for $jobs
-echo "the reduction took $(python3 -c "print(round($(date +%s.%N) - $t0, 1))") s in Slurm"
 read -r darkJob farJob <<<"$jobs"
 check "every dark task COMPLETED" test "$(states "$darkJob" | awk '{print $2}' | sort -u)" = COMPLETED
-check "every far-field task COMPLETED" test "$(states "$farJob" | awk '{print $2}' | sort -u)" = COMPLETED
-check "5 far-field tasks ran" test "$(states "$farJob" | wc -l)" -eq 5
-check "each task's last line says COMPLETED" \
-  test "$(tail -q -n 1 hedm-far-field_"$farJob"_*.out hedm-dark_"$darkJob"_*.out | grep -c COMPLETED)" -eq 7
+echo "--- hedm-far-field_${farJob}_2.out:"; cat "hedm-far-field_${farJob}_2.out"; echo "---"
+check "exactly shares 0, 2 and 4 FAILED" \
+  test "$(states "$farJob" | awk '{print $1, $2}' | tr '\n' ' ')" = "0 FAILED 1 COMPLETED 2 FAILED 3 COMPLETED 4 FAILED "
+out2=hedm-far-field_${farJob}_2.out
+check "a failed task's last line names it as Slurm does, with its numbers and the missing image" \
+  test "$(tail -n 1 "$out2")" = "hedm-far-field task 2 of 5 (numbers 7 to 8): FAILED: PanelPack: Could not read $data/scan_00008.raw. Nothing of this share was counted (see logs/$farJob/panelpack_00000007.log)."
+grep -h '^CPUs' hedm-far-field_"$farJob"_*.out
+check "each task ran on one CPU" test "$(grep -h -c '^CPUs: .* (1 of ' hedm-far-field_"$farJob"_*.out | sort -u)" = 1
+check "the merge refuses the run, naming the failed tasks" bash -c "! hedm-merge-counts >/dev/null 2>merge.err"
+check "the merge names task 4 by its index and numbers" grep -q "^task 4 (numbers 11 to 12): no counts: FAILED: PanelPack: Could not read" merge.err
+
+# --- 3. redo one share by hand, resume the rest --------------------------------
+mv "$work"/aside/scan_00002.raw "$work"/aside/scan_00008.raw "$work"/aside/scan_00011.raw "$data/"
+job=$(sbatch --parsable --array=2 "$prefix/bin/hedm-slurm-far-field" "$data" scan 1 12 dark_a_median.ge3 14000 5)
+wait_for "$job"
+check "sbatch --array=2 with the same arguments redoes share 2" test "$(states "$job")" = "2 COMPLETED 0:0"
+check "into the run's own folder" grep -q "state: COMPLETED" "logs/$farJob/task_0002.txt"
+hedm-far-field-resume --hold >resume.txt || true
+cat resume.txt
+resumed=$(sed -n 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
+check "the resume submits exactly shares 0 and 4" grep -q -- "--array=0,4" resume.txt
+check "and says why" grep -q "share 4 (numbers 11 to 12): FAILED: PanelPack: Could not read" resume.txt
+queued=1 check "not again while its job is queued" refused "job $resumed of the run logs/$farJob is still queued" hedm-far-field-resume
+check "with the first submission's sbatch options" bash -c "scontrol show job $resumed | grep -q 'JobName=hedmtest'"
+scontrol release "$resumed"
+wait_for "$resumed"
+check "the resumed shares COMPLETED" test "$(states "$resumed" | awk '{print $1, $2}' | tr '\n' ' ')" = "0 COMPLETED 4 COMPLETED "
+check "then nothing is left to resume" bash -c "hedm-far-field-resume | grep -q 'completed; nothing to submit'"
+check "and nothing was queued" queue_empty
 same=1
 for f in "$work"/ref/*.ge3; do cmp -s "$f" "data/$(basename "$f")" || { echo "differs: $(basename "$f")"; same=0; }; done
 check "every frame file and median identical to the single-process run" test "$same" -eq 1
-hedm-merge-counts logs >merged.txt 2>merge.err
-# The same lines but for the folder named in them.
-check "merged counts identical to one ClipCount run" \
-  cmp -s <(sed "s|$work/run/data|DATA|" merged.txt) <(sed -e '1d' -e '$d' -e "s|$work/ref|DATA|" "$work/ref/clipcount.txt")
-if [ -s "$work/log/jobcomp.txt" ] && command -v sacct >/dev/null; then
-  echo "sacct --completion:"; sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | head -n 12 || true
-fi
+reference=$(sed -e '1d' -e '$d' -e "s|$work/ref|DATA|" "$work/ref/clipcount.txt")
+merged_is_reference() {  # hedm-merge-counts arguments
+  local merged
+  merged=$(hedm-merge-counts "$@" 2>merge.err) && [ "$(sed "s|$data|DATA|" <<<"$merged")" = "$reference" ]
+}
+check "merged counts identical to one ClipCount run" merged_is_reference
+echo "the reduction took $(python3 -c "print(round($(date +%s.%N) - $t0, 1))") s in Slurm"
 
-# --- 2. one input missing ----------------------------------------------------
-mkdir -p "$work/run2/data" && cd "$work/run2"
-cp "$work"/ref/scan_*.raw "$work/ref/dark_a_median.ge3" data/
-rm data/scan_00007.raw
-job=$(sbatch --parsable --array=0-3 "$prefix/bin/hedm-slurm-far-field" "$work/run2/data" scan 1 12 dark_a_median.ge3 14000)
-wait_for "$job"
-states "$job"
-check "the task of number 7 FAILED with exit code 1" test "$(states "$job" | awk '$1 == 2 {print $2, $3}')" = "FAILED 1:0"
-check "the other tasks COMPLETED" test "$(states "$job" | awk '$1 != 2 {print $2}' | sort -u)" = COMPLETED
-check "its log names the missing image" grep -q "FAILED: PanelPack: Could not read $work/run2/data/scan_00007.raw" hedm-far-field_"$job"_2.out
-check "the merge refuses the run" bash -c '! hedm-merge-counts logs >/dev/null 2>merge.err'
+# --- 4. a second run in the same folder ----------------------------------------
+job2=$(sbatch --parsable --cpus-per-task=2 --array=0-3 "$prefix/bin/hedm-slurm-far-field" "$data" scan 1 12 dark_a_median.ge3 14000 3)
+wait_for "$job2"
+check "an index outside the share count FAILED with a message" \
+  grep -q "FAILED: there are 3 shares (0 to 2); share 3 is not one of them." "hedm-far-field_${job2}_3.out"
+check "a task given two CPUs runs on two" grep -q '^CPUs: .* (2 of ' "hedm-far-field_${job2}_0.out"
+check "the second run has a folder of its own" test -f "logs/$job2/run.txt"
+check "the last run merges to the same counts" merged_is_reference
+check "and so does the first, named" merged_is_reference "logs/$farJob"
+job3=$(sbatch --parsable --array=1-2 "$prefix/bin/hedm-slurm-far-field" "$data" scan 1 12 dark_a_median.ge3 14000)
+wait_for "$job3"
+check "without the share count, an array that skips task 0 FAILED and says why" \
+  grep -q "give the number of shares as the last argument (N) to run some of them, or submit --array=0-1" "hedm-far-field_${job3}_1.out"
+# --- 5. a dark job that fails: the far-field job never runs; resume both ------
+mkdir -p "$work/run5/data" && cd "$work/run5"
+data5=$work/run5/data
+cp "$work"/ref/scan_0000[1-4].raw "$data5/"
+: >"$data5/dark_a.ge3"  # no frame: StackCollapse fails
+printf '%s %s\n' "$data5/dark_a.ge3" "$data5/dark_a_median.ge3" >darks.txt
+said=$(hedm-far-field-submit darks.txt 2 "$data5" scan 1 4 dark_a_median.ge3 14000)
+read -r darkJob farJob <<<"$(grep -o 'job [0-9]*' <<<"$said" | awk '{print $2}' | tr '\n' ' ')"
+wait_for "$darkJob" "$farJob"
+check "the dark task FAILED" test "$(states "$darkJob" | awk '{print $2}')" = FAILED
+check "and no share reported" test -z "$(compgen -G "logs/$farJob/task_*" || true)"
+cp "$work/ref/dark_a.ge3" "$data5/"
+hedm-far-field-resume >resume.txt || true
+cat resume.txt
+check "the resume names the shares that never reported" grep -q "share 1 (numbers 3 to 4): never reported" resume.txt
+check "and runs the dark job again first" grep -q "the dark job runs again first" resume.txt
+wait_for $(sed -n -e 's/.* as job \([0-9]*\)\.$/\1/p' -e 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
+merged=$(hedm-merge-counts 2>/dev/null | sed "s|$data5|DATA|") || true
+check "then the run merges to one ClipCount run's counts" \
+  test "$merged" = "$(cd "$work/ref" && ClipCount "$work/ref" scan 5 1 4 .ge3 dark_a_median.ge3 14000 | sed -e '1d' -e '$d' -e "s|$work/ref|DATA|")"
+
 if command -v sacct >/dev/null; then
-  echo "sacct --completion, the run with an image missing:"
-  sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | awk -v j="$job" '$1 >= j' || true
+  echo "sacct --completion:"; sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | head -n 20 || true
 fi
-check "the merge names the gap" grep -q "numbers 7 to 9: no log" merge.err
-
-# --- 3. an array that skips task 0 -------------------------------------------
-mkdir -p "$work/run3" && cd "$work/run3"
-job=$(sbatch --parsable --array=1-4 "$prefix/bin/hedm-slurm-far-field" "$work/run2/data" scan 1 12 dark_a_median.ge3 14000)
-wait_for "$job"
-check "every task of --array=1-4 FAILED" test "$(states "$job" | awk '{print $2}' | sort -u)" = FAILED
-check "and says why" grep -q "it must be --array=0-3" hedm-far-field_"$job"_1.out
 
 [ "$fail" -eq 0 ] && echo "slurm: 1 passed, 0 failed" || { echo "slurm: 0 passed, 1 failed"; exit 1; }

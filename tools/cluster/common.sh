@@ -1,0 +1,270 @@
+# Shell functions the cluster commands share; the build writes this text
+# into every command in place of its HEDM_CLUSTER_COMMON line, so that an
+# installed command (or Slurm's spooled copy of a job script) needs no file
+# beside it.  Each function sets REPLY rather than printing where a caller
+# needs a value back; messages go to standard output.
+
+# hedm_number COMMAND WHAT TEXT: reads TEXT as a whole number into REPLY.
+# Apart from white space around it, TEXT must be an optional sign and
+# decimal digits, or a decimal spelling (a point, an exponent) whose value
+# is exactly a whole number ("14000.0", "1.4e4"), within the signed 32-bit
+# range.  Anything else ("14k", "1x", "", "0x10", "nan") prints
+# 'COMMAND: WHAT "TEXT" is not a whole number.' and returns 1.
+hedm_number() {
+  local cmd=$1 what=$2 text=$3 s digits exp edigits
+  s=${text#"${text%%[![:space:]]*}"}
+  s=${s%"${s##*[![:space:]]}"}
+  local re='^([+-]?)([0-9]*)(\.([0-9]*))?([eE]([+-]?)([0-9]+))?$'
+  if ! [[ $s =~ $re ]] || [ -z "${BASH_REMATCH[2]}${BASH_REMATCH[4]}" ]; then
+    echo "$cmd: $what \"$text\" is not a whole number."
+    return 1
+  fi
+  local negative=${BASH_REMATCH[1]} fraction=${BASH_REMATCH[4]}
+  digits=${BASH_REMATCH[2]}$fraction
+  edigits=${BASH_REMATCH[7]:-0}
+  edigits=${edigits#"${edigits%%[!0]*}"}
+  # An exponent of ten digits or more makes any non-zero value leave the range.
+  [ ${#edigits} -le 9 ] || edigits=999999999
+  exp=$(( ${BASH_REMATCH[6]}10#${edigits:-0} - ${#fraction} ))
+  digits=${digits#"${digits%%[!0]*}"}
+  if [ -z "$digits" ]; then
+    REPLY=0
+    return 0
+  fi
+  while [ "${digits: -1}" = 0 ]; do digits=${digits%0}; exp=$((exp + 1)); done
+  if [ "$exp" -lt 0 ]; then
+    echo "$cmd: $what \"$text\" is not a whole number."
+    return 1
+  fi
+  local value=-1
+  if [ $(( ${#digits} + exp )) -le 10 ]; then
+    value=$(( 10#$digits * 10 ** exp ))
+    [ "$negative" != - ] || value=$(( -value ))
+  fi
+  if [ $(( ${#digits} + exp )) -gt 10 ] || [ "$value" -lt -2147483648 ] || [ "$value" -gt 2147483647 ]; then
+    echo "$cmd: $what \"$text\" is outside -2147483648 to 2147483647."
+    return 1
+  fi
+  REPLY=$value
+}
+
+# hedm_dark_path FOLDER DARK: the dark file ClipCount reads, in REPLY: a
+# name beginning with "/" is the path itself, any other is inside FOLDER.
+hedm_dark_path() {
+  case $2 in
+    /*) REPLY=$2 ;;
+    *) REPLY=$1/$2 ;;
+  esac
+}
+
+# hedm_share START END STEP I N: share I of N of START, START+STEP, ... END
+# as "first last" (nothing for a share with no number).  The first shares
+# are one number longer when the count does not divide evenly.
+hedm_share() {
+  local start=$1 end=$2 step=$3 i=$4 n=$5
+  (( end < start )) && return 0
+  local count=$(( (end - start) / step + 1 ))
+  local per=$(( count / n )) extra=$(( count % n ))
+  local first=$(( i * per + (i < extra ? i : extra) ))
+  local size=$(( per + (i < extra ? 1 : 0) ))
+  (( size > 0 )) || return 0
+  echo "$(( start + first * step )) $(( start + (first + size - 1) * step ))"
+}
+
+# hedm_cpu_list LIST: a CPU list such as "0-3,8" expanded into REPLY,
+# one number per word.
+hedm_cpu_list() {
+  local part cpus=""
+  for part in ${1//,/ }; do
+    if [[ $part == *-* ]]; then
+      cpus+=" $(seq -s ' ' "${part%-*}" "${part#*-}")"
+    else
+      cpus+=" $part"
+    fi
+  done
+  REPLY=${cpus# }
+}
+
+# hedm_keep_to_task_cpus: keeps this shell, and so every program it starts,
+# to the number of CPUs Slurm gave the task (SLURM_CPUS_PER_TASK, 1 when
+# unset).  A Slurm that binds tasks (task/affinity, task/cgroup) has done so
+# already; one that does not (task/none) leaves every CPU of the node
+# allowed, and a program sizing its threads by its affinity would take them
+# all.  Then the mask is cut to the CPUs Slurm allotted the job on this node
+# where it says which (scontrol's CPU_IDs), else to as many CPUs of the
+# allowed ones, chosen by task number so that tasks side by side spread.
+# Prints one line saying which CPUs the task runs on.
+hedm_keep_to_task_cpus() {
+  local want=${SLURM_CPUS_PER_TASK:-1} allowed given c keep=()
+  hedm_cpu_list "$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status)"
+  read -r -a allowed <<<"$REPLY"
+  if [ ${#allowed[@]} -gt "$want" ]; then
+    given=$(scontrol show job -d "${SLURM_JOB_ID:-}" 2>/dev/null | grep -o -m 1 'CPU_IDs=[-0-9,]*' | cut -d= -f2 || true)
+    if [ -n "$given" ]; then
+      hedm_cpu_list "$given"
+      for c in $REPLY; do
+        [[ " ${allowed[*]} " == *" $c "* ]] && keep+=("$c")
+      done
+    fi
+    if [ ${#keep[@]} -ne "$want" ]; then
+      keep=()
+      local from=$(( (${SLURM_ARRAY_TASK_ID:-0} * want) % ${#allowed[@]} ))
+      for (( c = 0; c < want; c++ )); do keep+=("${allowed[(from + c) % ${#allowed[@]}]}"); done
+    fi
+    local list=${keep[*]}
+    taskset -p -c "${list// /,}" $$ >/dev/null
+  fi
+  echo "CPUs: $(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status) ($(nproc) of $(nproc --all) on $(hostname -s), $want per task)."
+}
+
+# hedm_quote ARG...: the arguments as one line that bash reads back into the
+# same words (printf %q), for records compared and re-read later.
+hedm_quote() {
+  local line=""
+  [ $# -eq 0 ] || printf -v line '%q ' "$@"
+  REPLY=${line% }
+}
+
+# hedm_record_value FILE KEY: the value of the last "KEY: value" line of
+# FILE in REPLY; returns 1 when there is none.
+hedm_record_value() {
+  local line
+  line=$(grep "^$2: " "$1" 2>/dev/null | tail -n 1)
+  [ -n "$line" ] || return 1
+  REPLY=${line#"$2: "}
+}
+
+# hedm_runs LOGS: the job ids naming the run folders below LOGS (those with
+# a run record), in ascending order, one per line.
+hedm_runs() {
+  local d
+  for d in "$1"/*/run.txt; do
+    d=${d%/run.txt}
+    d=${d##*/}
+    [[ $d =~ ^[0-9]+$ ]] && echo "$d"
+  done | sort -n
+}
+
+# hedm_find_run LOGS ARGUMENTS: the run folder below LOGS (LOGS/<job id>)
+# whose record holds these job-script arguments, in REPLY; the most recent
+# when there are several.  Returns 1 when there is none.
+hedm_find_run() {
+  local logs=$1 args=$2 run found=""
+  for run in $(hedm_runs "$logs"); do
+    if hedm_record_value "$logs/$run/run.txt" arguments && [ "$REPLY" = "$args" ]; then
+      found=$logs/$run
+    fi
+  done
+  [ -n "$found" ] || return 1
+  REPLY=$found
+}
+
+# hedm_last_run LOGS: the run folder below LOGS started last (the highest
+# job id with a run record), in REPLY; returns 1 when there is none.
+hedm_last_run() {
+  local run
+  run=$(hedm_runs "$1" | tail -n 1)
+  [ -n "$run" ] || return 1
+  REPLY=$1/$run
+}
+
+# hedm_problem TEXT: one failed check, kept in HEDM_PROBLEMS (a line each)
+# for the caller to print.
+HEDM_PROBLEMS=""
+hedm_problem() {
+  HEDM_PROBLEMS+=$1$'\n'
+}
+
+# hedm_far_field_checks FOLDER STEM FIRST LAST DARK DARK_MEDIANS...: what a
+# far-field run needs before it is queued; prints one line per failed check
+# and returns 1 when any failed.  DARK (as ClipCount takes it) must be one
+# of DARK_MEDIANS (the medians a dark job will write) or an existing file.
+hedm_far_field_checks() {
+  local folder=$1 stem=$2 first=$3 last=$4 dark=$5 ok=0 p n image
+  shift 5
+  if [ ! -d "$folder" ]; then
+    hedm_problem "The folder $folder does not exist."
+    ok=1
+  elif [ ! -w "$folder" ] || [ ! -x "$folder" ]; then
+    hedm_problem "The folder $folder is not writable: the frame files are written there."
+    ok=1
+  fi
+  if [ "$first" -gt "$last" ]; then
+    hedm_problem "The range $first to $last holds no image."
+    ok=1
+  else
+    for n in "$first" "$last"; do
+      printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
+      [ -r "$image" ] || { hedm_problem "The image $image (number $n, at an end of the range) does not exist or cannot be read."; ok=1; }
+    done
+  fi
+  hedm_dark_path "$folder" "$dark"
+  local darkFile=$REPLY written=0 m
+  for m in "$@"; do
+    [ "$(realpath -m -- "$m")" = "$(realpath -m -- "$darkFile")" ] && written=1
+  done
+  if [ "$written" -eq 0 ] && [ ! -r "$darkFile" ]; then
+    if [ $# -gt 0 ]; then
+      hedm_problem "The dark file $darkFile is not one the dark job writes ($*) and does not exist."
+    else
+      hedm_problem "The dark file $darkFile does not exist or cannot be read."
+    fi
+    ok=1
+  fi
+  for p in PanelPack ClipCount hedm-far-field-share hedm-slurm-far-field; do
+    [ -x "$bin/$p" ] || { hedm_problem "The program $bin/$p is missing."; ok=1; }
+  done
+  return "$ok"
+}
+
+# hedm_dark_list_checks LIST: what a dark job needs before it is queued:
+# LIST readable, and on each of its lines (blank ones passed over) a dark
+# stack that can be read and a median file whose folder is writable.  Adds
+# one line per failed check to HEDM_PROBLEMS and returns 1 when any failed; REPLY holds the
+# median files, one per line, and REPLY_COUNT the number of stacks.
+hedm_dark_list_checks() {
+  local list=$1 ok=0 stack median extra line=0 medians=""
+  REPLY="" REPLY_COUNT=0
+  if [ ! -r "$list" ] || [ ! -f "$list" ]; then
+    hedm_problem "The dark list $list does not exist or cannot be read."
+    return 1
+  fi
+  while read -r stack median extra; do
+    line=$((line + 1))
+    [ -n "$stack" ] || continue
+    REPLY_COUNT=$((REPLY_COUNT + 1))
+    if [ -z "$median" ] || [ -n "$extra" ]; then
+      hedm_problem "Line $line of $list is not \"<dark stack> <median frame file>\"."
+      ok=1
+      continue
+    fi
+    [ -r "$stack" ] && [ -f "$stack" ] || { hedm_problem "The dark stack $stack (line $line of $list) does not exist or cannot be read."; ok=1; }
+    local dir
+    dir=$(dirname -- "$median")
+    [ -d "$dir" ] && [ -w "$dir" ] || { hedm_problem "The median $median (line $line of $list) cannot be written: $dir is not a writable folder."; ok=1; }
+    medians+=$median$'\n'
+  done <"$list"
+  [ "$REPLY_COUNT" -ge 1 ] || { hedm_problem "The dark list $list names no dark stack."; ok=1; }
+  [ -x "$bin/StackCollapse" ] || { hedm_problem "The program $bin/StackCollapse is missing."; ok=1; }
+  REPLY=$medians
+  return "$ok"
+}
+
+# hedm_array_list I...: ascending task numbers as an sbatch --array list
+# ("0-3,7"), in REPLY.
+hedm_array_list() {
+  local list="" from="" to="" i
+  for i in "$@" ""; do
+    if [ -n "$from" ] && [ -n "$i" ] && [ "$i" -eq $((to + 1)) ]; then
+      to=$i
+      continue
+    fi
+    if [ -n "$from" ] && [ "$from" -eq "$to" ]; then
+      list+=",$from"
+    elif [ -n "$from" ]; then
+      list+=",$from-$to"
+    fi
+    from=$i to=$i
+  done
+  REPLY=${list#,}
+}
