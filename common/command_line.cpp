@@ -50,29 +50,22 @@ bool scan_decimal(const char* s, Decimal* d) {
   return true;
 }
 
-std::string quoted(const char* what, const char* text) { return std::string(what) + " \"" + text + "\""; }
+Error refused(const char* what, const char* text, const char* why) {
+  return Error{ErrorKind::Argument, std::string(what) + " \"" + text + "\" " + why};
+}
 
 }  // namespace
 
-bool read_whole_number(const char* text, const char* what, std::int32_t* value, std::string* err) {
+Result<std::int32_t> read_whole_number(const char* text, const char* what) {
   Decimal d;
-  if (!scan_decimal(text, &d)) {
-    *err = quoted(what, text) + " is not a whole number.";
-    return false;
-  }
+  if (!scan_decimal(text, &d)) return refused(what, text, "is not a whole number.");
   // The significant digits, exactly: no rounding can make 1.00000000001 whole.
   const std::size_t first = d.digits.find_first_not_of('0');
-  if (first == std::string::npos) {
-    *value = 0;
-    return true;
-  }
+  if (first == std::string::npos) return 0;
   std::size_t last = d.digits.size();
   std::int64_t exponent = d.exponent;
   for (; d.digits[last - 1] == '0'; --last) ++exponent;
-  if (exponent < 0) {
-    *err = quoted(what, text) + " is not a whole number.";
-    return false;
-  }
+  if (exponent < 0) return refused(what, text, "is not a whole number.");
   const std::int64_t nDigits = static_cast<std::int64_t>(last - first) + exponent;
   std::int64_t v = 0;
   if (nDigits <= 10) {
@@ -80,27 +73,16 @@ bool read_whole_number(const char* text, const char* what, std::int32_t* value, 
     for (std::int64_t i = 0; i < exponent; ++i) v *= 10;
     if (d.negative) v = -v;
   }
-  if (nDigits > 10 || v < INT32_MIN || v > INT32_MAX) {
-    *err = quoted(what, text) + " is outside -2147483648 to 2147483647.";
-    return false;
-  }
-  *value = static_cast<std::int32_t>(v);
-  return true;
+  if (nDigits > 10 || v < INT32_MIN || v > INT32_MAX) return refused(what, text, "is outside -2147483648 to 2147483647.");
+  return static_cast<std::int32_t>(v);
 }
 
-bool read_decimal_number(const char* text, const char* what, double* value, std::string* err) {
+Result<double> read_decimal_number(const char* text, const char* what) {
   Decimal d;
-  if (!scan_decimal(text, &d)) {
-    *err = quoted(what, text) + " is not a decimal number.";
-    return false;
-  }
+  if (!scan_decimal(text, &d)) return refused(what, text, "is not a decimal number.");
   const double v = std::strtod(text, nullptr);
-  if (!std::isfinite(v)) {
-    *err = quoted(what, text) + " is too large.";
-    return false;
-  }
-  *value = v;
-  return true;
+  if (!std::isfinite(v)) return refused(what, text, "is too large.");
+  return v;
 }
 
 const char* version() { return HEDM_VERSION; }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "error.hpp"
+
 namespace hedm {
 
 // Reads a whole number given on the command line.  Apart from white space
@@ -15,14 +17,14 @@ namespace hedm {
 // decimal spelling with a point or an exponent whose value is exactly a
 // whole number ("14000.0", "1.4e4"), within the signed 32-bit range.
 // Anything else ("14k", "1x", "", "0x10", "nan", "1.5") is refused: a
-// slip of the keyboard must not become another number.  On refusal
-// returns false with *err naming the argument `what` and quoting the text.
-bool read_whole_number(const char* text, const char* what, std::int32_t* value, std::string* err);
+// slip of the keyboard must not become another number.  The refusal is an
+// Argument error naming the argument `what` and quoting the text.
+Result<std::int32_t> read_whole_number(const char* text, const char* what);
 
 // Reads a decimal number that may have a fraction (a percentile): the same
 // spelling as above, any finite value.  Hexadecimal, "inf", "nan" and text
-// after the number are refused, with *err as above.
-bool read_decimal_number(const char* text, const char* what, double* value, std::string* err);
+// after the number are refused, as above.
+Result<double> read_decimal_number(const char* text, const char* what);
 
 // The suite's version, as the build was told it.
 const char* version();

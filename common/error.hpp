@@ -22,7 +22,11 @@ enum class ErrorKind {
 struct Error {
   ErrorKind kind;
   std::string text;  // one or more sentences naming the file or value at fault, without closing words
+  bool whole = false;  // the text is the whole line, worded as scripts of long standing read it
 };
+
+// A command line of the wrong shape: the program shows its usage text.
+inline Error usage_error() { return Error{ErrorKind::Usage, ""}; }
 
 // A value of T, or the Error that stopped it.
 template <class T>

@@ -12,6 +12,11 @@ FrameLayout frame_layout(std::uint64_t fileSize) {
   return l;
 }
 
+Error no_whole_frame(const std::string& which, const std::string& path, std::uint64_t size) {
+  return Error{ErrorKind::Input, which + " " + path + " holds no whole frame (" + std::to_string(size) +
+                                     " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + ")."};
+}
+
 std::string partial_frame_warning(const std::string& path, const FrameLayout& l) {
   const std::uint64_t passed = bytes_past_last_frame(l);
   if (passed == 0) return "";

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "error.hpp"
+
 namespace hedm {
 
 using pixelvalue = std::uint16_t;
@@ -34,6 +36,11 @@ FrameLayout frame_layout(std::uint64_t fileSize);
 // Bytes after the last whole frame (a stack cut short, or a file that is no
 // frame file at all): passed over by every reader of frames.
 inline std::uint64_t bytes_past_last_frame(const FrameLayout& l) { return l.dataBytes - l.nFrames * kFrameBytes; }
+
+// The Input error for a file too short to hold one whole frame (a
+// compressed or cut-off file): "<which> <path> holds no whole frame (N
+// bytes; one frame needs 8396800)."
+Error no_whole_frame(const std::string& which, const std::string& path, std::uint64_t size);
 
 // The warning for a file that ends in a partial frame, naming it and the
 // bytes passed over; empty when the file ends with a whole frame.

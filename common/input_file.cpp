@@ -11,6 +11,7 @@ namespace hedm {
 
 namespace {
 std::string reason(int e) { return std::strerror(e); }
+Error input_error(std::string text) { return Error{ErrorKind::Input, std::move(text)}; }
 }  // namespace
 
 InputFile::~InputFile() {
@@ -34,52 +35,43 @@ int open_for_reading(const std::string& path, int* fd, struct stat* info) {
   return 0;
 }
 
-bool InputFile::open(const std::string& path, std::string* err) {
+Status InputFile::open(const std::string& path) {
   path_ = path;
   int fd = -1;
   struct stat st;
-  if (const int e = open_for_reading(path, &fd, &st)) {
-    *err = "Could not open " + path + ": " + reason(e) + ".";
-    return false;
-  }
+  if (const int e = open_for_reading(path, &fd, &st)) return input_error("Could not open " + path + ": " + reason(e) + ".");
   off_t end = S_ISREG(st.st_mode) ? st.st_size : ::lseek(fd, 0, SEEK_END);
   if (end < 0) {
     ::close(fd);
-    *err = "Could not open " + path + ": its size cannot be found (not a regular file).";
-    return false;
+    return input_error("Could not open " + path + ": its size cannot be found (not a regular file).");
   }
   fd_ = fd;
   size_ = static_cast<std::uint64_t>(end);
-  return true;
+  return ok();
 }
 
-bool InputFile::read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,
-                          std::string* err) {
+Result<std::size_t> InputFile::read_upto(void* dst, std::size_t n, std::uint64_t offset) {
   char* p = static_cast<char*>(dst);
   std::size_t done = 0;
   while (done < n) {
     ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
       if (errno == EINTR) continue;
-      *err = "Could not read " + path_ + ": " + reason(errno) + ".";
-      return false;
+      return input_error("Could not read " + path_ + ": " + reason(errno) + ".");
     }
     if (r == 0) break;
     done += static_cast<std::size_t>(r);
   }
-  *got = done;
-  return true;
+  return done;
 }
 
-bool InputFile::read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err) {
-  std::size_t got = 0;
-  if (!read_upto(dst, n, offset, &got, err)) return false;
-  if (got < n) {
-    *err = "Could not read " + path_ + " in full: it ended at byte " +
-           std::to_string(offset + got) + " of " + std::to_string(offset + n) + ".";
-    return false;
-  }
-  return true;
+Status InputFile::read_at(void* dst, std::size_t n, std::uint64_t offset) {
+  const Result<std::size_t> got = read_upto(dst, n, offset);
+  if (!got) return got.error();
+  if (*got < n)
+    return input_error("Could not read " + path_ + " in full: it ended at byte " + std::to_string(offset + *got) +
+                       " of " + std::to_string(offset + n) + ".");
+  return ok();
 }
 
 std::size_t InputFile::read_cached(void* dst, std::size_t n, std::uint64_t offset) {

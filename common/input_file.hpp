@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include "error.hpp"
+
 namespace hedm {
 
 // Opens path for reading, the one way every input is opened: 0 and *fd set
@@ -22,12 +24,17 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  // On failure *err reads "Could not open <path>: <reason>."
-  bool open(const std::string& path, std::string* err);
+  // An Input error "Could not open <path>: <reason>." when it cannot be.
+  Status open(const std::string& path);
   std::uint64_t size() const { return size_; }
+  // The same with the message in *err, for the band reading's callers.
+  bool open(const std::string& path, std::string* err) { return keep_text(open(path), err); }
+  bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err) {
+    return keep_text(read_at(dst, n, offset), err);
+  }
 
   // Reads exactly n bytes at offset; a file that ends early is a failure.
-  bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err);
+  Status read_at(void* dst, std::size_t n, std::uint64_t offset);
   // Reads what of n bytes at offset the page cache holds already, without
   // waiting for the disk: the number of bytes read, 0 where none were at
   // hand (or where the system cannot tell).
@@ -35,12 +42,15 @@ class InputFile {
   // Asks the system to start reading n bytes at offset from the disk, so
   // that a later read finds them; a hint, ignored where refused.
   void prefetch(std::uint64_t offset, std::uint64_t n) const;
-  // Reads up to n bytes at offset, fewer only at the end of the file.
-  // Returns false on a read error.
-  bool read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,
-                 std::string* err);
+  // Reads up to n bytes at offset, fewer only at the end of the file: the
+  // number read, or the read error.
+  Result<std::size_t> read_upto(void* dst, std::size_t n, std::uint64_t offset);
 
  private:
+  static bool keep_text(const Status& s, std::string* err) {
+    if (!s) *err = s.error().text;
+    return static_cast<bool>(s);
+  }
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::string path_;

@@ -20,9 +20,8 @@ void* allocate_huge(std::size_t bytes) {
   return p;
 }
 
-std::string out_of_memory_text(std::size_t bytes) {
-  return "Could not obtain " + std::to_string(bytes) + " bytes of memory.";
+Error out_of_memory(std::size_t bytes) {
+  return Error{ErrorKind::Memory, "Could not obtain " + std::to_string(bytes) + " bytes of memory."};
 }
-std::string out_of_memory_message(std::size_t bytes) { return out_of_memory_text(bytes) + " Exiting."; }
 
 }  // namespace hedm

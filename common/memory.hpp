@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "error.hpp"
+
 namespace hedm {
 
 // A page-aligned heap block.  The kernel copies file data markedly faster
@@ -36,9 +38,8 @@ AlignedPtr<T> allocate_huge_array(std::size_t count) {
   return AlignedPtr<T>(static_cast<T*>(allocate_huge(count * sizeof(T))));
 }
 
-// "Could not obtain N bytes of memory.", and the same with the closing word
-// of the programs that end there.
-std::string out_of_memory_text(std::size_t bytes);
-std::string out_of_memory_message(std::size_t bytes);
+// The Memory error "Could not obtain N bytes of memory."
+Error out_of_memory(std::size_t bytes);
+inline std::string out_of_memory_message(std::size_t bytes) { return out_of_memory(bytes).text + " Exiting."; }
 
 }  // namespace hedm

@@ -83,14 +83,11 @@ bool link_hidden(int fd, const std::string& target, std::string* name) {
 
 }  // namespace
 
-bool OutputFile::create(const std::string& path, std::string* err, Temporary how) {
+Status OutputFile::create(const std::string& path, Temporary how) {
   discard();
   path_ = path;
   target_ = resolve_links(path);
-  auto refuse = [&](int e) {
-    *err = "Could not create " + path + ": " + reason(e) + ".";
-    return false;
-  };
+  auto refuse = [&](int e) { return Error{ErrorKind::Output, "Could not create " + path + ": " + reason(e) + "."}; };
   struct stat st;
   const bool existed = ::stat(target_.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) return refuse(EISDIR);
@@ -105,7 +102,7 @@ bool OutputFile::create(const std::string& path, std::string* err, Temporary how
     if (fd < 0) return refuse(errno);
     fd_ = fd;
     kind_ = Kind::InPlace;
-    return true;
+    return ok();
   }
   // A file the caller may not write stays protected, as it was when outputs
   // were opened for writing directly.
@@ -131,49 +128,46 @@ bool OutputFile::create(const std::string& path, std::string* err, Temporary how
     if (::fchmod(fd, st.st_mode & 07777) != 0) {
     }
   }
-  return true;
+  return ok();
 }
 
-bool OutputFile::fail_write(int e, std::string* err) {
-  *err = "Could not write " + path_ + ": " + reason(e) + ".";
+Error OutputFile::fail_write(int e) {
   discard();
-  return false;
+  return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
 }
 
-bool OutputFile::write(const void* data, std::size_t n, std::string* err) {
+Status OutputFile::write(const void* data, std::size_t n) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
     ssize_t w = ::write(fd_, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return fail_write(w < 0 ? errno : ENOSPC, err);
+    if (w <= 0) return fail_write(w < 0 ? errno : ENOSPC);
     p += w;
     n -= static_cast<std::size_t>(w);
   }
-  return true;
+  return ok();
 }
 
-bool OutputFile::commit(std::string* err) {
+Status OutputFile::commit() {
   // No fsync: the promise is about what readers and re-runs see.  Syncing
   // each file made a 20-image PanelPack series nearly twice as slow.
-  if (kind_ == Kind::Unnamed && !link_hidden(fd_, target_, &temp_)) return fail_write(errno, err);
+  if (kind_ == Kind::Unnamed && !link_hidden(fd_, target_, &temp_)) return fail_write(errno);
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) {
     const int e = errno;
     if (!temp_.empty()) ::unlink(temp_.c_str());
     temp_.clear();
-    *err = "Could not write " + path_ + ": " + reason(e) + ".";
-    return false;
+    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
   }
   if (kind_ != Kind::InPlace && ::rename(temp_.c_str(), target_.c_str()) != 0) {
     const int e = errno;
     ::unlink(temp_.c_str());
     temp_.clear();
-    *err = "Could not write " + path_ + ": " + reason(e) + ".";
-    return false;
+    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
   }
   temp_.clear();
-  return true;
+  return ok();
 }
 
 void OutputFile::discard() {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "error.hpp"
+
 namespace hedm {
 
 // An output file that replaces its destination whole or not at all.  The
@@ -30,20 +32,19 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
 
-  // On failure *err reads "Could not create <path>: <reason>."
-  bool create(const std::string& path, std::string* err, Temporary how = Temporary::Unnamed);
-  // On failure *err reads "Could not write <path>: <reason>." and the
-  // temporary is dropped.
-  bool write(const void* data, std::size_t n, std::string* err);
-  // Closes the file and puts it under its final name; false (the temporary
-  // dropped, the destination untouched) when that fails.
-  bool commit(std::string* err);
+  // Output errors: "Could not create <path>: <reason>."
+  Status create(const std::string& path, Temporary how = Temporary::Unnamed);
+  // "Could not write <path>: <reason>.", and the temporary is dropped.
+  Status write(const void* data, std::size_t n);
+  // Closes the file and puts it under its final name; an error (the
+  // temporary dropped, the destination untouched) when that fails.
+  Status commit();
   // Drops what was written; the destination stays as it was.
   void discard();
 
  private:
   enum class Kind { InPlace, Unnamed, Named };
-  bool fail_write(int e, std::string* err);
+  Error fail_write(int e);
 
   int fd_ = -1;
   Kind kind_ = Kind::InPlace;

@@ -36,22 +36,19 @@ void apply_param_line(const char* line, std::span<ParamKey> keys) {
   }
 }
 
-bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err) {
+Status read_param_file(const std::string& path, std::span<ParamKey> keys) {
   LineReader lines;
   if (const int e = lines.open(path)) {
     // A folder opens but holds no lines: said as a read failure, as ever.
-    *err = std::string(e == EISDIR ? "Could not read" : "Could not open") + " the parameter file " + path + ": " +
-           std::strerror(e) + ".";
-    return false;
+    return Error{ErrorKind::Input, std::string(e == EISDIR ? "Could not read" : "Could not open") +
+                                       " the parameter file " + path + ": " + std::strerror(e) + "."};
   }
   const char* line;
   std::size_t length;
   while (lines.next(&line, &length)) apply_param_line(line, keys);
-  if (lines.error()) {
-    *err = "Could not read the parameter file " + path + ": " + std::strerror(lines.error()) + ".";
-    return false;
-  }
-  return true;
+  if (lines.error())
+    return Error{ErrorKind::Input, "Could not read the parameter file " + path + ": " + std::strerror(lines.error()) + "."};
+  return ok();
 }
 
 std::string missing_keys(std::span<const ParamKey> keys) {

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "error.hpp"
+
 namespace hedm {
 
 struct ParamKey {
@@ -23,9 +25,9 @@ struct ParamKey {
 // buffer) to the first key that stands at its first byte.
 void apply_param_line(const char* line, std::span<ParamKey> keys);
 
-// Reads the whole file named by path.  On failure to open or read it, *err
-// names the file and the reason.
-bool read_param_file(const std::string& path, std::span<ParamKey> keys, std::string* err);
+// Reads the whole file named by path; an Input error naming the file and
+// the reason when it cannot be opened or read.
+Status read_param_file(const std::string& path, std::span<ParamKey> keys);
 
 // The key words (without their blank) of the required keys that no line
 // set, joined by ", "; empty when every required key was set.

@@ -20,17 +20,20 @@ void sayf(const char* format, ...) {
   std::fflush(stdout);
 }
 
-int usage(const char* text, int status) {
-  say(text);
-  return status;
+int fail(const Error& e, const Ending& how) {
+  if (e.kind == ErrorKind::Usage) {
+    say(how.usage);
+    return how.usageStatus;
+  }
+  say(*how.closing && !e.whole ? e.text + " " + how.closing : e.text);
+  return how.failStatus;
 }
 
-int run_guarded(int (*body)(int, char**), int argc, char** argv, int failStatus) {
+int run_guarded(int (*body)(int, char**), int argc, char** argv, const Ending& how) {
   try {
     return body(argc, argv);
   } catch (const std::bad_alloc&) {
-    say("Could not obtain the memory this run needs. Exiting.");
-    return failStatus;
+    return fail(Error{ErrorKind::Memory, "Could not obtain the memory this run needs."}, how);
   }
 }
 

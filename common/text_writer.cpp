@@ -10,7 +10,7 @@ namespace hedm {
 TextWriter::TextWriter(OutputFile& file) : file_(file), buf_(new char[kCapacity + kSlack]) {}
 
 void TextWriter::drain() {
-  if (!failed_ && len_ > 0 && !file_.write(buf_.get(), len_, &err_)) failed_ = true;
+  if (failure_ && len_ > 0) failure_ = file_.write(buf_.get(), len_);
   len_ = 0;
 }
 
@@ -34,10 +34,9 @@ void TextWriter::integer(long long v) {
   len_ = static_cast<std::size_t>(format_int(buf_.get() + len_, v) - buf_.get());
 }
 
-bool TextWriter::flush(std::string* err) {
+Status TextWriter::flush() {
   drain();
-  if (failed_) *err = err_;
-  return !failed_;
+  return failure_;
 }
 
 }  // namespace hedm

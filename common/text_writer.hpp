@@ -26,8 +26,8 @@ class TextWriter {
   }
   void fixed6(double v);      // as "%f"
   void integer(long long v);  // as "%d"/"%lld"
-  // Writes out what is buffered; false with *err after any write failure.
-  bool flush(std::string* err);
+  // Writes out what is buffered; the first write failure, if any.
+  Status flush();
 
  private:
   static constexpr std::size_t kCapacity = 1 << 20;
@@ -40,8 +40,7 @@ class TextWriter {
   OutputFile& file_;
   std::unique_ptr<char[]> buf_;
   std::size_t len_ = 0;
-  bool failed_ = false;
-  std::string err_;
+  Status failure_ = ok();
 };
 
 }  // namespace hedm

@@ -58,11 +58,11 @@ py::array_t<pixelvalue> median_frame(const py::array& stack) {
 }
 
 py::array_t<pixelvalue> median_file(const std::string& path) {
-  std::string err;
   hedm::InputFile in;
-  if (!in.open(path, &err)) raise_os_error(err);
+  if (hedm::Status s = in.open(path); !s) raise_os_error(s.error().text);
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
-  if (layout.nFrames == 0) throw py::value_error(hedm::no_complete_frame_message(path, in.size()));
+  if (layout.nFrames == 0) throw py::value_error(hedm::no_whole_frame("The input file", path, in.size()).text);
+  std::string err;
   py::array_t<pixelvalue> out({hedm::nrPixels, hedm::nrPixels});
   pixelvalue* dst = out.mutable_data();
   bool ok;

@@ -53,13 +53,13 @@ TEST(ReadWholeNumber, AcceptsWholeSpellingsAndRefusesSlips) {
       {"99999999999", false, 0}, {"1e-999999999999", false, 0},
   };
   for (const Case& c : cases) {
-    std::int32_t v = -1;
-    std::string err;
-    EXPECT_EQ(hedm::read_whole_number(c.text, "N", &v, &err), c.ok) << '"' << c.text << '"';
+    const hedm::Result<std::int32_t> v = hedm::read_whole_number(c.text, "N");
+    EXPECT_EQ(static_cast<bool>(v), c.ok) << '"' << c.text << '"';
     if (c.ok) {
-      EXPECT_EQ(v, c.value) << '"' << c.text << '"';
+      EXPECT_EQ(*v, c.value) << '"' << c.text << '"';
     } else {
-      EXPECT_EQ(err.rfind(std::string("N \"") + c.text + "\" is ", 0), 0u) << err;
+      EXPECT_EQ(v.error().kind, hedm::ErrorKind::Argument);
+      EXPECT_EQ(v.error().text.rfind(std::string("N \"") + c.text + "\" is ", 0), 0u) << v.error().text;
     }
   }
 }
@@ -72,11 +72,10 @@ TEST(ReadWholeNumber, AgreesWithTheRuleOnRandomText) {
     for (char& ch : text) ch = alphabet[rng() % (sizeof alphabet - 1)];
     long double expected = 0;
     const bool accepts = rule_accepts(text, &expected);
-    std::int32_t v = 0;
-    std::string err;
-    ASSERT_EQ(hedm::read_whole_number(text.c_str(), "N", &v, &err), accepts) << '"' << text << '"';
+    const hedm::Result<std::int32_t> v = hedm::read_whole_number(text.c_str(), "N");
+    ASSERT_EQ(static_cast<bool>(v), accepts) << '"' << text << '"';
     if (accepts) {
-      ASSERT_EQ(v, expected) << '"' << text << '"';
+      ASSERT_EQ(*v, expected) << '"' << text << '"';
     }
   }
 }
@@ -91,11 +90,10 @@ TEST(ReadDecimalNumber, TakesWholeDecimalsOnly) {
                         {"99.5%", false, 0},  {"0x1p3", false, 0}, {"nan", false, 0},   {"1e999", false, 0},
                         {"", false, 0}};
   for (const Case& c : cases) {
-    double v = -1;
-    std::string err;
-    EXPECT_EQ(hedm::read_decimal_number(c.text, "LOW%", &v, &err), c.ok) << '"' << c.text << '"';
+    const hedm::Result<double> v = hedm::read_decimal_number(c.text, "LOW%");
+    EXPECT_EQ(static_cast<bool>(v), c.ok) << '"' << c.text << '"';
     if (c.ok) {
-      EXPECT_EQ(v, c.value);
+      EXPECT_EQ(*v, c.value);
     }
   }
 }

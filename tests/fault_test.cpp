@@ -86,10 +86,10 @@ TEST(Faults, StackCollapse) {
   auto frames = [](std::uint64_t bytes) { return [bytes](const TempDir& d) { file(d, "in.ge3", zeros(bytes)); }; };
   const Case cases[] = {
       over("@/out.ge3", {"missing input", nullptr, "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "Could not open @"}),
-      {"empty input", frames(0), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (0 bytes"},
-      {"inside the header", frames(100), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (100 bytes"},
-      {"one byte into a frame", frames(8193), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (8193"},
-      {"one byte short of a frame", frames(kFrameFile - 1), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no complete frame (8396799"},
+      {"empty input", frames(0), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "The input file @/in.ge3 holds no whole frame (0 bytes"},
+      {"inside the header", frames(100), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no whole frame (100 bytes"},
+      {"one byte into a frame", frames(8193), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no whole frame (8193"},
+      {"one byte short of a frame", frames(kFrameFile - 1), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1, "holds no whole frame (8396799"},
       {"directory as input", [](const TempDir& d) { fs::create_directory(d / "in.ge3"); }, "StackCollapse",
        {"@/in.ge3", "@/out.ge3"}, 1, "/in.ge3: Is a directory."},
       {"name too long", nullptr, "StackCollapse", {"@/" + kLong, "@/out.ge3"}, 1, "File name too long."},

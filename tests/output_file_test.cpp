@@ -34,11 +34,12 @@ mode_t mode_of(const std::string& path) {
 }
 
 bool write_all(const std::string& path, const std::string& bytes, OutputFile::Temporary how) {
-  std::string err;
   OutputFile out;
-  const bool ok = out.create(path, &err, how) && out.write(bytes.data(), bytes.size(), &err) && out.commit(&err);
-  EXPECT_TRUE(ok) << err;
-  return ok;
+  hedm::Status s = out.create(path, how);
+  if (s) s = out.write(bytes.data(), bytes.size());
+  if (s) s = out.commit();
+  EXPECT_TRUE(s) << s.error().text;
+  return static_cast<bool>(s);
 }
 
 const OutputFile::Temporary kBothKinds[] = {OutputFile::Temporary::Unnamed, OutputFile::Temporary::Named};
@@ -50,23 +51,22 @@ TEST(OutputFile, ReplacesTheDestinationOnlyOnCommit) {
     TempDir dir;
     const std::string path = dir / "out.txt";
     write_file(path, "earlier");
-    std::string err;
     {
       OutputFile out;
-      ASSERT_TRUE(out.create(path, &err, how)) << err;
-      ASSERT_TRUE(out.write("new bytes", 9, &err));
+      ASSERT_TRUE(out.create(path, how));
+      ASSERT_TRUE(out.write("new bytes", 9));
       EXPECT_EQ(read_file(path), "earlier") << "visible before the commit";
       if (how == OutputFile::Temporary::Named) {
         EXPECT_EQ(listing(dir).size(), 2u);
       }
-      ASSERT_TRUE(out.commit(&err)) << err;
+      ASSERT_TRUE(out.commit());
     }
     EXPECT_EQ(read_file(path), "new bytes");
     EXPECT_EQ(listing(dir), std::vector<std::string>{"out.txt"});
     {
       OutputFile out;  // dropped without a commit: the earlier file stays
-      ASSERT_TRUE(out.create(path, &err, how));
-      ASSERT_TRUE(out.write("half", 4, &err));
+      ASSERT_TRUE(out.create(path, how));
+      ASSERT_TRUE(out.write("half", 4));
     }
     EXPECT_EQ(read_file(path), "new bytes");
     EXPECT_EQ(listing(dir), std::vector<std::string>{"out.txt"});
@@ -124,9 +124,8 @@ TEST(OutputFile, WritesDevicesInPlaceAndRefusesFolders) {
   pid_t child = ::fork();
   if (child == 0) {
     std::freopen((dir / "redirected.txt").c_str(), "w", stdout);
-    std::string e;
     OutputFile o;
-    const bool ok = o.create("/dev/stdout", &e) && o.write("via stdout", 10, &e) && o.commit(&e);
+    const bool ok = o.create("/dev/stdout") && o.write("via stdout", 10) && o.commit();
     ::_exit(ok ? 0 : 1);
   }
   ::waitpid(child, &st, 0);
@@ -136,11 +135,12 @@ TEST(OutputFile, WritesDevicesInPlaceAndRefusesFolders) {
   ASSERT_EQ(::stat((dir / "redirected.txt").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino) << "replaced instead of written in place";
 
-  std::string err;
   OutputFile out;
   fs::create_directory(dir.path() / "folder");
-  EXPECT_FALSE(out.create(dir / "folder", &err));
-  EXPECT_EQ(err, "Could not create " + (dir / "folder") + ": Is a directory.");
-  EXPECT_FALSE(out.create(dir / "none/out.txt", &err));
-  EXPECT_EQ(err, "Could not create " + (dir / "none/out.txt") + ": No such file or directory.");
+  const hedm::Status folder = out.create(dir / "folder"), missing = out.create(dir / "none/out.txt");
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.error().kind, hedm::ErrorKind::Output);
+  EXPECT_EQ(folder.error().text, "Could not create " + (dir / "folder") + ": Is a directory.");
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().text, "Could not create " + (dir / "none/out.txt") + ": No such file or directory.");
 }

@@ -70,13 +70,13 @@ TEST(ParamFile, LongLinesAndMissingKeys) {
                      {"GlobalPosition ", &s.GlobalPosition},
                      {"MicFileBinary ", &s.word},
                      {"SaveNSolutions ", &s.nSaves}};
-  std::string err;
-  ASSERT_TRUE(hedm::read_param_file(dir / "p.txt", keys, &err)) << err;
+  ASSERT_TRUE(hedm::read_param_file(dir / "p.txt", keys));
   EXPECT_EQ(s.PhaseNr, 42);
   EXPECT_EQ(s.nSaves, 3);
   EXPECT_EQ(s.word, "out");
   EXPECT_EQ(hedm::missing_keys(keys), "GlobalPosition");
 
-  EXPECT_FALSE(hedm::read_param_file(dir / "none.txt", keys, &err));
-  EXPECT_EQ(err, "Could not open the parameter file " + (dir / "none.txt") + ": No such file or directory.");
+  const hedm::Status missing = hedm::read_param_file(dir / "none.txt", keys);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().text, "Could not open the parameter file " + (dir / "none.txt") + ": No such file or directory.");
 }

@@ -13,9 +13,9 @@ using namespace testkit;
 
 TEST(TextWriter, EverythingPastTheBufferArrivesInOrder) {
   TempDir dir;
-  std::string err, expect;
+  std::string expect;
   hedm::OutputFile file;
-  ASSERT_TRUE(file.create(dir / "out.txt", &err)) << err;
+  ASSERT_TRUE(file.create(dir / "out.txt"));
   {
     hedm::TextWriter out(file);
     const std::string block(700000, 'b');  // several buffers' worth, across their edges
@@ -33,19 +33,19 @@ TEST(TextWriter, EverythingPastTheBufferArrivesInOrder) {
         expect += block;
       }
     }
-    ASSERT_TRUE(out.flush(&err)) << err;
+    ASSERT_TRUE(out.flush());
   }
-  ASSERT_TRUE(file.commit(&err)) << err;
+  ASSERT_TRUE(file.commit());
   ASSERT_GT(expect.size(), 3u << 20);
   EXPECT_TRUE(read_file(dir / "out.txt") == expect);
 }
 
 TEST(TextWriter, AFailedWriteIsReportedAtTheFlush) {
-  std::string err;
   hedm::OutputFile file;
-  ASSERT_TRUE(file.create("/dev/full", &err)) << err;
+  ASSERT_TRUE(file.create("/dev/full"));
   hedm::TextWriter out(file);
   for (int i = 0; i < 200000; ++i) out.fixed6(i);
-  EXPECT_FALSE(out.flush(&err));
-  EXPECT_EQ(err, "Could not write /dev/full: No space left on device.");
+  const hedm::Status s = out.flush();
+  ASSERT_FALSE(s);
+  EXPECT_EQ(s.error().text, "Could not write /dev/full: No space left on device.");
 }

@@ -16,6 +16,13 @@ namespace sample {
 
 namespace {
 
+// A step's outcome as these writers report it: true, or false with the
+// message in *err.
+bool done(const Status& s, std::string* err) {
+  if (!s) *err = s.error().text;
+  return static_cast<bool>(s);
+}
+
 // Per-pixel levels of about 100 to 2000: a detector's fixed dark pattern.
 std::vector<pixelvalue> dark_levels(std::mt19937_64& rng) {
   std::vector<pixelvalue> level(kPixelsPerFrame);
@@ -39,7 +46,7 @@ bool start_frame_file(OutputFile& out, const std::string& path, bool patternedHe
   std::vector<unsigned char> header(kHeaderBytes);
   if (patternedHeader)
     for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
-  return out.create(path, err) && out.write(header.data(), header.size(), err);
+  return done(out.create(path), err) && done(out.write(header.data(), header.size()), err);
 }
 
 }  // namespace
@@ -54,9 +61,9 @@ bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool 
   for (int f = 0; f < nFrames; ++f) {
     noisy_frame(level, rng, &frame);
     for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;  // hot pixels
-    if (!out.write(frame.data(), kFrameBytes, err)) return false;
+    if (!done(out.write(frame.data(), kFrameBytes), err)) return false;
   }
-  return out.commit(err);
+  return done(out.commit(), err);
 }
 
 bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
@@ -91,9 +98,9 @@ bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool 
       --sp.framesLeft;
     }
     std::erase_if(spots, [](const Spot& sp) { return sp.framesLeft <= 0; });
-    if (!out.write(frame.data(), kFrameBytes, err)) return false;
+    if (!done(out.write(frame.data(), kFrameBytes), err)) return false;
   }
-  return out.commit(err);
+  return done(out.commit(), err);
 }
 
 bool write_float_images(const std::string& stem, int first, int last, const std::string& ext,
@@ -116,8 +123,8 @@ bool write_float_images(const std::string& stem, int first, int last, const std:
     char nr[32];
     std::snprintf(nr, sizeof nr, "%05d.", i);
     OutputFile out;
-    if (!out.create(stem + nr + ext, err) || !out.write(img.data(), img.size() * sizeof(float), err) ||
-        !out.commit(err))
+    if (!done(out.create(stem + nr + ext), err) || !done(out.write(img.data(), img.size() * sizeof(float)), err) ||
+        !done(out.commit(), err))
       return false;
   }
   return true;
@@ -126,7 +133,7 @@ bool write_float_images(const std::string& stem, int first, int last, const std:
 namespace {
 bool write_rows(const std::string& path, long rows, int cols, std::mt19937_64& rng, std::string* err) {
   OutputFile out;
-  if (!out.create(path, err)) return false;
+  if (!done(out.create(path), err)) return false;
   std::uniform_real_distribution<double> angle(-180, 180), unit(0, 1);
   std::vector<double> row(static_cast<std::size_t>(cols));
   for (long r = 0; r < rows; ++r) {
@@ -137,9 +144,9 @@ bool write_rows(const std::string& path, long rows, int cols, std::mt19937_64& r
     row[5] = 0.5;                                    // TriEdgeSize
     row[6] = r % 2 ? 1 : -1;                         // UpDown
     for (int c = 7; c < cols; ++c) row[c] = (c - 7) % 4 == 3 ? unit(rng) : angle(rng);
-    if (!out.write(row.data(), row.size() * sizeof(double), err)) return false;
+    if (!done(out.write(row.data(), row.size() * sizeof(double)), err)) return false;
   }
-  return out.commit(err);
+  return done(out.commit(), err);
 }
 }  // namespace
 
@@ -153,7 +160,7 @@ bool write_grain_list(const std::string& path, long lines, std::string* err) {
   std::mt19937_64 rng(7);
   std::normal_distribution<double> g;
   OutputFile file;
-  if (!file.create(path, err)) return false;
+  if (!done(file.create(path), err)) return false;
   TextWriter out(file);
   out.put("%GrainID O11 O12 O13 O21 O22 O23 O31 O32 O33 X Y Z a b c alpha beta gamma DiffPos "
           "DiffOme DiffAngle Radius\n");
@@ -172,7 +179,7 @@ bool write_grain_list(const std::string& path, long lines, std::string* err) {
                   std::fabs(g(rng)), 20 + std::fabs(g(rng)) * 10);
     out.put(line);
   }
-  return out.flush(err) && file.commit(err);
+  return done(out.flush(), err) && done(file.commit(), err);
 }
 
 }  // namespace sample

@@ -36,7 +36,12 @@ bool number(const std::vector<const char*>& args, std::size_t i, const char* wha
             std::int32_t least, std::int32_t* value, std::string* err) {
   *value = fallback;
   if (i >= args.size()) return true;
-  if (!hedm::read_whole_number(args[i], what, value, err)) return false;
+  const hedm::Result<std::int32_t> v = hedm::read_whole_number(args[i], what);
+  if (!v) {
+    *err = v.error().text;
+    return false;
+  }
+  *value = *v;
   if (*value >= least) return true;
   *err = std::string(what) + " \"" + args[i] + "\" must be " + std::to_string(least) + " or more.";
   return false;

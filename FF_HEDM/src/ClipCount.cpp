@@ -24,6 +24,7 @@ namespace {
 constexpr int kCompleted = 0, kFailed = 1;
 const char kUsage[] =
     "Usage: ClipCount <folder> <filestem> <padding> <startnr> <endnr> <ext> <darkname> <saturationIntensity>";
+const Ending kEnding{kUsage, kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: ClipCount FOLDER STEM PADDING START END EXT DARK SATURATION
   FOLDER      folder of the frame files
@@ -43,71 +44,69 @@ Manual: man ClipCount
 // `partialToo`, the pixels of a trailing partial frame get a count of their
 // own, appended after the whole frames'.  Frames are read one at a time into
 // buf.
-bool count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt, bool partialToo,
-                  pixelvalue* buf, std::vector<std::uint64_t>* counts, std::string* err) {
-  counts->clear();
+Result<std::vector<std::uint64_t>> count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
+                                                bool partialToo, pixelvalue* buf) {
+  std::vector<std::uint64_t> counts;
   const std::uint64_t pixels = partialToo ? layout.nPixels : layout.nFrames * kPixelsPerFrame;
   for (std::uint64_t p = 0; p < pixels; p += kPixelsPerFrame) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPixelsPerFrame, pixels - p));
-    if (!in.read_at(buf, n * sizeof(pixelvalue), kHeaderBytes + p * sizeof(pixelvalue), err))
-      return false;
-    counts->push_back(count_saturated(buf, n, satInt));
+    if (Status s = in.read_at(buf, n * sizeof(pixelvalue), kHeaderBytes + p * sizeof(pixelvalue)); !s)
+      return s.error();
+    counts.push_back(count_saturated(buf, n, satInt));
   }
-  return true;
+  return counts;
 }
 
 // The dark count: the saturated pixels of the whole dark file (a trailing
 // partial frame included) divided by its whole frames.
-bool dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf, long long* NrSatPxDark,
-                std::string* err) {
+Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf) {
   InputFile dark;
-  if (!dark.open(darkfilename, err)) {
-    *err = "Could not read the dark file: " + darkfilename + ". Exiting.";
-    return false;
-  }
+  if (!dark.open(darkfilename)) return Error{ErrorKind::Input, "Could not read the dark file: " + darkfilename + "."};
   const FrameLayout layout = frame_layout(dark.size());
-  if (layout.nFrames == 0) {
-    *err = "The dark file " + darkfilename + " holds no whole frame (" + std::to_string(dark.size()) +
-           " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
-    return false;
-  }
-  std::vector<std::uint64_t> counts;
-  if (!count_frames(dark, layout, satInt, true, buf, &counts, err)) {
-    *err += " Exiting.";
-    return false;
-  }
+  if (layout.nFrames == 0) return no_whole_frame("The dark file", darkfilename, dark.size());
+  const Result<std::vector<std::uint64_t>> counts = count_frames(dark, layout, satInt, true, buf);
+  if (!counts) return counts.error();
   std::uint64_t total = 0;
-  for (std::uint64_t c : counts) total += c;
-  *NrSatPxDark = static_cast<long long>(total / layout.nFrames);
-  return true;
+  for (std::uint64_t c : *counts) total += c;
+  return static_cast<long long>(total / layout.nFrames);
 }
 
 // Reads one data file and prints its frame lines.
-bool report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf,
-                 std::string* err) {
+Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf) {
   InputFile in;
-  if (!in.open(filename, err)) {
-    *err = "Could not read the input file: " + filename + ". Exiting.";
-    return false;
-  }
+  if (!in.open(filename)) return Error{ErrorKind::Input, "Could not read the input file: " + filename + "."};
   const FrameLayout layout = frame_layout(in.size());
-  if (layout.nFrames == 0) {  // a compressed or cut-off file: counting it would say nothing
-    *err = "The data file " + filename + " holds no whole frame (" + std::to_string(in.size()) +
-           " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
-    return false;
-  }
+  // A compressed or cut-off file: counting it would say nothing.
+  if (layout.nFrames == 0) return no_whole_frame("The data file", filename, in.size());
   sayf("Reading file: %s\n", filename.c_str());
   if (std::string warning = partial_frame_warning(filename, layout); !warning.empty()) say(warning);
-  std::vector<std::uint64_t> counts;
-  if (!count_frames(in, layout, satInt, false, buf, &counts, err)) {
-    *err += " Exiting.";
-    return false;
-  }
+  const Result<std::vector<std::uint64_t>> counts = count_frames(in, layout, satInt, false, buf);
+  if (!counts) return counts.error();
   sayf("Number of saturated pixels more than the dark image in file: \n%s\n", filename.c_str());
-  for (std::size_t f = 0; f < counts.size(); ++f)
+  for (std::size_t f = 0; f < counts->size(); ++f)
     sayf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1), static_cast<long long>(layout.nFrames),
-         static_cast<long long>(counts[f]) - NrSatPxDark);
-  return true;
+         static_cast<long long>((*counts)[f]) - NrSatPxDark);
+  return ok();
+}
+
+// The numbers of the command line, read whole.
+struct Numbers {
+  std::int32_t Padding = 0, startNr = 0, endNr = 0, satInt = 0;
+};
+
+Result<Numbers> read_numbers(char** argv) {
+  Numbers n;
+  const std::pair<int, std::int32_t*> wanted[] = {{3, &n.Padding}, {4, &n.startNr}, {5, &n.endNr}, {8, &n.satInt}};
+  const char* names[] = {"", "", "", "padding", "startnr", "endnr", "", "", "saturationIntensity"};
+  for (auto [i, dest] : wanted) {
+    const Result<std::int32_t> v = read_whole_number(argv[i], names[i]);
+    if (!v) return v.error();
+    *dest = *v;
+  }
+  if (n.Padding < 2 || n.Padding > 9)
+    return Error{ErrorKind::Argument,
+                 "Padding " + std::to_string(n.Padding) + " is outside 2 to 9: no data file name can be formed."};
+  return n;
 }
 
 }  // namespace
@@ -115,35 +114,29 @@ bool report_file(const std::string& filename, std::int32_t satInt, long long NrS
 int run(int argc, char** argv) {
   const std::clock_t start = std::clock();  // the processor time reported covers the whole run
   if (const int s = answer_help_or_version(argc, argv, "ClipCount", kHelp); s >= 0) return s;
-  if (argc != 9) return usage(kUsage, kFailed);
+  if (argc != 9) return fail(usage_error(), kEnding);
   const std::string folder = argv[1], filestem = argv[2], ext = argv[6], darkName = argv[7];
-  std::int32_t Padding = 0, startNr = 0, endNr = 0, satInt = 0;
-  std::string err;
-  if (!read_whole_number(argv[3], "padding", &Padding, &err) || !read_whole_number(argv[4], "startnr", &startNr, &err) ||
-      !read_whole_number(argv[5], "endnr", &endNr, &err) ||
-      !read_whole_number(argv[8], "saturationIntensity", &satInt, &err))
-    return fail(err + " Exiting.", kFailed);
-  if (Padding < 2 || Padding > 9)
-    return fail("Padding " + std::to_string(Padding) + " is outside 2 to 9: no data file name can be formed. Exiting.",
-                kFailed);
+  const Result<Numbers> numbers = read_numbers(argv);
+  if (!numbers) return fail(numbers.error(), kEnding);
+  const auto [Padding, startNr, endNr, satInt] = *numbers;
 
   AlignedPtr<pixelvalue> Image = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
-  if (!Image) return fail(out_of_memory_message(kFrameBytes), kFailed);
-  long long NrSatPxDark = 0;
+  if (!Image) return fail(out_of_memory(kFrameBytes), kEnding);
   // A dark name from the root is the file itself; any other is inside folder.
   const std::string darkPath = darkName.starts_with('/') ? darkName : folder + "/" + darkName;
-  if (!dark_count(darkPath, satInt, Image.get(), &NrSatPxDark, &err)) return fail(err, kFailed);
-  sayf("Number of saturated pixels per dark frame = %lld.\n", NrSatPxDark);
+  const Result<long long> NrSatPxDark = dark_count(darkPath, satInt, Image.get());
+  if (!NrSatPxDark) return fail(NrSatPxDark.error(), kEnding);
+  sayf("Number of saturated pixels per dark frame = %lld.\n", *NrSatPxDark);
 
   for (std::int64_t i = startNr; i <= endNr; ++i) {
     char number[32];
     std::snprintf(number, sizeof number, "%0*d", static_cast<int>(Padding), static_cast<int>(i));
-    if (!report_file(folder + "/" + filestem + "_" + number + ext, satInt, NrSatPxDark, Image.get(), &err))
-      return fail(err, kFailed);
+    if (Status s = report_file(folder + "/" + filestem + "_" + number + ext, satInt, *NrSatPxDark, Image.get()); !s)
+      return fail(s.error(), kEnding);
   }
   Image.reset();
   sayf("Time elapsed: %f s.\n", processor_seconds(start, std::clock()));
   return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

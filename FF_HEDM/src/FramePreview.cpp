@@ -60,25 +60,35 @@ Error argument(const std::string& text) { return Error{ErrorKind::Argument, text
 Result<Options> read_options(int argc, char** argv) {
   Options o;
   std::vector<std::string> positional;
-  std::string raw, err;
+  std::string raw;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--log") {
       o.log = true;
-    } else if ((a == "--bin" || a == "--raw") && i + 1 < argc) {
-      if (a != "--bin") raw = argv[++i];
-      else if (!read_whole_number(argv[++i], "--bin", &o.bin, &err)) return argument(err);
+    } else if (a == "--raw" && i + 1 < argc) {
+      raw = argv[++i];
+    } else if (a == "--bin" && i + 1 < argc) {
+      const Result<std::int32_t> bin = read_whole_number(argv[++i], "--bin");
+      if (!bin) return bin.error();
+      o.bin = *bin;
     } else {
       positional.push_back(a);
     }
   }
-  if (positional.size() < 2 || positional.size() > 5) return Error{ErrorKind::Usage, ""};
+  if (positional.size() < 2 || positional.size() > 5) return usage_error();
   o.inFN = positional[0];
   const std::string& output = positional[1];
-  if ((positional.size() > 2 && !read_whole_number(positional[2].c_str(), "FRAME", &o.frame, &err)) ||
-      (positional.size() > 3 && !read_decimal_number(positional[3].c_str(), "LOW%", &o.low, &err)) ||
-      (positional.size() > 4 && !read_decimal_number(positional[4].c_str(), "HIGH%", &o.high, &err)))
-    return argument(err);
+  if (positional.size() > 2) {
+    const Result<std::int32_t> frame = read_whole_number(positional[2].c_str(), "FRAME");
+    if (!frame) return frame.error();
+    o.frame = *frame;
+  }
+  const std::pair<const char*, double*> percentiles[] = {{"LOW%", &o.low}, {"HIGH%", &o.high}};
+  for (std::size_t i = 3; i < positional.size(); ++i) {
+    const Result<double> v = read_decimal_number(positional[i].c_str(), percentiles[i - 3].first);
+    if (!v) return v.error();
+    *percentiles[i - 3].second = *v;
+  }
   if (!(o.low >= 0 && o.low < o.high && o.high <= 100))
     return argument("The percentiles must satisfy 0 <= low < high <= 100.");
   if (o.bin < 1 || o.bin > static_cast<int>(nrPixels))
@@ -100,17 +110,16 @@ Result<Options> read_options(int argc, char** argv) {
 
 // The chosen frame's pixels.
 Result<AlignedPtr<pixelvalue>> read_frame(const Options& o) {
-  std::string err;
   InputFile in;
-  if (!in.open(o.inFN, &err)) return Error{ErrorKind::Input, err};
+  if (Status s = in.open(o.inFN); !s) return s.error();
   const FrameLayout layout = frame_layout(in.size());
   if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames)
     return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(layout.nFrames) +
                                        " whole frame(s); there is no frame " + std::to_string(o.frame) + "."};
   AlignedPtr<pixelvalue> pixels = allocate_array<pixelvalue>(kPixelsPerFrame);
-  if (!pixels) return Error{ErrorKind::Memory, out_of_memory_text(kFrameBytes)};
-  if (!in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes}, &err))
-    return Error{ErrorKind::Input, err};
+  if (!pixels) return out_of_memory(kFrameBytes);
+  if (Status s = in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes}); !s)
+    return s.error();
   return pixels;
 }
 
@@ -123,23 +132,18 @@ Result<std::string> encoded(const std::string& path, const Image<T>& image) {
   return bytes;
 }
 
-// The one place where a failure becomes its message and status.
-int fail(const Error& e) {
-  if (e.kind == ErrorKind::Usage) return usage(kUsage, 1);
-  say(e.text + " Exiting.");
-  return 1;
-}
+const Ending kEnding{kUsage, 1, 1};
 
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "FramePreview", kHelp); s >= 0) return s;
   const Result<Options> options = read_options(argc, argv);
-  if (!options) return fail(options.error());
+  if (!options) return fail(options.error(), kEnding);
   const Options& o = *options;
 
   const Result<AlignedPtr<pixelvalue>> pixels = read_frame(o);
-  if (!pixels) return fail(pixels.error());
+  if (!pixels) return fail(pixels.error(), kEnding);
 
   const Image<pixelvalue> shown = bin_image(pixels->get(), nrPixels, o.bin);
   const pixelvalue lo = percentile_value(shown.pixels.data(), shown.pixels.size(), o.low);
@@ -151,7 +155,7 @@ int run(int argc, char** argv) {
     images.emplace_back(o.rawFN, encoded(o.rawFN, Image<pixelvalue>{nrPixels, nrPixels, {p, p + kPixelsPerFrame}}));
   }
   images.emplace_back(o.viewFN, encoded(o.viewFN, view8(shown, lo, hi, o.log)));
-  if (Status s = write_images(images); !s) return fail(s.error());
+  if (Status s = write_images(images); !s) return fail(s.error(), kEnding);
 
   std::string report = "Frame " + std::to_string(o.frame) + " of " + o.inFN + ": ";
   if (!o.rawFN.empty()) report += o.rawFN + " (16-bit), ";
@@ -162,4 +166,4 @@ int run(int argc, char** argv) {
   return 0;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

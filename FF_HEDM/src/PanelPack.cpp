@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -49,6 +50,8 @@ constexpr int kCompleted = 1, kUsageStatus = 2, kFailed = 2;
 const char kUsage[] =
     "Usage: ./PanelPack InFileStem StartNr EndNr Padding InExt skip(if files are not "
     "continuous).\nRight now works for padding 5 only.\nWill always save .ge3 files as output.";
+// A refused run says so: nothing was converted.
+const Ending kEnding{kUsage, kUsageStatus, kFailed, "Nothing done."};
 constexpr std::size_t kSlicePixels = 1u << 19;  // 1 MiB of output at a time
 
 std::string numbered_name(const std::string& stem, std::int64_t nr, const std::string& ext) {
@@ -65,16 +68,16 @@ bool exists(const std::string& path) {
 // Writes the frame file for one image: the zero header, then the converted
 // pixels, converted and written a slice at a time so that each slice is
 // still in the cache when the kernel copies it out.
-bool write_converted(const std::string& path, const float* image, float maxVal, pixelvalue* slice,
-                     std::string* err) {
+Status write_converted(const std::string& path, const float* image, float maxVal, pixelvalue* slice) {
   static const unsigned char skipContent[kHeaderBytes] = {};
   OutputFile out;
-  if (!out.create(path, err) || !out.write(skipContent, kHeaderBytes, err)) return false;
-  for (std::size_t p = 0; p < kPixelsPerFrame; p += kSlicePixels) {
+  Status s = out.create(path);
+  if (s) s = out.write(skipContent, kHeaderBytes);
+  for (std::size_t p = 0; s && p < kPixelsPerFrame; p += kSlicePixels) {
     convert_image(image + p, kSlicePixels, maxVal, slice);
-    if (!out.write(slice, kSlicePixels * sizeof(pixelvalue), err)) return false;
+    s = out.write(slice, kSlicePixels * sizeof(pixelvalue));
   }
-  return out.commit(err);
+  return s ? out.commit() : s;
 }
 
 // What became of one number of the series.
@@ -84,74 +87,79 @@ enum class Outcome {
   Failed,  // refused, or its frame file could not be written: the run fails
 };
 
+// A number that is not converted: its message, and the run goes on.
+Outcome skip(Outcome o, const std::string& why) {
+  say(why + " Continuing to the next file.");
+  return o;
+}
+
 // Converts the image of one number, reporting what goes wrong.
 Outcome convert_number(const std::string& FileName, const std::string& OutFileName, float* inimage,
                        pixelvalue* outimage) {
-  std::string err;
+  const std::string notWritten = " No output written for it.";
   InputFile in;
-  if (!in.open(FileName, &err)) {
-    say("Could not read " + FileName + ". Continuing to the next file.");
-    return Outcome::Passed;
-  }
-  if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty()) {
-    say(clash + " No output written for it. Continuing to the next file.");
-    return Outcome::Failed;
-  }
-  if (std::string stack = stack_in_the_way(OutFileName); !stack.empty()) {
-    say(stack + " No output written for it. Continuing to the next file.");
-    return Outcome::Failed;
-  }
+  if (!in.open(FileName)) return skip(Outcome::Passed, "Could not read " + FileName + ".");
+  if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty())
+    return skip(Outcome::Failed, clash + notWritten);
+  if (std::string stack = stack_in_the_way(OutFileName); !stack.empty())
+    return skip(Outcome::Failed, stack + notWritten);
   say("Read file " + FileName + ".");
-  std::size_t got = 0;
-  if (!in.read_upto(inimage, kFloatImageBytes, 0, &got, &err)) {
-    say(err + " No output written for it. Continuing to the next file.");
-    return Outcome::Passed;
-  }
-  if (got < kFloatImageBytes) {
-    say("Could not read " + FileName + " in full: it holds " + std::to_string(got) + " of " +
-        std::to_string(kFloatImageBytes) + " bytes. No output written for it. Continuing to the next file.");
-    return Outcome::Passed;
-  }
+  const Result<std::size_t> got = in.read_upto(inimage, kFloatImageBytes, 0);
+  if (!got) return skip(Outcome::Passed, got.error().text + notWritten);
+  if (*got < kFloatImageBytes)
+    return skip(Outcome::Passed, "Could not read " + FileName + " in full: it holds " + std::to_string(*got) + " of " +
+                                     std::to_string(kFloatImageBytes) + " bytes." + notWritten);
   const float maxVal = image_maximum(inimage, kPixelsPerFrame);
-  if (!write_converted(OutFileName, inimage, maxVal, outimage, &err)) {
-    say(err + " Continuing to the next file.");
-    return Outcome::Failed;
-  }
+  if (Status s = write_converted(OutFileName, inimage, maxVal, outimage); !s) return skip(Outcome::Failed, s.error().text);
   return Outcome::Converted;
+}
+
+// The numbers of the command line, read whole and checked.
+struct Numbers {
+  std::int32_t startNr = 0, endNr = 0, Padding = 0, skip = 0;
+};
+
+Error refused(const std::string& why) { return Error{ErrorKind::Argument, why}; }
+
+Result<Numbers> read_numbers(char** argv) {
+  Numbers n;
+  const std::tuple<int, const char*, std::int32_t*> wanted[] = {
+      {2, "StartNr", &n.startNr}, {3, "EndNr", &n.endNr}, {4, "Padding", &n.Padding}, {6, "skip", &n.skip}};
+  for (auto [i, name, dest] : wanted) {
+    const Result<std::int32_t> v = read_whole_number(argv[i], name);
+    if (!v) return v.error();
+    *dest = *v;
+  }
+  if (n.Padding != 5)
+    return refused("Padding " + std::to_string(n.Padding) +
+                   " is not 5: the numbers in the file names are always five digits.");
+  return n;
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "PanelPack", kHelp); s >= 0) return s;
-  if (argc != 7) return usage(kUsage, kUsageStatus);
+  if (argc != 7) return fail(usage_error(), kEnding);
   const std::string inFStem = argv[1], inExt = argv[5];
-  std::int32_t startNr = 0, endNr = 0, Padding = 0, skip = 0;
-  std::string err;
-  if (!read_whole_number(argv[2], "StartNr", &startNr, &err) || !read_whole_number(argv[3], "EndNr", &endNr, &err) ||
-      !read_whole_number(argv[4], "Padding", &Padding, &err) || !read_whole_number(argv[6], "skip", &skip, &err))
-    return fail(err + " Nothing done.", kUsageStatus);
-  if (Padding != 5)
-    return fail("Padding " + std::to_string(Padding) +
-                    " is not 5: the numbers in the file names are always five digits. Nothing done.",
-                kFailed);
+  const Result<Numbers> numbers = read_numbers(argv);
+  if (!numbers) return fail(numbers.error(), kEnding);
+  const auto [startNr, endNr, Padding, skip] = *numbers;
   if (startNr > endNr) {
     say("StartNr " + std::to_string(startNr) + " is after EndNr " + std::to_string(endNr) + ": nothing to convert.");
     return kCompleted;
   }
   if (inExt == "ge3")
-    return fail("The input extension ge3 is the output extension: every input would be overwritten "
-                "by its own output. Nothing done.",
-                kFailed);
+    return fail(refused("The input extension ge3 is the output extension: every input would be overwritten "
+                        "by its own output."),
+                kEnding);
   if (skip <= 0)
-    return fail("skip must be 1 or more, not " + std::to_string(skip) +
-                    ": the numbers would never pass EndNr. Nothing done.",
-                kFailed);
+    return fail(refused("skip must be 1 or more, not " + std::to_string(skip) + ": the numbers would never pass EndNr."),
+                kEnding);
 
   AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);
   AlignedPtr<pixelvalue> outimage = allocate_array<pixelvalue>(kSlicePixels);
-  if (!inimage || !outimage)
-    return fail(out_of_memory_message(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)), kFailed);
+  if (!inimage || !outimage) return fail(out_of_memory(kFloatImageBytes + kSlicePixels * sizeof(pixelvalue)), kEnding);
 
   int status = kCompleted;
   std::int64_t converted = 0;
@@ -174,4 +182,4 @@ int run(int argc, char** argv) {
   return status;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

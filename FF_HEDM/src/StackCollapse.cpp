@@ -27,6 +27,7 @@ namespace {
 
 // No caller reads the status of a completed run; 0 says it completed.
 constexpr int kCompleted = 0, kFailed = 1;
+const Ending kEnding{"Not enough arguments, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
   INPUT   detector frame file of one or more frames, as a rule a dark stack
@@ -40,31 +41,35 @@ Manual: man StackCollapse
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
-  if (argc != 3) return usage("Not enough arguments, exiting.", kFailed);
+  if (argc != 3) return fail(usage_error(), kEnding);
   const std::string inFN = argv[1], outFN = argv[2];
   if (std::string clash = same_file_clash({inFN}, {outFN}); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
   if (std::string stack = stack_in_the_way(outFN); !stack.empty())
-    return fail(stack + " Nothing written. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Output, stack + " Nothing written."}, kEnding);
 
-  std::string err;
   InputFile in;
-  if (!in.open(inFN, &err)) return fail(err, kFailed);
+  if (Status s = in.open(inFN); !s) return fail(s.error(), kEnding);
   const FrameLayout layout = frame_layout(in.size());
-  if (layout.nFrames == 0) return fail(no_complete_frame_message(inFN, in.size()), kFailed);
+  if (layout.nFrames == 0) return fail(no_whole_frame("The input file", inFN, in.size()), kEnding);
   alignas(64) static unsigned char skipContent[kHeaderBytes];
-  if (!in.read_at(skipContent, kHeaderBytes, 0, &err)) return fail(err, kFailed);
+  if (Status s = in.read_at(skipContent, kHeaderBytes, 0); !s) return fail(s.error(), kEnding);
 
   say("Read file " + inFN + ".");
   if (std::string warning = partial_frame_warning(inFN, layout); !warning.empty()) say(warning);
   OutputFile out;
-  if (!out.create(outFN, &err) || !out.write(skipContent, kHeaderBytes, &err)) return fail(err, kFailed);
+  Status s = out.create(outFN);
+  if (s) s = out.write(skipContent, kHeaderBytes);
+  if (!s) return fail(s.error(), kEnding);
   auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count, std::string* e) {
-    return out.write(medians, count * sizeof(pixelvalue), e);
+    const Status w = out.write(medians, count * sizeof(pixelvalue));
+    if (!w) *e = w.error().text;
+    return static_cast<bool>(w);
   };
-  if (!median_of_file(in, layout.nFrames, write_band, &err)) return fail(err, kFailed);
-  if (!out.commit(&err)) return fail(err, kFailed);
+  std::string err;
+  if (!median_of_file(in, layout.nFrames, write_band, &err)) return fail(Error{ErrorKind::Input, err}, kEnding);
+  if (Status c = out.commit(); !c) return fail(c.error(), kEnding);
   return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

@@ -87,11 +87,12 @@ std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, 
 Status write_images(const std::vector<std::pair<std::string, Result<std::string>>>& images) {
   for (const auto& [path, bytes] : images)
     if (!bytes) return bytes.error();
-  std::string err;
   for (const auto& [path, bytes] : images) {
     OutputFile out;
-    if (!out.create(path, &err) || !out.write(bytes->data(), bytes->size(), &err) || !out.commit(&err))
-      return Error{ErrorKind::Output, err};
+    Status s = out.create(path);
+    if (s) s = out.write(bytes->data(), bytes->size());
+    if (s) s = out.commit();
+    if (!s) return s;
   }
   return ok();
 }

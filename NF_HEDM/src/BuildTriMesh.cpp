@@ -24,6 +24,7 @@ namespace {
 // Every stop ends with 1, a grid.txt that cannot be opened included: a
 // pipeline must never take a grid that was not written for one that was.
 constexpr int kCompleted = 0, kFailed = 1;
+const Ending kEnding{"Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: BuildTriMesh PARAMETER_FILE
   PARAMETER_FILE  text file with the lines "GridSize <edge>", "Rsample <radius>"
@@ -60,8 +61,7 @@ class ColumnText {
 // grid.txt: the count, then the records as TriMesh makes them (the
 // count is known first, so no grid need be held: memory stays the same
 // whatever its size).
-bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements,
-                std::string* err) {
+Status write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements) {
   TextWriter out(file);
   out.integer(NrGridElements);
   out.put('\n');
@@ -72,7 +72,8 @@ bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, s
       out.put(c < 4 ? ' ' : '\n');
     }
   });
-  return out.flush(err) && file.commit(err);
+  const Status s = out.flush();
+  return s ? file.commit() : s;
 }
 
 }  // namespace
@@ -80,29 +81,30 @@ bool write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, s
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "BuildTriMesh", kHelp); s >= 0) return s;
   const std::clock_t start = std::clock();
-  if (argc < 2) return usage("Usage: BuildTriMesh <parameter file>. No parameter file given, exiting.", kFailed);
+  if (argc < 2) return fail(usage_error(), kEnding);
   const std::string ParamFN = argv[1];
   double GridSize = 0, Rsample = 0;
   std::string direct;
   ParamKey keys[] = {{"GridSize ", &GridSize}, {"Rsample ", &Rsample}, {"DataDirectory ", &direct}};
-  std::string err;
-  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.", kFailed);
+  if (Status s = read_param_file(ParamFN, keys); !s) return fail(s.error(), kEnding);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.", kFailed);
+    return fail(Error{ErrorKind::Input, "The parameter file " + ParamFN + " gives no value for: " + missing + "."},
+                kEnding);
   const std::string fn = direct + "/grid.txt";
   if (std::string clash = same_file_clash({ParamFN}, {fn}); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
 
   const GridDimensions dims = grid_dimensions(GridSize, Rsample);
-  if (!grid_size_ok(GridSize, Rsample, dims.NrHex, &err)) return fail(err + " Exiting.", kFailed);
+  if (std::string why; !grid_size_ok(GridSize, Rsample, dims.NrHex, &why))
+    return fail(Error{ErrorKind::Input, why}, kEnding);
   const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
   sayf("Number of grid points: %d.\n", NrGridElements);
 
   OutputFile file;
-  if (!file.create(fn, &err)) return fail("Cannot open file, " + fn, kFailed);
-  if (!write_grid(file, GridSize, dims, NrGridElements, &err)) return fail(err + " Exiting.", kFailed);
+  if (!file.create(fn)) return fail(Error{ErrorKind::Output, "Cannot open file, " + fn, true}, kEnding);
+  if (Status s = write_grid(file, GridSize, dims, NrGridElements); !s) return fail(s.error(), kEnding);
   sayf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, std::clock()));
   return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

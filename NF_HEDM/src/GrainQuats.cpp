@@ -33,6 +33,7 @@ Manual: man GrainQuats
 
 constexpr int kCompleted = 0, kFailed = 1;
 const char kUsage[] = "GrainQuats usage: ./GrainQuats <OringinalFile> <OutputFile>. Please provide full path.";
+const Ending kEnding{kUsage, kFailed, kFailed};
 
 void write_seed(TextWriter& out, const Grain& g) {
   double Quaternion[4];
@@ -75,40 +76,42 @@ int convert_grains(LineReader& grains, const std::string& GrainFN, TextWriter& o
   return nOrientations;
 }
 
+Error input(const std::string& text) { return Error{ErrorKind::Input, text}; }
+
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "GrainQuats", kHelp); s >= 0) return s;
-  if (argc != 3) return usage(kUsage, kFailed);
+  if (argc != 3) return fail(usage_error(), kEnding);
   const std::clock_t start0 = std::clock();
   const std::string GrainFN = argv[1], outfilename = argv[2];
   if (std::string clash = same_file_clash({GrainFN}, {outfilename}); !clash.empty())
-    return fail(clash + " Nothing written. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
 
   LineReader grains;
   if (const int e = grains.open(GrainFN))
-    return fail("Could not open the grain list " + GrainFN + ": " + std::strerror(e) + ". Exiting.", kFailed);
-  std::string err;
+    return fail(input("Could not open the grain list " + GrainFN + ": " + std::strerror(e) + "."), kEnding);
   OutputFile file;
-  if (!file.create(outfilename, &err)) return fail(err + " Exiting.", kFailed);
+  if (Status s = file.create(outfilename); !s) return fail(s.error(), kEnding);
   TextWriter out(file);
 
   int nSkipped = 0;
   const int nOrientations = convert_grains(grains, GrainFN, out, &nSkipped);
 
   if (grains.error())  // the unfinished seed file is dropped; an earlier one stays
-    return fail("Could not read the grain list " + GrainFN + ": " + std::strerror(grains.error()) + ". Exiting.",
-                kFailed);
+    return fail(input("Could not read the grain list " + GrainFN + ": " + std::strerror(grains.error()) + "."),
+                kEnding);
   // Lines that were all skipped: another kind of file (the arguments the
   // wrong way round), not a run that found no grains.  The seed file is
   // not written; an earlier one stays.
   if (nOrientations == 0 && nSkipped > 0)
-    return fail(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written. Exiting.",
-                kFailed);
-  if (!out.flush(&err) || !file.commit(&err)) return fail(err + " Exiting.", kFailed);
+    return fail(input(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."), kEnding);
+  Status s = out.flush();
+  if (s) s = file.commit();
+  if (!s) return fail(s.error(), kEnding);
   sayf("Number of seed orientations: %d\n", nOrientations);
   sayf("Time elapsed in making diffraction spots: %f [s]\n", processor_seconds(start0, std::clock()));
   return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

@@ -19,6 +19,7 @@ using namespace hedm;
 namespace {
 
 constexpr int kCompleted = 0, kFailed = 1;
+const Ending kEnding{"Usage: SolutionDump <parameter file>. No parameter file given, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: SolutionDump PARAMETER_FILE
   PARAMETER_FILE  text file with the lines "PhaseNr", "NumPhases",
@@ -32,21 +33,22 @@ Manual: man SolutionDump
 
 // Writes one text table from one binary file, whole or not at all: a table
 // that cannot be written in full leaves an earlier one of that name as it was.
-bool write_table(const std::string& outPath, InputFile& in, const TableHeader& header,
-                 bool allMatches, std::int64_t nCols, int PhaseNr, std::string* err) {
+Status write_table(const std::string& outPath, InputFile& in, const TableHeader& header, bool allMatches,
+                   std::int64_t nCols, int PhaseNr) {
   OutputFile file;
-  if (!file.create(outPath, err)) return false;
+  if (Status s = file.create(outPath); !s) return s;
   TextWriter out(file);
   write_table_header(out, header, allMatches);
-  if (write_table_rows(in, nCols, PhaseNr, out, err) < 0) return false;
-  return out.flush(err) && file.commit(err);
+  if (Result<std::int64_t> rows = write_table_rows(in, nCols, PhaseNr, out); !rows) return rows.error();
+  const Status s = out.flush();
+  return s ? file.commit() : s;
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "SolutionDump", kHelp); s >= 0) return s;
-  if (argc < 2) return usage("Usage: SolutionDump <parameter file>. No parameter file given, exiting.", kFailed);
+  if (argc < 2) return fail(usage_error(), kEnding);
   const std::string ParamFN = argv[1];
   int PhaseNr = 0, NumPhases = 0, nSaves = 1;
   double GlobalPosition = 0;
@@ -54,38 +56,40 @@ int run(int argc, char** argv) {
   ParamKey keys[] = {{"PhaseNr ", &PhaseNr},         {"NumPhases ", &NumPhases},
                      {"GlobalPosition ", &GlobalPosition}, {"MicFileBinary ", &inputfile},
                      {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves, false}};
-  std::string err;
-  if (!read_param_file(ParamFN, keys, &err)) return fail(err + " Exiting.", kFailed);
+  if (Status s = read_param_file(ParamFN, keys); !s) return fail(s.error(), kEnding);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail("The parameter file " + ParamFN + " gives no value for: " + missing + ". Exiting.", kFailed);
+    return fail(Error{ErrorKind::Input, "The parameter file " + ParamFN + " gives no value for: " + missing + "."},
+                kEnding);
   const std::int64_t nCols = all_matches_columns(nSaves);
   if (nCols > INT32_MAX)
-    return fail("SaveNSolutions " + std::to_string(nSaves) +
-                " makes an all-matches row wider than 2^31 values. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Input, "SaveNSolutions " + std::to_string(nSaves) +
+                                            " makes an all-matches row wider than 2^31 values."},
+                kEnding);
   // The all-matches files sit beside the result file and the result table.
   const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
   if (std::string clash = same_file_clash({ParamFN, inputfile, inputfile2}, {outputfile, outputfile2});
       !clash.empty())
-    return fail(clash + " Nothing written. Exiting.", kFailed);
+    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
 
   InputFile results;
-  if (!results.open(inputfile, &err)) return fail(err + " Exiting.", kFailed);
+  if (Status s = results.open(inputfile); !s) return fail(s.error(), kEnding);
   if (results.size() < kEdgeBytes)
-    return fail("The result file " + inputfile + " holds " + std::to_string(results.size()) +
-                " bytes, too few for the edge size of its first row (48 needed). Exiting.", kFailed);
+    return fail(Error{ErrorKind::Input, "The result file " + inputfile + " holds " + std::to_string(results.size()) +
+                                            " bytes, too few for the edge size of its first row (48 needed)."},
+                kEnding);
   double firstValues[6];
-  if (!results.read_at(firstValues, kEdgeBytes, 0, &err)) return fail(err + " Exiting.", kFailed);
+  if (Status s = results.read_at(firstValues, kEdgeBytes, 0); !s) return fail(s.error(), kEnding);
   const TableHeader header{firstValues[5], NumPhases, GlobalPosition};
   sayf("NrRows: %lld\n", static_cast<long long>(results.size() / (kResultColumns * sizeof(double))));
-  if (!write_table(outputfile, results, header, false, kResultColumns, PhaseNr, &err))
-    return fail(err + " Exiting.", kFailed);
+  if (Status s = write_table(outputfile, results, header, false, kResultColumns, PhaseNr); !s)
+    return fail(s.error(), kEnding);
 
   // The text result table is complete; it stays whatever happens below.
   InputFile allMatches;
-  if (!allMatches.open(inputfile2, &err)) return fail(err + " Exiting.", kFailed);
-  if (!write_table(outputfile2, allMatches, header, true, nCols, PhaseNr, &err))
-    return fail(err + " Exiting.", kFailed);
+  if (Status s = allMatches.open(inputfile2); !s) return fail(s.error(), kEnding);
+  if (Status s = write_table(outputfile2, allMatches, header, true, nCols, PhaseNr); !s)
+    return fail(s.error(), kEnding);
   return kCompleted;
 }
 
-int main(int argc, char** argv) { return run_guarded(run, argc, argv, kFailed); }
+int main(int argc, char** argv) { return run_guarded(run, argc, argv, kEnding); }

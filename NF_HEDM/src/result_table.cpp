@@ -19,8 +19,7 @@ void write_table_header(TextWriter& out, const TableHeader& h, bool allMatches) 
   out.put("PhaseNr\n");
 }
 
-std::int64_t write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, TextWriter& out,
-                              std::string* err) {
+Result<std::int64_t> write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, TextWriter& out) {
   if (nCols < 1) return 0;
   const std::uint64_t rowBytes = static_cast<std::uint64_t>(nCols) * sizeof(double);
   const std::uint64_t nRows = in.size() / rowBytes;
@@ -32,7 +31,7 @@ std::int64_t write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, Te
   std::int64_t col = 0;
   for (std::uint64_t v = 0; v < total; v += kChunk) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - v));
-    if (!in.read_at(buf.data(), n * sizeof(double), v * sizeof(double), err)) return -1;
+    if (Status s = in.read_at(buf.data(), n * sizeof(double), v * sizeof(double)); !s) return s.error();
     for (std::size_t i = 0; i < n; ++i) {
       out.fixed6(buf[i]);
       out.put('\t');

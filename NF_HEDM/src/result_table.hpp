@@ -30,8 +30,7 @@ void write_table_header(TextWriter& out, const TableHeader& h, bool allMatches);
 
 // Writes the rows of a binary file as text, each value as "%lf\t" and each
 // row closed by PhaseNr and a newline.  Reads the file in pieces; a trailing
-// part of a row is ignored.  Returns the rows written, or -1 with *err set.
-std::int64_t write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, TextWriter& out,
-                              std::string* err);
+// part of a row is ignored.  Returns the rows written, or the read error.
+Result<std::int64_t> write_table_rows(InputFile& in, std::int64_t nCols, int PhaseNr, TextWriter& out);
 
 }  // namespace hedm

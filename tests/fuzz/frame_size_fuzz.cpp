@@ -22,14 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
 
   const std::string text(reinterpret_cast<const char*>(data), size);
-  std::int32_t value = 0;
-  std::string err;
-  if (hedm::read_whole_number(text.c_str(), "N", &value, &err)) {
+  const hedm::Result<std::int32_t> value = hedm::read_whole_number(text.c_str(), "N");
+  if (value) {
     if (text.find_first_not_of(" \t\n\v\f\r+-.eE0123456789", 0, 21) < std::strlen(text.c_str())) __builtin_trap();
-    std::int32_t again = 1;
-    if (!hedm::read_whole_number(std::to_string(value).c_str(), "N", &again, &err) || again != value)
-      __builtin_trap();
-  } else if (err.empty()) {
+    const hedm::Result<std::int32_t> again = hedm::read_whole_number(std::to_string(*value).c_str(), "N");
+    if (!again || *again != *value) __builtin_trap();
+  } else if (value.error().text.empty()) {
     __builtin_trap();
   }
   return 0;
