@@ -1,7 +1,17 @@
 #include "stack_median.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "median.hpp"
 #include "memory.hpp"
@@ -10,15 +20,38 @@ namespace hedm {
 
 namespace {
 
-constexpr std::size_t kBandStep = 2048;  // pixels
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+// With several threads, bands of at most this many pixels (a multiple of
+// step): four bands per thread at least, so that the last bands keep every
+// thread busy to nearly the end.
+std::size_t four_per_thread(std::size_t pixels, unsigned threads, std::size_t step) {
+  const std::size_t share = (pixels + 4 * threads - 1) / (4 * threads);
+  return (share + step - 1) / step * step;
+}
 
 // Pixels per band for a stack of nFrames frames of `pixels` pixels: a
-// multiple of 2048 (slices page-aligned in a file), all pixels at most.
-std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
+// multiple of the budget's step (slices page-aligned in a file), all
+// pixels at most.
+std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, unsigned threads) {
   const std::size_t bytes = static_cast<std::size_t>(
       std::clamp<std::uint64_t>(nFrames * budget.sliceBytes, budget.minBytes, budget.maxBytes));
-  const std::size_t band = bytes / (sizeof(pixelvalue) * nFrames) / kBandStep * kBandStep;
-  return std::clamp(band, std::min(kBandStep, pixels), std::max<std::size_t>(pixels, 1));
+  const std::size_t step = budget.bandStep;
+  std::size_t band = bytes / (sizeof(pixelvalue) * nFrames) / step * step;
+  if (threads > 1) band = std::min(band, four_per_thread(pixels, threads, step));
+  return std::clamp(band, std::min(step, pixels), std::max<std::size_t>(pixels, 1));
+}
+
+// Each thread's codes where several threads select coded bands at once:
+// as many as keep the whole run within 32 MiB and 32 MiB more per thread.
+// Of that, 10 MiB go to what the threads share (the frame of medians, the
+// program itself); each thread's other buffers take about 140 bytes per
+// band pixel, its side rows up to an eighth of its codes, and 2 MiB may go
+// to rounding to huge pages: 8 MiB set aside per thread covers them.
+std::size_t code_bytes(const BandBudget& budget, unsigned threads) {
+  if (threads <= 1) return budget.codeBytes;
+  const std::size_t perThread = ((32 + 32 * std::size_t{threads} - 10) * kMiB) / threads - 8 * kMiB;
+  return std::min(budget.codeBytes, perThread / 9 * 8);
 }
 
 // Pixels per coded band (a multiple of kTile, never many more than the
@@ -27,127 +60,267 @@ std::size_t band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBud
 // deeper stacks' codes go past the cache in any case, and their bands are
 // as large as the budget allows (32768 pixels at most, one tile at least),
 // for fewer and longer reads.
-std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget) {
+std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget,
+                              unsigned threads) {
   constexpr std::size_t kTile = StackMedian::kTile, kMinCached = 16384, kMaxPixels = 32768;
   const std::uint64_t rows = std::max<std::uint64_t>(nFrames, 1);
   // Each frame's codes take a line more than the band's pixels.
   const std::size_t cached = static_cast<std::size_t>(CodedMedian::kCachedCodeBytes / rows) / kTile * kTile - kTile;
-  const std::size_t budgeted = static_cast<std::size_t>(budget.codeBytes / rows) / kTile * kTile;
-  const std::size_t wanted = cached >= kMinCached ? std::min(cached, kMaxPixels) : std::clamp(budgeted, kTile, kMaxPixels);
+  const std::size_t budgeted = static_cast<std::size_t>(code_bytes(budget, threads) / rows) / kTile * kTile;
+  std::size_t wanted = cached >= kMinCached ? std::min(cached, kMaxPixels) : std::clamp(budgeted, kTile, kMaxPixels);
+  if (threads > 1) wanted = std::min(wanted, four_per_thread(pixels, threads, kTile));
   return std::min(wanted, (pixels + kTile - 1) / kTile * kTile);
 }
 
-// Bands over all `pixels`.  fill(f, p0, count, dst) copies frame f's
-// pixels p0 .. p0 + count - 1 to dst; view(f, p0, count) gives them where
-// they can be read (in memory, or copied into a buffer it keeps), nullptr on
-// failure; ahead(p0, count) hears of the band after the one about to be
-// selected; put takes each band's medians.
-template <class Fill, class View, class Ahead>
-bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, Fill&& fill,
-                       View&& view, Ahead&& ahead, const BandSink& put, std::string* err) {
-  if (nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames) {
-    // Deep stacks: a slice of every frame at a time, coded as it comes.
-    const std::size_t band = coded_band_pixels(nFrames, pixels, budget);
-    AlignedPtr<pixelvalue> medians = allocate_array<pixelvalue>(band);
-    CodedMedian selector(static_cast<std::int64_t>(nFrames), band);
-    if (!medians || !selector.ok()) {
-      *err = out_of_memory_message(nFrames * band);
+// Bands of `band` pixels over all `pixels`, selected on `threads` threads
+// (this one among them), each taking the next band that no thread has
+// taken.  select(t, p0, count, dst, err) selects a band on thread t's own
+// selector and buffers, its medians to dst: the band's place in `frame`
+// where there is a frame, else (one thread only) the buffer own[0].  put
+// takes the medians in pixel order, from one thread at a time: each band as
+// it is selected with one thread, and with several, every run of bands
+// whose bands before it are all selected.
+//
+// The first failure on any thread (select or put false) keeps its message
+// and stops every thread before its next band; an exception thrown on a
+// thread (memory that ran out) is thrown again here once all have stopped.
+// A thread that cannot be started leaves its bands to the others.
+template <class Select>
+bool run_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelvalue* frame, pixelvalue* own,
+               Select&& select, const BandSink& put, std::string* err) {
+  const std::size_t nBands = (pixels + band - 1) / band;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failure, order;
+  std::string firstError;
+  std::exception_ptr thrown;
+  std::vector<char> done(nBands, 0);
+  std::size_t handed = 0;  // bands handed to put
+  auto fail = [&](std::string message, std::exception_ptr e) {
+    std::lock_guard<std::mutex> lock(failure);
+    if (!stop.exchange(true)) {
+      firstError = std::move(message);
+      thrown = e;
+    }
+  };
+  auto work = [&](unsigned t) {
+    std::string e;
+    try {
+      for (std::size_t b; !stop.load(std::memory_order_relaxed) && (b = next.fetch_add(1)) < nBands;) {
+        const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
+        pixelvalue* dst = frame ? frame + p0 : own;
+        if (!select(t, p0, count, dst, &e)) return fail(e, nullptr);
+        if (!frame) {
+          if (put && !put(p0, dst, count, &e)) return fail(e, nullptr);
+          continue;
+        }
+        std::lock_guard<std::mutex> lock(order);
+        done[b] = 1;
+        std::size_t end = handed;
+        while (end < nBands && done[end]) ++end;
+        if (end == handed) continue;
+        const std::size_t first = handed * band, last = std::min(end * band, pixels);
+        handed = end;
+        if (put && !stop.load() && !put(first, frame + first, last - first, &e)) return fail(e, nullptr);
+      }
+    } catch (...) {
+      fail("", std::current_exception());
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(work, t);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the started ones take all bands
+    }
+  }
+  work(0);
+  for (std::thread& th : pool) th.join();
+  if (thrown) std::rethrow_exception(thrown);
+  if (stop) *err = firstError;
+  return !stop;
+}
+
+// Bands over all `pixels` on `threads` threads (0: worker_threads()), thread
+// t reading its slices through sources[t]: fill(f, p0, count, dst, err)
+// copies frame f's pixels p0 .. p0 + count - 1 to dst; view(f, p0, count,
+// err) gives them where they can be read (in memory, or copied into a
+// buffer of its own), nullptr on failure; ahead(p0, count) hears of the band
+// the thread is likely to take after the one it is about to select.  The
+// medians go to `out` (all pixels) where it is given, and to put in pixel
+// order.
+template <class Source>
+bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, unsigned threads,
+                       std::vector<Source>& sources, pixelvalue* out, const BandSink& put, std::string* err) {
+  if (threads == 0) threads = worker_threads();
+  threads = std::min<unsigned>(threads, static_cast<unsigned>(sources.size()));
+  const bool coded = nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames;
+  const std::size_t band = coded ? coded_band_pixels(nFrames, pixels, budget, threads)
+                                 : band_pixels(nFrames, pixels, budget, threads);
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, (pixels + band - 1) / band));
+  // One thread hands each band's medians on from a buffer of its own; with
+  // several, bands are selected out of order into a whole frame.
+  AlignedPtr<pixelvalue> frame, own;
+  if (!out && threads > 1) {
+    frame = allocate_huge_array<pixelvalue>(pixels);
+    out = frame.get();
+  }
+  if (!out) {
+    // A shallow stack's medians take one huge page at least: filled afresh
+    // on every run, a buffer of small pages costs a page fault per 4 KiB
+    // (at 10 frames, 200 of them, a tenth of the run).
+    own = coded ? allocate_array<pixelvalue>(band)
+                : allocate_huge_array<pixelvalue>(std::max(band, kHugePageBytes / sizeof(pixelvalue)));
+    if (!own) {
+      *err = out_of_memory_message(band * sizeof(pixelvalue));
       return false;
     }
-    for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
-      const std::size_t count = std::min(band, pixels - p0);
-      if (p0 + band < pixels) ahead(p0 + band, std::min(band, pixels - p0 - band));
-      auto slice = [&](std::int64_t f) { return view(static_cast<std::uint64_t>(f), p0, count); };
-      if (!selector.collapse(count, slice, medians.get())) return false;
-      if (!put(p0, medians.get(), count, err)) return false;
+  }
+  const std::size_t stepBands = threads;  // bands the other threads take before a thread's next one
+  if (coded) {
+    // Deep stacks: a slice of every frame at a time, coded as it comes.
+    std::vector<std::unique_ptr<CodedMedian>> selectors;
+    for (unsigned t = 0; t < threads; ++t) {
+      selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(nFrames), band));
+      if (!selectors.back()->ok() || !sources[t].reserve(band)) {
+        *err = out_of_memory_message(nFrames * band);
+        return false;
+      }
     }
-    return true;
+    auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, std::string* e) {
+      Source& source = sources[t];
+      if (p0 + stepBands * band < pixels)
+        source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
+      auto slice = [&](std::int64_t f) { return source.view(static_cast<std::uint64_t>(f), p0, count, e); };
+      return selectors[t]->collapse(count, slice, dst);
+    };
+    return run_bands(threads, pixels, band, out, own.get(), select, put, err);
   }
-  const std::size_t band = band_pixels(nFrames, pixels, budget);
   const std::size_t stride = band + 32;
-  AlignedPtr<pixelvalue> slices = allocate_huge_array<pixelvalue>(nFrames * stride);
-  // The medians of a band take one huge page at least: filled afresh on
-  // every run, a buffer of small pages costs a page fault per 4 KiB (at 10
-  // frames, 200 of them, a tenth of the run).
-  AlignedPtr<pixelvalue> medians =
-      allocate_huge_array<pixelvalue>(std::max(band, kHugePageBytes / sizeof(pixelvalue)));
-  StackMedian selector(static_cast<std::int64_t>(nFrames));
-  if (!slices || !medians || !selector.ok()) {
-    *err = out_of_memory_message(nFrames * stride * sizeof(pixelvalue));
-    return false;
+  struct Shallow {
+    AlignedPtr<pixelvalue> slices;
+    StackMedian selector;
+  };
+  std::vector<std::unique_ptr<Shallow>> shallow;
+  for (unsigned t = 0; t < threads; ++t) {
+    shallow.push_back(std::make_unique<Shallow>(
+        Shallow{allocate_huge_array<pixelvalue>(nFrames * stride), StackMedian(static_cast<std::int64_t>(nFrames))}));
+    if (!shallow.back()->slices || !shallow.back()->selector.ok()) {
+      *err = out_of_memory_message(nFrames * stride * sizeof(pixelvalue));
+      return false;
+    }
   }
-  for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
-    const std::size_t count = std::min(band, pixels - p0);
-    if (p0 + band < pixels) ahead(p0 + band, std::min(band, pixels - p0 - band));
+  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, std::string* e) {
+    Source& source = sources[t];
+    Shallow& s = *shallow[t];
+    if (p0 + stepBands * band < pixels)
+      source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
     for (std::uint64_t f = 0; f < nFrames; ++f)
-      if (!fill(f, p0, count, slices.get() + f * stride)) return false;
-    selector.collapse(slices.get(), stride, count, medians.get());
-    if (!put(p0, medians.get(), count, err)) return false;
-  }
-  return true;
-}
-
-// A sink that copies each band's medians into their place in `out`.
-BandSink copy_to(pixelvalue* out) {
-  return [out](std::size_t p0, const pixelvalue* medians, std::size_t count, std::string*) {
-    std::memcpy(out + p0, medians, count * sizeof(pixelvalue));
+      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
+    s.selector.collapse(s.slices.get(), stride, count, dst);
     return true;
   };
+  return run_bands(threads, pixels, band, out, own.get(), select, put, err);
 }
 
+// One thread's reader of a frame file's slices.  Slices are read from the
+// page cache where it holds them; where it does not (a file not read
+// lately), the thread's next band's slices are asked for ahead, so that the
+// disk reads them while this band is selected, many at a time, rather than
+// one slice at a time as each is needed.
+class FileSlices {
+ public:
+  FileSlices(InputFile& in, std::uint64_t nFrames) : in_(&in), nFrames_(nFrames) {}
+  bool reserve(std::size_t pixels) {
+    buffer_ = allocate_array<pixelvalue>(pixels);
+    return buffer_ != nullptr;
+  }
+  bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, std::string* err) {
+    const std::size_t bytes = count * sizeof(pixelvalue);
+    const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
+    if (got == bytes) return true;
+    ++uncached_;
+    return in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got, err);
+  }
+  const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t count, std::string* err) {
+    return fill(f, p0, count, buffer_.get(), err) ? buffer_.get() : nullptr;
+  }
+  void ahead(std::size_t p0, std::size_t count) {
+    if (uncached_ > nFrames_ / 8)
+      for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));
+    uncached_ = 0;
+  }
+
+ private:
+  static std::uint64_t offset(std::uint64_t f, std::size_t p0) {
+    return kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+  }
+  InputFile* in_;
+  std::uint64_t nFrames_;
+  std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
+  AlignedPtr<pixelvalue> buffer_;  // one slice, for the coded bands
+};
+
+// A thread's reader of a stack in memory: slices are read where they lie.
+class StackSlices {
+ public:
+  StackSlices(const pixelvalue* stack, std::size_t pixels) : stack_(stack), pixels_(pixels) {}
+  bool reserve(std::size_t) { return true; }
+  bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, std::string*) {
+    std::memcpy(dst, stack_ + f * pixels_ + p0, count * sizeof(pixelvalue));
+    return true;
+  }
+  const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t, std::string*) {
+    return stack_ + f * pixels_ + p0;
+  }
+  void ahead(std::size_t, std::size_t) {}
+
+ private:
+  const pixelvalue* stack_;
+  std::size_t pixels_;
+};
+
 }  // namespace
+
+unsigned worker_threads() {
+  // The mask's set grows until it holds every processor the system numbers.
+  for (int cpus = CPU_SETSIZE; cpus <= (1 << 20); cpus *= 2) {
+    cpu_set_t* set = CPU_ALLOC(cpus);
+    if (!set) return 1;
+    const std::size_t size = CPU_ALLOC_SIZE(cpus);
+    const int got = sched_getaffinity(0, size, set);
+    const int count = got == 0 ? CPU_COUNT_S(size, set) : 0;
+    CPU_FREE(set);
+    if (got == 0) return std::clamp<unsigned>(static_cast<unsigned>(count), 1, kMaxThreads);
+    if (errno != EINVAL) return 1;
+  }
+  return 1;
+}
 
 std::string no_complete_frame_message(const std::string& path, std::uint64_t size) {
   return "Input file " + path + " holds no complete frame (" + std::to_string(size) +
          " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
 }
 
-bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err) {
-  auto offset = [](std::uint64_t f, std::size_t p0) {
-    return kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
-  };
-  // Slices are read from the page cache where it holds them; where it does
-  // not (a file not read lately), the next band's slices are asked for
-  // ahead, so that the disk reads them while this band is selected, many
-  // at a time, rather than one slice at a time as each is needed.
-  std::uint64_t uncached = 0;  // slices of the band being read that the disk had to give
-  auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
-    const std::size_t bytes = count * sizeof(pixelvalue);
-    const std::size_t got = in.read_cached(dst, bytes, offset(f, p0));
-    if (got == bytes) return true;
-    ++uncached;
-    return in.read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got, err);
-  };
-  auto ahead = [&](std::size_t p0, std::size_t count) {
-    if (uncached > nFrames / 8)
-      for (std::uint64_t f = 0; f < nFrames; ++f) in.prefetch(offset(f, p0), count * sizeof(pixelvalue));
-    uncached = 0;
-  };
-  AlignedPtr<pixelvalue> buffer;  // one slice, for the coded bands
-  auto view = [&](std::uint64_t f, std::size_t p0, std::size_t count) -> const pixelvalue* {
-    if (!buffer) buffer = allocate_array<pixelvalue>(count);  // the first band is the largest
-    if (!buffer) {
-      *err = out_of_memory_message(count * sizeof(pixelvalue));
-      return nullptr;
-    }
-    return fill(f, p0, count, buffer.get()) ? buffer.get() : nullptr;
-  };
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, fill, view, ahead, sink, err);
+bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err,
+                    unsigned threads) {
+  std::vector<FileSlices> sources;
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, nullptr, sink, err);
 }
 
-bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err) {
-  return median_of_file(in, nFrames, copy_to(out), err);
+bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err, unsigned threads) {
+  std::vector<FileSlices> sources;
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, out, nullptr, err);
 }
 
-bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out) {
-  auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
-    std::memcpy(dst, stack + f * pixels + p0, count * sizeof(pixelvalue));
-    return true;
-  };
-  auto view = [&](std::uint64_t f, std::size_t p0, std::size_t) { return stack + f * pixels + p0; };
-  auto ahead = [](std::size_t, std::size_t) {};
+bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out,
+                     unsigned threads) {
+  std::vector<StackSlices> sources(kMaxThreads, StackSlices(stack, pixels));
   std::string err;
-  return collapse_in_bands(nFrames, pixels, kMemoryBands, fill, view, ahead, copy_to(out), &err);
+  return collapse_in_bands(nFrames, pixels, kMemoryBands, threads, sources, out, nullptr, &err);
 }
 
 }  // namespace hedm
