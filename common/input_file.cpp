@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@ std::string reason(int e) { return std::strerror(e); }
 }  // namespace
 
 InputFile::~InputFile() {
+  if (map_) ::munmap(map_, size_);
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -86,6 +88,26 @@ std::size_t InputFile::read_cached(void* dst, std::size_t n, std::uint64_t offse
   struct iovec slice = {dst, n};
   const ssize_t r = ::preadv2(fd_, &slice, 1, static_cast<off_t>(offset), RWF_NOWAIT);
   return r > 0 ? static_cast<std::size_t>(r) : 0;
+}
+
+const unsigned char* InputFile::mapping() {
+  if (!map_ && fd_ >= 0 && size_ > 0) {
+    void* m = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
+    if (m != MAP_FAILED) map_ = m;
+  }
+  return static_cast<const unsigned char*>(map_);
+}
+
+bool InputFile::resident(std::uint64_t offset, std::size_t n) const {
+  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  if (!map_ || n == 0 || offset + n > size_) return false;
+  const std::uint64_t first = offset / page * page, pages = (offset + n - first + page - 1) / page;
+  unsigned char in[64];
+  if (pages > sizeof in) return false;
+  if (::mincore(static_cast<char*>(map_) + first, offset + n - first, in) != 0) return false;
+  for (std::uint64_t i = 0; i < pages; ++i)
+    if (!(in[i] & 1)) return false;
+  return true;
 }
 
 void InputFile::prefetch(std::uint64_t offset, std::uint64_t n) const {

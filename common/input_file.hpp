@@ -40,10 +40,20 @@ class InputFile {
   bool read_upto(void* dst, std::size_t n, std::uint64_t offset, std::size_t* got,
                  std::string* err);
 
+  // The whole file mapped for reading (kept until the file is closed), so
+  // that its pages are read where the page cache holds them, not copied;
+  // nullptr where it cannot be mapped.  Reading a page that the file no
+  // longer holds (a file cut short since it was opened) raises SIGBUS.
+  const unsigned char* mapping();
+  // Whether the n bytes at offset are all in the page cache (false where
+  // the system cannot tell or offset is beyond the mapping).
+  bool resident(std::uint64_t offset, std::size_t n) const;
+
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::string path_;
+  void* map_ = nullptr;
 };
 
 }  // namespace hedm

@@ -1,6 +1,8 @@
 #include "stack_median.hpp"
 
 #include <sched.h>
+#include <setjmp.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -193,7 +195,7 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
       if (p0 + stepBands * band < pixels)
         source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
       auto slice = [&](std::int64_t f) { return source.view(static_cast<std::uint64_t>(f), p0, count, e); };
-      return selectors[t]->collapse(count, slice, dst);
+      return source.guarded([&] { return selectors[t]->collapse(count, slice, dst); });
     };
     return run_bands(threads, pixels, band, out, own.get(), select, put, err);
   }
@@ -216,39 +218,111 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
     Shallow& s = *shallow[t];
     if (p0 + stepBands * band < pixels)
       source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-    for (std::uint64_t f = 0; f < nFrames; ++f)
-      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
-    s.selector.collapse(s.slices.get(), stride, count, dst);
-    return true;
+    return source.guarded([&] {
+      for (std::uint64_t f = 0; f < nFrames; ++f)
+        if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
+      s.selector.collapse(s.slices.get(), stride, count, dst);
+      return true;
+    });
   };
   return run_bands(threads, pixels, band, out, own.get(), select, put, err);
 }
 
-// One thread's reader of a frame file's slices.  Slices are read from the
-// page cache where it holds them; where it does not (a file not read
-// lately), the thread's next band's slices are asked for ahead, so that the
-// disk reads them while this band is selected, many at a time, rather than
-// one slice at a time as each is needed.
+// Reading a mapped file that has been cut short since it was opened (or a
+// page the disk cannot give) raises SIGBUS.  While a thread selects a band
+// from the mapping it arms a jump back to where the band began; the band is
+// then read again with pread, which fails with a message that says why.
+// The handler is in place while any run reads a mapping; a SIGBUS that is
+// not such a read is left to the handler that was there before.
+thread_local sigjmp_buf* tArmed = nullptr;
+std::mutex gBusMutex;
+int gBusUsers = 0;
+struct sigaction gBusBefore;
+
+extern "C" void on_bus_error(int sig, siginfo_t* info, void* context) {
+  if (sigjmp_buf* jump = tArmed) {
+    tArmed = nullptr;
+    siglongjmp(*jump, 1);
+  }
+  if ((gBusBefore.sa_flags & SA_SIGINFO) && gBusBefore.sa_sigaction) return gBusBefore.sa_sigaction(sig, info, context);
+  if (!(gBusBefore.sa_flags & SA_SIGINFO) && gBusBefore.sa_handler != SIG_DFL && gBusBefore.sa_handler != SIG_IGN)
+    return gBusBefore.sa_handler(sig);
+  ::signal(SIGBUS, SIG_DFL);  // the faulting read runs again and ends the process as it would have
+}
+
+class BusGuard {
+ public:
+  BusGuard() {
+    std::lock_guard<std::mutex> lock(gBusMutex);
+    if (gBusUsers++ > 0) return;
+    struct sigaction sa = {};
+    sa.sa_sigaction = on_bus_error;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &gBusBefore);
+  }
+  ~BusGuard() {
+    std::lock_guard<std::mutex> lock(gBusMutex);
+    if (--gBusUsers == 0) ::sigaction(SIGBUS, &gBusBefore, nullptr);
+  }
+  BusGuard(const BusGuard&) = delete;
+  BusGuard& operator=(const BusGuard&) = delete;
+};
+
+// One thread's reader of a frame file's slices: from the file's mapping
+// where there is one (the page cache's pages read where they lie, no call
+// and no copy per slice), else with pread.  Where the page cache does not
+// hold a band's slices (a file not read lately), the thread's next band's
+// slices are asked for ahead, so that the disk reads them while this band
+// is selected, many at a time, rather than one slice at a time as each is
+// needed.
 class FileSlices {
  public:
-  FileSlices(InputFile& in, std::uint64_t nFrames) : in_(&in), nFrames_(nFrames) {}
+  FileSlices(InputFile& in, std::uint64_t nFrames, const unsigned char* map)
+      : in_(&in), nFrames_(nFrames), map_(map) {}
   bool reserve(std::size_t pixels) {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
+  // select() run with reads from the mapping guarded: where one faults,
+  // select() again with pread.
+  template <class Select>
+  bool guarded(Select&& select) {
+    if (!map_) return select();
+    sigjmp_buf jump;
+    if (sigsetjmp(jump, 1) == 0) {
+      tArmed = &jump;
+      const bool ok = select();
+      tArmed = nullptr;
+      return ok;
+    }
+    map_ = nullptr;
+    return select();
+  }
   bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, std::string* err) {
     const std::size_t bytes = count * sizeof(pixelvalue);
+    if (map_) {
+      std::memcpy(dst, map_ + offset(f, p0), bytes);
+      return true;
+    }
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
     if (got == bytes) return true;
     ++uncached_;
     return in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got, err);
   }
   const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t count, std::string* err) {
+    if (map_) return reinterpret_cast<const pixelvalue*>(map_ + offset(f, p0));
     return fill(f, p0, count, buffer_.get(), err) ? buffer_.get() : nullptr;
   }
   void ahead(std::size_t p0, std::size_t count) {
+    const std::size_t bytes = count * sizeof(pixelvalue);
+    if (map_) {  // a few of the band's slices looked up
+      for (std::uint64_t i = 0; i < 8 && uncached_ == 0; ++i)
+        uncached_ += !in_->resident(offset(i * nFrames_ / 8, p0), std::min<std::size_t>(bytes, 64 * 4096));
+      if (uncached_) uncached_ = nFrames_;
+    }
     if (uncached_ > nFrames_ / 8)
-      for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));
+      for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), bytes);
     uncached_ = 0;
   }
 
@@ -258,8 +332,9 @@ class FileSlices {
   }
   InputFile* in_;
   std::uint64_t nFrames_;
+  const unsigned char* map_;
   std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
-  AlignedPtr<pixelvalue> buffer_;  // one slice, for the coded bands
+  AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands read with pread
 };
 
 // A thread's reader of a stack in memory: slices are read where they lie.
@@ -267,6 +342,10 @@ class StackSlices {
  public:
   StackSlices(const pixelvalue* stack, std::size_t pixels) : stack_(stack), pixels_(pixels) {}
   bool reserve(std::size_t) { return true; }
+  template <class Select>
+  bool guarded(Select&& select) {
+    return select();
+  }
   bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, std::string*) {
     std::memcpy(dst, stack_ + f * pixels_ + p0, count * sizeof(pixelvalue));
     return true;
@@ -303,17 +382,26 @@ std::string no_complete_frame_message(const std::string& path, std::uint64_t siz
          " bytes; a frame file of one frame has " + std::to_string(kOneFrameFileBytes) + "). Exiting.";
 }
 
+namespace {
+
+bool collapse_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, const BandSink& sink, std::string* err,
+                   unsigned threads) {
+  BusGuard guard;
+  const unsigned char* map = in.mapping();
+  std::vector<FileSlices> sources;
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames, map);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, out, sink, err);
+}
+
+}  // namespace
+
 bool median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, std::string* err,
                     unsigned threads) {
-  std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames);
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, nullptr, sink, err);
+  return collapse_file(in, nFrames, nullptr, sink, err, threads);
 }
 
 bool median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, std::string* err, unsigned threads) {
-  std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames);
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, out, nullptr, err);
+  return collapse_file(in, nFrames, out, nullptr, err, threads);
 }
 
 bool median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out,
