@@ -123,14 +123,16 @@ Returns a new 2-D uint16 array (rows, columns): for every pixel the value at
 index (n - 1) // 2 of its n values sorted, the value StackCollapse writes.
 For an even number of frames this is the lower of the two middle values;
 numpy's median would average them.  A C-contiguous stack is read where it
-lies; other layouts are copied once.  The GIL is released while it computes;
-extra memory stays below 9 MiB whatever the depth.)");
+lies; other layouts are copied once.  The GIL is released while it computes,
+on one thread per processor the process may use, as StackCollapse does (at
+most 8); extra memory stays below 9 MiB per thread whatever the depth.)");
   m.def("median_file", &median_file, py::arg("path"),
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
 frames).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
-StackCollapse writes, read in bands in the same bounded memory.
+StackCollapse writes, read in bands in the same bounded memory on the same
+threads, with the GIL released.
 Raises OSError when the file cannot be opened or read and ValueError when
 it holds no complete frame, with StackCollapse's message.)");
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),

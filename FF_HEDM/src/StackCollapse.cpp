@@ -3,8 +3,10 @@
 // header.
 //
 // The stack is read in bands of neighbouring pixels, one slice of every frame
-// per band, and each band's medians are written as soon as they are known,
-// so memory stays between 12 and 60 MiB whatever the number of frames.  The
+// per band, on one thread per processor the run may use, and the medians are
+// written in order as soon as they are known, so memory stays within 64 MiB
+// for one thread and 32 MiB per further thread whatever the number of
+// frames.  The
 // output is a temporary until the last band is written: a run that fails
 // part way leaves the earlier output as it was.
 
