@@ -194,7 +194,11 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
       Source& source = sources[t];
       if (p0 + stepBands * band < pixels)
         source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-      auto slice = [&](std::int64_t f) { return source.view(static_cast<std::uint64_t>(f), p0, count, e); };
+      // Made here, outside the guarded reads: a jump back from a faulting
+      // read skips no object with a destructor.
+      const CodedMedian::Slice slice = [&](std::int64_t f) {
+        return source.view(static_cast<std::uint64_t>(f), p0, count, e);
+      };
       return source.guarded([&] { return selectors[t]->collapse(count, slice, dst); });
     };
     return run_bands(threads, pixels, band, out, own.get(), select, put, err);
