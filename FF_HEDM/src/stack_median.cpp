@@ -394,7 +394,7 @@ bool collapse_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, const 
   const unsigned char* map = in.mapping();
   std::vector<FileSlices> sources;
   for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames, map);
-  return collapse_in_bands(nFrames, kPixelsPerFrame, kFileBands, threads, sources, out, sink, err);
+  return collapse_in_bands(nFrames, kPixelsPerFrame, map ? kMappedBands : kFileBands, threads, sources, out, sink, err);
 }
 
 }  // namespace
