@@ -320,12 +320,12 @@ class FileSlices {
   }
   void ahead(std::size_t p0, std::size_t count) {
     const std::size_t bytes = count * sizeof(pixelvalue);
-    if (map_) {  // a few of the band's slices looked up
-      for (std::uint64_t i = 0; i < 8 && uncached_ == 0; ++i)
-        uncached_ += !in_->resident(offset(i * nFrames_ / 8, p0), std::min<std::size_t>(bytes, 64 * 4096));
-      if (uncached_) uncached_ = nFrames_;
-    }
-    if (uncached_ > nFrames_ / 8)
+    // Read from the mapping, one slice of the band is looked up in the page
+    // cache, a frame further on each time; read with pread, the band just
+    // read tells.
+    const bool cold = map_ ? !in_->resident(offset(probes_++ * 7919 % nFrames_, p0), std::min(bytes, kProbeBytes))
+                           : uncached_ > nFrames_ / 8;
+    if (cold)
       for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), bytes);
     uncached_ = 0;
   }
@@ -334,9 +334,11 @@ class FileSlices {
   static std::uint64_t offset(std::uint64_t f, std::size_t p0) {
     return kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
   }
+  static constexpr std::size_t kProbeBytes = 64 * 4096;
   InputFile* in_;
   std::uint64_t nFrames_;
   const unsigned char* map_;
+  std::uint64_t probes_ = 0;
   std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
   AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands read with pread
 };
