@@ -1,5 +1,6 @@
 #include "input_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -96,6 +97,20 @@ const unsigned char* InputFile::mapping() {
     if (m != MAP_FAILED) map_ = m;
   }
   return static_cast<const unsigned char*>(map_);
+}
+
+bool InputFile::populate(std::uint64_t offset, std::uint64_t n) {
+#ifdef MADV_POPULATE_READ
+  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  if (!map_ || offset >= size_) return false;
+  n = std::min(n, size_ - offset);
+  const std::uint64_t first = offset / page * page;
+  return ::madvise(static_cast<char*>(map_) + first, offset + n - first, MADV_POPULATE_READ) == 0;
+#else
+  (void)offset;
+  (void)n;
+  return false;
+#endif
 }
 
 bool InputFile::resident(std::uint64_t offset, std::size_t n) const {

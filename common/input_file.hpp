@@ -45,6 +45,10 @@ class InputFile {
   // nullptr where it cannot be mapped.  Reading a page that the file no
   // longer holds (a file cut short since it was opened) raises SIGBUS.
   const unsigned char* mapping();
+  // Maps the n bytes at offset of the mapping ahead of their reads, from
+  // the page cache where it holds them (read from the disk where not); a
+  // hint: false where it cannot be done, and the reads map them as they go.
+  bool populate(std::uint64_t offset, std::uint64_t n);
   // Whether the n bytes at offset are all in the page cache (false where
   // the system cannot tell or offset is beyond the mapping).
   bool resident(std::uint64_t offset, std::size_t n) const;
