@@ -53,7 +53,11 @@ inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10, 8u << 20
 
 // Threads a stack is selected with: one per processor the process may run
 // on (its affinity mask, as `taskset` or a batch system's CPU binding set
-// it), at most kMaxThreads, at least one.
+// it), at most kMaxThreads, at least one.  The threads share the memory
+// they read: on 2 cores two threads run 1.6 to 1.75 times as fast as one
+// (100 and 1440 frames), and each thread of a deep stack moves about 5 GB/s
+// through memory, so that 8 of them ask about what one socket of a server
+// gives; more would also take 32 MiB each.
 inline constexpr unsigned kMaxThreads = 8;
 unsigned worker_threads();
 
