@@ -116,10 +116,10 @@ bool InputFile::populate(std::uint64_t offset, std::uint64_t n) {
 bool InputFile::resident(std::uint64_t offset, std::size_t n) const {
   const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
   if (!map_ || n == 0 || offset + n > size_) return false;
-  const std::uint64_t first = offset / page * page, pages = (offset + n - first + page - 1) / page;
-  unsigned char in[64];
-  if (pages > sizeof in) return false;
-  if (::mincore(static_cast<char*>(map_) + first, offset + n - first, in) != 0) return false;
+  unsigned char in[64];  // pages looked up: the first 64 at most
+  const std::uint64_t first = offset / page * page;
+  const std::uint64_t pages = std::min<std::uint64_t>((offset + n - first + page - 1) / page, sizeof in);
+  if (::mincore(static_cast<char*>(map_) + first, pages * page, in) != 0) return false;
   for (std::uint64_t i = 0; i < pages; ++i)
     if (!(in[i] & 1)) return false;
   return true;

@@ -49,8 +49,9 @@ class InputFile {
   // the page cache where it holds them (read from the disk where not); a
   // hint: false where it cannot be done, and the reads map them as they go.
   bool populate(std::uint64_t offset, std::uint64_t n);
-  // Whether the n bytes at offset are all in the page cache (false where
-  // the system cannot tell or offset is beyond the mapping).
+  // Whether the n bytes at offset (their first 64 pages at most) are all in
+  // the page cache; false where the system cannot tell or they lie beyond
+  // the mapping.
   bool resident(std::uint64_t offset, std::size_t n) const;
 
  private:

@@ -79,7 +79,7 @@ std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const B
 // (this one among them), each taking the next band that no thread has
 // taken.  select(t, p0, count, dst, err) selects a band on thread t's own
 // selector and buffers, its medians to dst: the band's place in `frame`
-// where there is a frame, else (one thread only) the buffer own[0].  put
+// where there is a frame, else (one thread only) the buffer `own`.  put
 // takes the medians in pixel order, from one thread at a time: each band as
 // it is selected with one thread, and with several, every run of bands
 // whose bands before it are all selected.
@@ -337,8 +337,7 @@ class FileSlices {
     // Read from the mapping, one slice of the band is looked up in the page
     // cache, a frame further on each time; read with pread, the band just
     // read tells.
-    const bool cold = map_ ? !in_->resident(offset(probes_++ * 7919 % nFrames_, p0), std::min(bytes, kProbeBytes))
-                           : uncached_ > nFrames_ / 8;
+    const bool cold = map_ ? !in_->resident(offset(probes_++ * 7919 % nFrames_, p0), bytes) : uncached_ > nFrames_ / 8;
     if (cold)
       for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), bytes);
     uncached_ = 0;
@@ -354,7 +353,6 @@ class FileSlices {
       if (!in_->resident(offset(nFrames_ * i / 16, kPixelsPerFrame * i / 16), 1)) return false;
     return true;
   }
-  static constexpr std::size_t kProbeBytes = 64 * 4096;
   std::pair<unsigned, unsigned> share_ = {};
   InputFile* in_;
   std::uint64_t nFrames_;
