@@ -186,7 +186,7 @@ bool collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudg
     // Deep stacks: a slice of every frame at a time, coded as it comes.
     std::vector<std::unique_ptr<CodedMedian>> selectors;
     for (unsigned t = 0; t < threads; ++t) {
-      selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(nFrames), band));
+      selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(nFrames), band, threads));
       if (!selectors.back()->ok() || !sources[t].reserve(band)) {
         *err = out_of_memory_message(nFrames * band);
         return false;
