@@ -99,6 +99,7 @@ bool run_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelvalu
   std::exception_ptr thrown;
   std::vector<char> done(nBands, 0);
   std::size_t handed = 0;  // bands handed to put
+  bool handing = false;    // a thread is handing bands to put
   auto fail = [&](std::string message, std::exception_ptr e) {
     std::lock_guard<std::mutex> lock(failure);
     if (!stop.exchange(true)) {
@@ -117,14 +118,29 @@ bool run_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelvalu
           if (put && !put(p0, dst, count, &e)) return fail(e, nullptr);
           continue;
         }
-        std::lock_guard<std::mutex> lock(order);
+        // The bands selected in order so far go to put from one thread at a
+        // time, outside the lock: a thread that finds another handing them
+        // on leaves its band to that one and selects its next band.
+        std::unique_lock<std::mutex> lock(order);
         done[b] = 1;
-        std::size_t end = handed;
-        while (end < nBands && done[end]) ++end;
-        if (end == handed) continue;
-        const std::size_t first = handed * band, last = std::min(end * band, pixels);
-        handed = end;
-        if (put && !stop.load() && !put(first, frame + first, last - first, &e)) return fail(e, nullptr);
+        if (handing) continue;
+        handing = true;
+        for (;;) {
+          std::size_t end = handed;
+          while (end < nBands && done[end]) ++end;
+          if (end == handed || !put || stop.load()) break;
+          const std::size_t first = handed * band, last = std::min(end * band, pixels);
+          handed = end;
+          lock.unlock();
+          const bool ok = put(first, frame + first, last - first, &e);
+          lock.lock();
+          if (!ok) {
+            handing = false;
+            lock.unlock();
+            return fail(e, nullptr);
+          }
+        }
+        handing = false;
       }
     } catch (...) {
       fail("", std::current_exception());
