@@ -14,7 +14,8 @@ namespace hedm {
 enum class ErrorKind {
   Usage,     // the command line has the wrong shape: the program shows its usage text
   Argument,  // a value on the command line is wrong
-  Input,     // an input is missing, unreadable, or not what it must be
+  Input,     // an input is missing or cannot be read
+  Data,      // an input was read but is not what it must be (no whole frame, the wrong type)
   Output,  // an output could not be written, or may not be (it is an input, it holds a stack)
   Memory,  // the memory a run needs could not be had
 };

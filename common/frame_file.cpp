@@ -13,7 +13,7 @@ FrameLayout frame_layout(std::uint64_t fileSize) {
 }
 
 Error no_whole_frame(const std::string& which, const std::string& path, std::uint64_t size) {
-  return Error{ErrorKind::Input, which + " " + path + " holds no whole frame (" + std::to_string(size) +
+  return Error{ErrorKind::Data, which + " " + path + " holds no whole frame (" + std::to_string(size) +
                                      " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + ")."};
 }
 

@@ -37,7 +37,7 @@ FrameLayout frame_layout(std::uint64_t fileSize);
 // frame file at all): passed over by every reader of frames.
 inline std::uint64_t bytes_past_last_frame(const FrameLayout& l) { return l.dataBytes - l.nFrames * kFrameBytes; }
 
-// The Input error for a file too short to hold one whole frame (a
+// The Data error for a file too short to hold one whole frame (a
 // compressed or cut-off file): "<which> <path> holds no whole frame (N
 // bytes; one frame needs 8396800)."
 Error no_whole_frame(const std::string& which, const std::string& path, std::uint64_t size);

@@ -27,11 +27,6 @@ class InputFile {
   // An Input error "Could not open <path>: <reason>." when it cannot be.
   Status open(const std::string& path);
   std::uint64_t size() const { return size_; }
-  // The same with the message in *err, for the band reading's callers.
-  bool open(const std::string& path, std::string* err) { return keep_text(open(path), err); }
-  bool read_at(void* dst, std::size_t n, std::uint64_t offset, std::string* err) {
-    return keep_text(read_at(dst, n, offset), err);
-  }
 
   // Reads exactly n bytes at offset; a file that ends early is a failure.
   Status read_at(void* dst, std::size_t n, std::uint64_t offset);
@@ -46,14 +41,25 @@ class InputFile {
   // number read, or the read error.
   Result<std::size_t> read_upto(void* dst, std::size_t n, std::uint64_t offset);
 
+  // The whole file mapped for reading (kept until the file is closed), so
+  // that its pages are read where the page cache holds them, not copied;
+  // nullptr where it cannot be mapped.  Reading a page that the file no
+  // longer holds (a file cut short since it was opened) raises SIGBUS.
+  const unsigned char* mapping();
+  // Maps the n bytes at offset of the mapping ahead of their reads, from
+  // the page cache where it holds them (read from the disk where not); a
+  // hint: false where it cannot be done, and the reads map them as they go.
+  bool populate(std::uint64_t offset, std::uint64_t n);
+  // Whether the n bytes at offset (their first 64 pages at most) are all in
+  // the page cache; false where the system cannot tell or they lie beyond
+  // the mapping.
+  bool resident(std::uint64_t offset, std::size_t n) const;
+
  private:
-  static bool keep_text(const Status& s, std::string* err) {
-    if (!s) *err = s.error().text;
-    return static_cast<bool>(s);
-  }
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::string path_;
+  void* map_ = nullptr;
 };
 
 }  // namespace hedm

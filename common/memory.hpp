@@ -40,6 +40,5 @@ AlignedPtr<T> allocate_huge_array(std::size_t count) {
 
 // The Memory error "Could not obtain N bytes of memory."
 Error out_of_memory(std::size_t bytes);
-inline std::string out_of_memory_message(std::size_t bytes) { return out_of_memory(bytes).text + " Exiting."; }
 
 }  // namespace hedm

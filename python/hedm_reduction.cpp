@@ -34,9 +34,24 @@ py::array_t<T, py::array::c_style> contiguous(const py::array& a, int ndim, cons
   return py::array_t<T, py::array::c_style>::ensure(a);
 }
 
-[[noreturn]] void raise_os_error(const std::string& message) {
-  PyErr_SetString(PyExc_OSError, message.c_str());
-  throw py::error_already_set();
+// An error of the library as the exception of its kind: a file that cannot
+// be had an OSError, an input or argument that is not what it must be a
+// ValueError, memory a MemoryError.  The message is the programs' own,
+// without their closing words.
+[[noreturn]] void raise(const hedm::Error& e) {
+  switch (e.kind) {
+    case hedm::ErrorKind::Memory:
+      throw std::bad_alloc();
+    case hedm::ErrorKind::Input:
+    case hedm::ErrorKind::Output:
+      PyErr_SetString(PyExc_OSError, e.text.c_str());
+      throw py::error_already_set();
+    case hedm::ErrorKind::Usage:
+    case hedm::ErrorKind::Argument:
+    case hedm::ErrorKind::Data:
+      break;
+  }
+  throw py::value_error(e.text);
 }
 
 py::array_t<pixelvalue> median_frame(const py::array& stack) {
@@ -48,32 +63,28 @@ py::array_t<pixelvalue> median_frame(const py::array& stack) {
   if (rows * cols == 0) return out;
   const pixelvalue* in = s.data();
   pixelvalue* dst = out.mutable_data();
-  bool ok;
+  hedm::Status done = hedm::ok();
   {
     py::gil_scoped_release release;
-    ok = hedm::median_of_stack(in, n, rows * cols, dst);
+    done = hedm::median_of_stack(in, n, rows * cols, dst);
   }
-  if (!ok) throw std::bad_alloc();
+  if (!done) raise(done.error());
   return out;
 }
 
 py::array_t<pixelvalue> median_file(const std::string& path) {
   hedm::InputFile in;
-  if (hedm::Status s = in.open(path); !s) raise_os_error(s.error().text);
+  if (hedm::Status s = in.open(path); !s) raise(s.error());
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
-  if (layout.nFrames == 0) throw py::value_error(hedm::no_whole_frame("The input file", path, in.size()).text);
-  std::string err;
+  if (layout.nFrames == 0) raise(hedm::no_whole_frame("The input file", path, in.size()));
   py::array_t<pixelvalue> out({hedm::nrPixels, hedm::nrPixels});
   pixelvalue* dst = out.mutable_data();
-  bool ok;
+  hedm::Status s = hedm::ok();
   {
     py::gil_scoped_release release;
-    ok = hedm::median_of_file(in, layout.nFrames, dst, &err);
+    s = hedm::median_of_file(in, layout.nFrames, dst);
   }
-  if (!ok) {
-    if (err.rfind("Could not obtain", 0) == 0) throw std::bad_alloc();
-    raise_os_error(err);
-  }
+  if (!s) raise(s.error());
   return out;
 }
 
@@ -123,14 +134,16 @@ Returns a new 2-D uint16 array (rows, columns): for every pixel the value at
 index (n - 1) // 2 of its n values sorted, the value StackCollapse writes.
 For an even number of frames this is the lower of the two middle values;
 numpy's median would average them.  A C-contiguous stack is read where it
-lies; other layouts are copied once.  The GIL is released while it computes;
-extra memory stays below 9 MiB whatever the depth.)");
+lies; other layouts are copied once.  The GIL is released while it computes,
+on one thread per processor the process may use, as StackCollapse does (at
+most 8); extra memory stays below 9 MiB per thread whatever the depth.)");
   m.def("median_file", &median_file, py::arg("path"),
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
 frames).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
-StackCollapse writes, read in bands in the same bounded memory.
+StackCollapse writes, read in bands in the same bounded memory on the same
+threads, with the GIL released.
 Raises OSError when the file cannot be opened or read and ValueError when
 it holds no complete frame, with StackCollapse's message.)");
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),

@@ -6,8 +6,12 @@
 #include <random>
 #include <vector>
 
+#include <unistd.h>
+
 #include "median.hpp"
+#include "output_file.hpp"
 #include "stack_median.hpp"
+#include "testkit.hpp"
 
 using hedm::CodedMedian;
 using hedm::pixelvalue;
@@ -356,4 +360,68 @@ TEST(CodedMedian, BothCodingKernelsCodeEveryValueAlike) {
             << " stores, pixel " << p << " value " << in[p] << " base " << b;
       }
     }
+}
+
+// Bands shared out among threads give the same medians whatever the number
+// of threads (1, 2, 3 and 5: counts that do not divide the bands), on both
+// sides of every boundary between ways of selecting: the selection network
+// (24 frames), the coded bands (200), the pixel-at-a-time selection beyond
+// the 16-bit counts (32767).
+TEST(StackBands, SameMediansOnAnyNumberOfThreads) {
+  std::mt19937 rng(23);
+  for (int n : {1, 2, 24, 25, 199, 200, 1440, StackMedian::kMaxFastFrames, StackMedian::kMaxFastFrames + 1}) {
+    SCOPED_TRACE("n=" + std::to_string(n));
+    const std::size_t pixels = n > 10000 ? 64 * 8 + 37 : 64 * 40 + 37;
+    std::vector<pixelvalue> stack(static_cast<std::size_t>(n) * pixels);
+    for (std::size_t i = 0; i < stack.size(); ++i)  // quiet pixels, and every seventh anything at all
+      stack[i] = static_cast<pixelvalue>(i % pixels % 7 == 0 ? rng() : 2000 + rng() % 90);
+    std::vector<pixelvalue> expected(pixels);
+    for (std::size_t p = 0; p < pixels; ++p) expected[p] = column_median(stack, pixels, n, p);
+    for (unsigned threads : {1u, 2u, 3u, 5u}) {
+      std::vector<pixelvalue> out(pixels, 0x5A5A);
+      ASSERT_TRUE(hedm::median_of_stack(stack.data(), static_cast<std::uint64_t>(n), pixels, out.data(), threads));
+      EXPECT_TRUE(out == expected) << threads << " threads";
+    }
+  }
+}
+
+// A stack file that ends early while it is read (cut in its last frame
+// after it was opened): on any number of threads, whichever thread meets
+// the end, the run fails with one message naming the file, the medians
+// handed on before it are the frame's first pixels in order, and an output
+// being written over an earlier one leaves that as it was.
+TEST(StackBands, AReadFailingOnAnyThreadStopsTheRun) {
+  testkit::TempDir dir;
+  const std::string path = dir / "stack.ge3", target = dir / "median.ge3";
+  testkit::write_file(target, "an earlier run's output\n");
+  for (int n : {3, 200}) {  // a buffered and a coded stack, sparse: all zeros
+    for (unsigned threads : {1u, 2u, 3u, 5u}) {
+      SCOPED_TRACE("n=" + std::to_string(n) + ", " + std::to_string(threads) + " threads");
+      const std::uint64_t whole = hedm::kHeaderBytes + std::uint64_t{hedm::kFrameBytes} * static_cast<std::uint64_t>(n);
+      testkit::write_file(path, "");
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(whole)), 0);
+      hedm::InputFile in;
+      ASSERT_TRUE(in.open(path));
+      ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(whole - hedm::kFrameBytes * 15 / 16)), 0);
+      hedm::OutputFile out;
+      ASSERT_TRUE(out.create(target));
+      std::size_t handed = 0;
+      bool inOrder = true;
+      auto sink = [&](std::size_t first, const pixelvalue* medians, std::size_t count) {
+        inOrder = inOrder && first == handed;
+        handed += count;
+        return out.write(medians, count * sizeof(pixelvalue));
+      };
+      const hedm::Status s = hedm::median_of_file(in, static_cast<std::uint64_t>(n), sink, threads);
+      ASSERT_FALSE(s);
+      EXPECT_EQ(s.error().kind, hedm::ErrorKind::Input);
+      const std::string err = s.error().text;
+      EXPECT_EQ(err.rfind("Could not read " + path + " in full: it ended at byte ", 0), 0u) << err;
+      EXPECT_EQ(err.find("Could not", 1), std::string::npos) << "more than one message: " << err;
+      EXPECT_TRUE(inOrder);
+      EXPECT_LT(handed, hedm::kPixelsPerFrame);
+      out.discard();
+      EXPECT_EQ(testkit::read_file(target), "an earlier run's output\n");
+    }
+  }
 }

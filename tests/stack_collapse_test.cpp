@@ -2,10 +2,14 @@
 // standard output, exit status and written bytes.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <random>
 
+#include "input_file.hpp"
+#include "stack_median.hpp"
 #include "testkit.hpp"
 
 using namespace testkit;
@@ -125,4 +129,54 @@ TEST(StackCollapse, StacksBeyondFourGiB) {
       ASSERT_NE(expected[pages[g] + j], 0);
     }
   for (std::size_t p = 0; p < kPixelsPerFrame; ++p) ASSERT_EQ(pixel_at(out, 0, p), expected[p]) << "pixel " << p;
+  // Where the file cannot be mapped (here, too little address space), it is
+  // read with pread, to the same frame.
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs the address space
+  RunResult unmapped = run("StackCollapse", {dir / "deep.ge3", dir / "unmapped.ge3"}, "", Limits{.addressSpace = 1u << 30});
+  ASSERT_EQ(unmapped.status, 0) << unmapped.out;
+  EXPECT_TRUE(read_file(dir / "unmapped.ge3") == out);
+#endif
+  // The same frame, byte for byte, whatever the number of threads.
+  hedm::InputFile in;
+  ASSERT_TRUE(in.open(dir / "deep.ge3"));
+  for (unsigned threads : {1u, 2u, 3u, 5u}) {
+    std::vector<pixelvalue> frame(kPixelsPerFrame);
+    ASSERT_TRUE(hedm::median_of_file(in, nFrames, frame.data(), threads));
+    EXPECT_TRUE(frame == expected) << threads << " threads";
+  }
+}
+
+// One thread per processor the run may use: under `taskset -c 0` no thread
+// is started beside the first, and on all the processors this test may use
+// one per further processor, up to the most that pay.  strace counts the
+// threads started.
+TEST(StackCollapse, ThreadsFollowTheAffinityMask) {
+  TempDir dir;
+  write_file(dir / "in.ge3", frame_file_bytes(header_pattern(), {frame_with(7)}));
+  cpu_set_t mask;
+  ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+  std::vector<int> cpus;
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &mask)) cpus.push_back(c);
+  std::string all;
+  for (int c : cpus) {
+    if (!all.empty()) all += ',';
+    all += std::to_string(c);
+  }
+  const struct {
+    std::string cpus;
+    std::size_t threads;
+  } cases[] = {{std::to_string(cpus[0]), 1}, {all, std::min<std::size_t>(cpus.size(), hedm::kMaxThreads)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("taskset -c " + c.cpus);
+    // The leak check of a sanitized build cannot run under strace.
+    RunResult r = run("/usr/bin/env", {"ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-qq", "-e", "trace=clone,clone3", "-o",
+                                       dir / "trace", "taskset", "-c", c.cpus, std::string(HEDM_BIN_DIR) + "/StackCollapse",
+                                       dir / "in.ge3", dir / "out.ge3"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string trace = read_file(dir / "trace");
+    std::size_t started = 0;
+    for (std::size_t at = 0; (at = trace.find("CLONE_THREAD", at)) != std::string::npos; ++at) ++started;
+    EXPECT_EQ(started + 1, c.threads) << trace;
+  }
 }

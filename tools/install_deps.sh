@@ -5,7 +5,7 @@
 # readers of our frame files and PNG previews), pybind11, the Python headers
 # and pytest for the Python module, and Slurm with munge and GNU
 # parallel for the cluster tests (the Slurm test starts and stops its own
-# daemons).  Needs root.
+# daemons), and strace, which counts the threads StackCollapse starts.  Needs root.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -22,6 +22,7 @@ command -v groff >/dev/null || need+=(groff-base)
 command -v slurmctld >/dev/null || need+=(slurm-wlm)
 command -v munged >/dev/null || need+=(munge)
 command -v parallel >/dev/null || need+=(parallel)
+command -v strace >/dev/null || need+=(strace)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing ${need[*]}"
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null

@@ -3,8 +3,10 @@
 // header.
 //
 // The stack is read in bands of neighbouring pixels, one slice of every frame
-// per band, and each band's medians are written as soon as they are known,
-// so memory stays between 12 and 60 MiB whatever the number of frames.  The
+// per band, on one thread per processor the run may use, and the medians are
+// written in order as soon as they are known, so memory stays within 64 MiB
+// for one thread and 32 MiB per further thread whatever the number of
+// frames.  The
 // output is a temporary until the last band is written: a run that fails
 // part way leaves the earlier output as it was.  An output name that holds
 // a stack of frames is refused: the arguments were given the wrong way round.
@@ -61,13 +63,10 @@ int run(int argc, char** argv) {
   Status s = out.create(outFN);
   if (s) s = out.write(skipContent, kHeaderBytes);
   if (!s) return fail(s.error(), kEnding);
-  auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count, std::string* e) {
-    const Status w = out.write(medians, count * sizeof(pixelvalue));
-    if (!w) *e = w.error().text;
-    return static_cast<bool>(w);
+  auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count) {
+    return out.write(medians, count * sizeof(pixelvalue));
   };
-  std::string err;
-  if (!median_of_file(in, layout.nFrames, write_band, &err)) return fail(Error{ErrorKind::Input, err}, kEnding);
+  if (Status m = median_of_file(in, layout.nFrames, write_band); !m) return fail(m.error(), kEnding);
   if (Status c = out.commit(); !c) return fail(c.error(), kEnding);
   return kCompleted;
 }

@@ -107,8 +107,9 @@ class CodedMedian {
   using Slice = std::function<const pixelvalue*(std::int64_t frame)>;
 
   // nFrames from 1 to StackMedian::kMaxFastFrames; bands of up to
-  // bandPixels pixels (a multiple of kTile).
-  CodedMedian(std::int64_t nFrames, std::size_t bandPixels);
+  // bandPixels pixels (a multiple of kTile); `sharers` selectors (threads)
+  // run at once, their codes sharing the last-level cache.
+  CodedMedian(std::int64_t nFrames, std::size_t bandPixels, unsigned sharers = 1);
   bool ok() const { return ok_; }
 
   // out[p] becomes the median of the band's pixel p, p < count <=

@@ -79,6 +79,23 @@ def test_median_file_is_stack_collapses_frame(tmp_path):
         assert got.tobytes() == written
 
 
+def test_median_functions_on_one_processor_or_all(tmp_path):
+    # The module takes its threads from the affinity mask, as StackCollapse
+    # does: one processor or all of them, the same frame.
+    stack = tmp_path / "scan.ge3"
+    assert run("hedm-sample-data", "scan", str(stack), "25").returncode == 0
+    frames = np.fromfile(stack, dtype="<u2", offset=8192).reshape(25, 2048, 2048)[:, :64]
+    allowed = os.sched_getaffinity(0)
+    try:
+        os.sched_setaffinity(0, {min(allowed)})
+        one = h.median_file(str(stack)), h.median_frame(frames)
+    finally:
+        os.sched_setaffinity(0, allowed)
+    assert np.array_equal(h.median_file(str(stack)), one[0])
+    assert np.array_equal(h.median_frame(frames), one[1])
+    assert np.array_equal(one[1], lower_median(frames))
+
+
 def test_median_file_fails_as_stack_collapse_does(tmp_path):
     short = tmp_path / "short.ge3"
     short.write_bytes(bytes(8192 + 100))
