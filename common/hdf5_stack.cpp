@@ -18,8 +18,10 @@ bool is_hdf5_path(const std::string& arg) {
 StackPath split_stack_path(const std::string& arg) {
   const std::size_t sep = arg.find("::");
   if (sep == std::string::npos) return {arg, ""};
-  StackPath p{arg.substr(0, sep), arg.substr(sep + 2)};
-  if (!p.dataset.empty() && p.dataset[0] != '/') p.dataset.insert(0, "/");
+  StackPath p{arg.substr(0, sep), ""};
+  const char* name = arg.c_str() + sep + 2;
+  if (*name && *name != '/') p.dataset.push_back('/');
+  p.dataset.append(name);
   return p;
 }
 
