@@ -418,26 +418,22 @@ const StackInfo& Hdf5Stack::info() const { return info_; }
 
 namespace {
 
-// The file's selection for frames f0 .. f0 + n - 1, flat positions p0 ..
-// p0 + count - 1: a part of a row, whole rows, a part of a row.  HDF5 walks
-// it in the file's order, which is the flat order within each frame.
-bool select_range(hid_t space, std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count,
-                  std::uint64_t columns) {
+// A flat range of a frame as HDF5 blocks of (rows, columns): a part of a
+// row, whole rows, a part of a row.  `at` is where the block's first pixel
+// goes in each frame's slice.
+struct Block {
+  std::uint64_t row, rows, column, columns, at;
+};
+std::vector<Block> blocks_of(std::uint64_t p0, std::uint64_t count, std::uint64_t columns) {
   const std::uint64_t end = p0 + count;  // one past the last
   const std::uint64_t r0 = p0 / columns, c0 = p0 % columns, r1 = (end - 1) / columns, c1 = (end - 1) % columns;
-  bool first = true;
-  auto block = [&](std::uint64_t r, std::uint64_t rows, std::uint64_t c, std::uint64_t cols) {
-    const hsize_t start[3] = {f0, r, c}, size[3] = {n, rows, cols};
-    const herr_t e = H5Sselect_hyperslab(space, first ? H5S_SELECT_SET : H5S_SELECT_OR, start, nullptr, size, nullptr);
-    first = false;
-    return e >= 0;
-  };
-  if (r0 == r1) return block(r0, 1, c0, c1 - c0 + 1);
+  if (r0 == r1) return {{r0, 1, c0, c1 - c0 + 1, 0}};
+  std::vector<Block> b;
   const std::uint64_t fullFrom = c0 == 0 ? r0 : r0 + 1, fullTo = c1 == columns - 1 ? r1 + 1 : r1;  // [from, to)
-  if (c0 != 0 && !block(r0, 1, c0, columns - c0)) return false;
-  if (fullTo > fullFrom && !block(fullFrom, fullTo - fullFrom, 0, columns)) return false;
-  if (c1 != columns - 1 && !block(r1, 1, 0, c1 + 1)) return false;
-  return true;
+  if (c0 != 0) b.push_back({r0, 1, c0, columns - c0, 0});
+  if (fullTo > fullFrom) b.push_back({fullFrom, fullTo - fullFrom, 0, columns, fullFrom * columns - p0});
+  if (c1 != columns - 1) b.push_back({r1, 1, 0, c1 + 1, r1 * columns - p0});
+  return b;
 }
 
 }  // namespace
@@ -461,15 +457,37 @@ static Status read_range(Hdf5Stack::Handles& h, const StackInfo& info, std::uint
     return input_error(at + "could not read frames " + std::to_string(f0) + " to " + std::to_string(f0 + n - 1) +
                        ": " + hdf5_says() + ".");
   };
-  if (!select_range(h.fileSpace.get(), f0, n, p0, count, info.columns)) return failed();
-  const hsize_t memDims[2] = {n, stride}, memStart[2] = {0, 0}, memSize[2] = {n, count};
-  Id mem(H5Screate_simple(2, memDims, nullptr), H5Sclose);
-  if (!mem || H5Sselect_hyperslab(mem.get(), H5S_SELECT_SET, memStart, nullptr, memSize, nullptr) < 0)
-    return failed();
   // Signed pixels are read as they are (HDF5 would turn a negative value
   // into 0 on its way to an unsigned type) and checked below.
   const hid_t memType = info.isSigned ? H5T_NATIVE_INT32 : wide ? H5T_NATIVE_UINT32 : H5T_NATIVE_UINT16;
-  if (H5Dread(h.dset.get(), memType, mem.get(), h.fileSpace.get(), H5P_DEFAULT, dst) < 0) return failed();
+  const std::size_t width = wide ? 4 : 2;
+  char* const base = static_cast<char*>(dst);
+  // Each read's memory selection has the shape of its file selection:
+  // HDF5 then maps chunks to memory block by block (other shapes it maps
+  // pixel by pixel, many times slower).  The memory space starts at the
+  // block's place in the first slice; HDF5 touches only selected pixels.
+  auto read_block = [&](std::uint64_t f, std::uint64_t frames, const Block& b, std::uint64_t memRows,
+                        std::uint64_t memColumns, void* to) {
+    const hsize_t fileStart[3] = {f, b.row, b.column}, size[3] = {frames, b.rows, b.columns};
+    const hsize_t memDims[3] = {frames, memRows, memColumns}, memStart[3] = {0, 0, 0};
+    Id mem(H5Screate_simple(3, memDims, nullptr), H5Sclose);
+    return mem &&
+           H5Sselect_hyperslab(h.fileSpace.get(), H5S_SELECT_SET, fileStart, nullptr, size, nullptr) >= 0 &&
+           H5Sselect_hyperslab(mem.get(), H5S_SELECT_SET, memStart, nullptr, size, nullptr) >= 0 &&
+           H5Dread(h.dset.get(), memType, mem.get(), h.fileSpace.get(), H5P_DEFAULT, to) >= 0;
+  };
+  const std::uint64_t C = info.columns;
+  for (const Block& b : blocks_of(p0, count, C)) {
+    char* to = base + b.at * width;
+    if (b.rows == 1) {  // slices of one row part each: (frames, 1, stride)
+      if (!read_block(f0, n, b, 1, stride, to)) return failed();
+    } else if (stride % C == 0 || n == 1) {  // whole rows, slices a whole number of rows apart
+      if (!read_block(f0, n, b, n == 1 ? b.rows : stride / C, C, to)) return failed();
+    } else {  // whole rows, a frame at a time
+      for (std::uint64_t i = 0; i < n; ++i)
+        if (!read_block(f0 + i, 1, b, b.rows, C, to + i * stride * width)) return failed();
+    }
+  }
   if (info.isSigned) {
     const auto* v = static_cast<const std::uint32_t*>(dst);
     for (std::uint64_t i = 0; i < n; ++i)
@@ -684,8 +702,7 @@ Status Hdf5StackWriter::write_frame(std::uint64_t f, const void* pixels, unsigne
   Lock lock;
   Id space(H5Dget_space(s.dset.get()), H5Sclose);
   const hsize_t start[3] = {f, 0, 0}, size[3] = {1, s.shape.rows, s.shape.columns};
-  const hsize_t memDims[1] = {s.shape.rows * s.shape.columns};
-  Id mem(H5Screate_simple(1, memDims, nullptr), H5Sclose);
+  Id mem(H5Screate_simple(3, size, nullptr), H5Sclose);  // the file selection's shape: no pixel-by-pixel mapping
   if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, size, nullptr) < 0 ||
       H5Dwrite(s.dset.get(), pixelBytes == 2 ? H5T_NATIVE_UINT16 : H5T_NATIVE_UINT32, mem.get(), space.get(),
                H5P_DEFAULT, pixels) < 0)
