@@ -63,7 +63,7 @@ bool stack_option(const std::string& name, const char* value, hedm::StackShape* 
     return false;
   };
   if (name == "--bits") {
-    if (!whole("BITS", 16)) return false;
+    if (!whole("BITS", INT32_MIN)) return false;
     if (n == 16 || n == 32) return shape->pixelBytes = static_cast<unsigned>(n / 8), true;
     *err = "BITS \"" + v + "\" must be 16 or 32.";
     return false;
