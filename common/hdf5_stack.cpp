@@ -602,11 +602,11 @@ static Status write_frame(const std::string& path, const std::string& dataset, c
     image.resize(static_cast<std::size_t>(size));
     if (H5Fget_file_image(file.get(), image.data(), image.size()) != size) return failed();
   }
-  std::string err;
   OutputFile out;
-  if (!out.create(path, &err) || !out.write(image.data(), image.size(), &err) || !out.commit(&err))
-    return output_error(err);
-  return ok();
+  Status s = out.create(path);
+  if (s) s = out.write(image.data(), image.size());
+  if (s) s = out.commit();
+  return s;
 }
 
 Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint16_t* pixels,

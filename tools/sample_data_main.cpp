@@ -57,7 +57,12 @@ bool stack_option(const std::string& name, const char* value, hedm::StackShape* 
   const std::string v = value;
   std::int32_t n = 0;
   auto whole = [&](const char* what, std::int32_t least) {
-    if (!hedm::read_whole_number(value, what, &n, err)) return false;
+    const hedm::Result<std::int32_t> r = hedm::read_whole_number(value, what);
+    if (!r) {
+      *err = r.error().text;
+      return false;
+    }
+    n = *r;
     if (n >= least) return true;
     *err = std::string(what) + " \"" + v + "\" must be " + std::to_string(least) + " or more.";
     return false;
@@ -97,7 +102,10 @@ int main(int argc, char** argv) {
         hedm::sayf("%s", kHelp);
         return 1;
       }
-      if (!stack_option(a, argv[++i], &shape, &err)) return hedm::fail(err);
+      if (!stack_option(a, argv[++i], &shape, &err)) {
+        hedm::say(err);
+        return 1;
+      }
     } else {
       args.push_back(argv[i]);
     }
