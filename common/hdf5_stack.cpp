@@ -318,8 +318,9 @@ Result<Hdf5Stack> Hdf5Stack::open(const std::string& arg, const StackOptions& op
   }
   const std::string at = where(sp.file, name);
   H5O_type_t type = H5O_TYPE_UNKNOWN;
-  if (H5Lexists(h.file.get(), name.c_str(), H5P_DEFAULT) <= 0 ||
-      identity(h.file.get(), name.c_str(), &type).empty()) {
+  if (H5Lexists(h.file.get(), name.c_str(), H5P_DEFAULT) > 0 && identity(h.file.get(), name.c_str(), &type).empty())
+    return input_error(at + "its link leads nowhere that can be opened: " + hdf5_says() + ".");
+  if (type == H5O_TYPE_UNKNOWN) {
     H5Eclear2(H5E_DEFAULT);
     Walk w;
     Id root(H5Gopen2(h.file.get(), "/", H5P_DEFAULT), H5Gclose);

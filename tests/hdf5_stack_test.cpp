@@ -181,6 +181,7 @@ TEST_F(Hdf5Files, RefusesWithTheReason) {
       {"two.h5", {"holds 2 three-dimensional datasets; name one as", "/a (3 x 4 x 5, uint16), /b/c (2 x 4 x 5, uint32)"}},
       {"none.h5", {"holds no three-dimensional dataset", "/energy (scalar, float64), /image (10 x 12, uint16)"}},
       {"dangling.h5", {"no three-dimensional", "/entry/data/data_000002 (a link to nothing that can be opened)"}},
+      {"dangling.h5::/entry/data/data_000002", {"data_000002: its link leads nowhere that can be opened", "missing.h5"}},
       {"two.h5::/nothing", {"has no dataset /nothing. It holds: /a"}},
       {"two.h5::/b", {"dataset /b: this is a group"}},
       {"types.h5::/float32", {"dataset /float32: its pixels are float32"}},
