@@ -92,8 +92,8 @@ class Hdf5Stack {
   // of each, into dst: frame f0 + i's pixels at dst + i * stride (stride 0:
   // count).  A 16-bit stack reads into either width; a 32-bit one into
   // uint32 only.  A negative value of a signed stack fails the read, naming
-  // its frame and pixel.  Each chunk that the read touches is decoded once
-  // per read: a compressed stack of one frame a chunk is best read in whole
+  // its frame and pixel.  A chunk is decoded once per read while the chunks
+  // that one frame's part of the read spans fit the cache: a compressed stack of one frame a chunk is best read in whole
   // frames or large bands (a band of a frame decodes the whole frame; the
   // cache keeps it for the next band of the same frame only).
   Status read(std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count, std::uint16_t* dst,
