@@ -40,9 +40,9 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// "<folder>/.<name>.XXXXXX": hidden, beside the destination, so that the
-// final rename stays within one file system.
-std::string hidden_name(const std::string& target) {
+}  // namespace
+
+std::string hidden_temporary_name(const std::string& target) {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::random_device seed;
   static std::mt19937_64 rng(seed() ^ (static_cast<std::uint64_t>(::getpid()) << 32));
@@ -54,11 +54,13 @@ std::string hidden_name(const std::string& target) {
   return name;
 }
 
+namespace {
+
 // Creates a fresh hidden file beside target; retries on the rare name that
 // is taken.
 int open_hidden(const std::string& target, std::string* name) {
   for (int tries = 0; tries < 100; ++tries) {
-    *name = hidden_name(target);
+    *name = hidden_temporary_name(target);
     int fd;
     do fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
@@ -71,7 +73,7 @@ int open_hidden(const std::string& target, std::string* name) {
 bool link_hidden(int fd, const std::string& target, std::string* name) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   for (int tries = 0; tries < 100; ++tries) {
-    *name = hidden_name(target);
+    *name = hidden_temporary_name(target);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) break;
   }

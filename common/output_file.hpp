@@ -53,6 +53,11 @@ class OutputFile {
   std::string temp_;    // the named temporary, while there is one
 };
 
+// A fresh name "<folder>/.<name>.XXXXXX" beside target: hidden, and on
+// target's file system, so that the final rename stays within it.  For
+// writers that must name their temporary file (HDF5 creates files by name).
+std::string hidden_temporary_name(const std::string& target);
+
 // The file a path stands for, with symbolic links followed as far as they
 // go (up to 40 of them); a link that points at nothing yields the path it
 // points at.  A relative link is taken relative to the link's own folder.

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: the compiler and build tools, GoogleTest, libpng for
-# FramePreview, groff for the manual-page check, fabio and Pillow (real
-# readers of our frame files and PNG previews), pybind11, the Python headers
-# and pytest for the Python module, and Slurm with munge and GNU
-# parallel for the cluster tests (the Slurm test starts and stops its own
-# daemons), and strace, which counts the threads StackCollapse starts.  Needs root.
+# FramePreview, libhdf5 for HDF5 stacks with h5py and the bitshuffle/LZ4
+# filter plugins (the HDF5 tests write their files with h5py), groff for the
+# manual-page check, fabio and Pillow (real readers of our frame files and
+# PNG previews), pybind11, the Python headers and pytest for the Python
+# module, Slurm with munge and GNU parallel for the cluster tests (the
+# Slurm test starts and stops its own daemons), and strace, which counts the
+# threads StackCollapse starts.  Needs root.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -15,6 +17,11 @@ command -v g++ >/dev/null || need+=(g++)
 command -v groff >/dev/null || need+=(groff-base)
 [ -e /usr/include/png.h ] || need+=(libpng-dev)
 /usr/bin/python3 -c 'import fabio' 2>/dev/null || need+=(python3-fabio)
+[ -e /usr/include/hdf5/serial/hdf5.h ] || need+=(libhdf5-dev)
+/usr/bin/python3 -c 'import h5py' 2>/dev/null || need+=(python3-h5py)
+plugins=/usr/lib/$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)/hdf5/serial/plugins
+[ -e "$plugins/libh5bshuf.so" ] || need+=(bitshuffle)
+[ -e "$plugins/libh5lz4.so" ] || need+=(hdf5-filter-plugin)
 /usr/bin/python3 -c 'import PIL, numpy' 2>/dev/null || need+=(python3-pil python3-numpy)
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
 [ -e /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)

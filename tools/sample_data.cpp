@@ -66,6 +66,31 @@ bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool 
   return done(out.commit(), err);
 }
 
+bool write_hdf5_dark_stack(const std::string& path, const StackShape& shape, unsigned seed, std::string* err) {
+  const std::size_t pixels = shape.rows * shape.columns;
+  const bool wide = shape.pixelBytes == 4;
+  std::mt19937_64 rng(seed);
+  std::vector<std::uint32_t> level(pixels), frame(pixels);
+  for (std::size_t k = 0; k < pixels; ++k)
+    level[k] = (100 + (k * 7 + (k / shape.columns) * 13) % 1800 + rng() % 64) * (wide ? 40 : 1);
+  std::vector<std::uint16_t> narrow(wide ? 0 : pixels);
+  Hdf5StackWriter out;
+  Status s = out.create(path, "/entry/data/data", shape);
+  for (std::uint64_t f = 0; s && f < shape.frames; ++f) {
+    std::uint64_t r = 0;
+    for (std::size_t k = 0; k < pixels; ++k) {
+      if (k % 4 == 0) r = rng();
+      frame[k] = level[k] + static_cast<std::uint32_t>((r >> (16 * (k % 4))) & 63) - 32;
+    }
+    for (int h = 0; h < 50; ++h) frame[rng() % pixels] = wide ? 0xFFFFFFFFu : 65535;  // hot pixels
+    if (!wide) std::copy(frame.begin(), frame.end(), narrow.begin());
+    s = wide ? out.write_frame(f, frame.data(), 4) : out.write_frame(f, narrow.data(), 2);
+  }
+  if (s) s = out.commit();
+  if (!s) *err = s.error().text;
+  return bool(s);
+}
+
 bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
                       std::string* err) {
   std::mt19937_64 rng(seed);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "hdf5_stack.hpp"
+
 namespace sample {
 
 // A dark-like stack: per-pixel levels of about 100 to 2000 with noise and a
@@ -11,6 +13,12 @@ namespace sample {
 // writes it, or a byte pattern.
 bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
                       std::string* err);
+
+// A dark-like stack of any frame shape and pixel width as the HDF5 dataset
+// /entry/data/data: the same levels and noise (32-bit levels 40 times
+// higher, past the 16-bit range), hot pixels at the width's largest value.
+bool write_hdf5_dark_stack(const std::string& path, const hedm::StackShape& shape, unsigned seed,
+                           std::string* err);
 
 // A data-like stack: the dark-like background with diffraction spots that
 // light up for a few frames each, drifting as the sample rotates.

@@ -15,6 +15,10 @@ namespace {
 const char kHelp[] = R"(Usage: hedm-sample-data KIND OUTPUT ...
   stack OUT.ge3 FRAMES [SEED] [--patterned-header]
         a dark-like stack of FRAMES frames: fixed levels, noise, hot pixels
+  h5 OUT.h5 FRAMES [SEED] [--bits 16|32] [--rows R] [--columns C]
+     [--chunks frame|tile|contiguous] [--filter none|deflate|bitshuffle]
+        a dark-like stack as the HDF5 dataset /entry/data/data (default:
+        16-bit, 2048 x 2048, one frame a chunk, uncompressed)
   scan OUT.ge3 FRAMES [SEED] [--patterned-header]
         a data-like stack: the same background with diffraction spots
   floats STEM FIRST LAST [EXT] [CLIPPED]
@@ -47,25 +51,77 @@ bool number(const std::vector<const char*>& args, std::size_t i, const char* wha
   return false;
 }
 
+// The h5 kind's options, each with its value: false with *err for an
+// unknown value.
+bool stack_option(const std::string& name, const char* value, hedm::StackShape* shape, std::string* err) {
+  const std::string v = value;
+  std::int32_t n = 0;
+  auto whole = [&](const char* what, std::int32_t least) {
+    const hedm::Result<std::int32_t> r = hedm::read_whole_number(value, what);
+    if (!r) {
+      *err = r.error().text;
+      return false;
+    }
+    n = *r;
+    if (n >= least) return true;
+    *err = std::string(what) + " \"" + v + "\" must be " + std::to_string(least) + " or more.";
+    return false;
+  };
+  if (name == "--bits") {
+    if (!whole("BITS", INT32_MIN)) return false;
+    if (n == 16 || n == 32) return shape->pixelBytes = static_cast<unsigned>(n / 8), true;
+    *err = "BITS \"" + v + "\" must be 16 or 32.";
+    return false;
+  }
+  if (name == "--rows") return whole("ROWS", 1) && (shape->rows = static_cast<std::uint64_t>(n), true);
+  if (name == "--columns") return whole("COLUMNS", 1) && (shape->columns = static_cast<std::uint64_t>(n), true);
+  using C = hedm::StackShape::Chunks;
+  using F = hedm::StackShape::Filter;
+  if (name == "--chunks" && (v == "frame" || v == "tile" || v == "contiguous"))
+    return shape->chunks = v == "frame" ? C::Frame : v == "tile" ? C::Tile : C::Contiguous, true;
+  if (name == "--filter" && (v == "none" || v == "deflate" || v == "bitshuffle"))
+    return shape->filter = v == "none" ? F::None : v == "deflate" ? F::Deflate : F::Bitshuffle, true;
+  *err = "Unknown " + name.substr(2) + " \"" + v + "\".";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (const int s = hedm::answer_help_or_version(argc, argv, "hedm-sample-data", kHelp); s >= 0) return s;
   std::vector<const char*> args;
   bool patterned = false;
+  hedm::StackShape shape{.rows = 2048, .columns = 2048};
+  std::string err;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--patterned-header") == 0) patterned = true;
-    else args.push_back(argv[i]);
+    const std::string a = argv[i];
+    if (a == "--patterned-header") {
+      patterned = true;
+    } else if (a == "--bits" || a == "--rows" || a == "--columns" || a == "--chunks" || a == "--filter") {
+      if (i + 1 >= argc) {
+        hedm::sayf("%s", kHelp);
+        return 1;
+      }
+      if (!stack_option(a, argv[++i], &shape, &err)) {
+        hedm::say(err);
+        return 1;
+      }
+    } else {
+      args.push_back(argv[i]);
+    }
   }
   const std::string what = args.size() > 0 ? args[0] : "";
   const std::size_t n = args.size();
-  std::string err;
   std::int32_t a = 0, b = 0, c = 0;
   bool ok = false;
   if ((what == "stack" || what == "scan") && n >= 3) {
     ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
          (what == "stack" ? sample::write_dark_stack(args[1], a, static_cast<unsigned>(b), patterned, &err)
                           : sample::write_scan_stack(args[1], a, static_cast<unsigned>(b), patterned, &err));
+  } else if (what == "h5" && n >= 3) {
+    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err);
+    shape.frames = static_cast<std::uint64_t>(a);
+    ok = ok && sample::write_hdf5_dark_stack(args[1], shape, static_cast<unsigned>(b), &err);
   } else if (what == "floats" && n >= 4) {
     ok = number(args, 2, "FIRST", 0, INT32_MIN, &a, &err) && number(args, 3, "LAST", 0, INT32_MIN, &b, &err) &&
          number(args, 5, "CLIPPED", -1, INT32_MIN, &c, &err) &&

@@ -1,0 +1,169 @@
+// HDF5 stacks: a three-dimensional dataset (frames, rows, columns) of
+// unsigned 16-bit or unsigned 32-bit pixels (or signed 32-bit ones that are
+// never negative), as today's detectors write them, read in the same terms
+// as detector frame files: frame f, flat pixel position k = row * columns +
+// column.  Also the writing of one frame (a median) as an HDF5 file, and of
+// a made-up stack for the samples.
+//
+// A stack is named "FILE" or "FILE::/group/dataset" (the URL form of the
+// silx/fabio family); without a dataset name, the one three-dimensional
+// dataset in the file is taken (groups walked, soft and external links
+// followed, an object reached by several paths counted once).
+//
+// Threads: Debian's libhdf5 is built without thread safety.  Every function
+// here takes one lock around its HDF5 calls, so calls from several threads
+// are safe but run one at a time; nothing else in the process may call
+// HDF5 concurrently with them.
+//
+// Without libhdf5 at build time (HEDM_HAVE_HDF5 undefined) the functions
+// are there all the same and refuse every HDF5 path with a message saying
+// that this build reads detector frame files only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "error.hpp"
+
+namespace hedm {
+
+// Whether this build can read and write HDF5 at all.
+bool hdf5_available();
+
+// True when the file part of `arg` (before an optional "::dataset") ends in
+// .h5, .hdf5, .nxs or .hdf, in any case.
+bool is_hdf5_path(const std::string& arg);
+
+// "scan.h5::/entry/data/data" as file and dataset; the dataset is empty when
+// none is named, and gets a leading "/" when it has none.
+struct StackPath {
+  std::string file;
+  std::string dataset;
+};
+StackPath split_stack_path(const std::string& arg);
+
+// A filter of the dataset's pipeline, and whether this process can decode it.
+struct Hdf5Filter {
+  int id = 0;          // 1 deflate, 2 shuffle, 32004 LZ4, 32008 bitshuffle, ...
+  std::string name;    // a short name for the known ids, else the name stored in the file
+  bool available = false;
+};
+
+struct StackInfo {
+  std::string file;     // as given
+  std::string dataset;  // as named or as found
+  std::uint64_t frames = 0, rows = 0, columns = 0;
+  unsigned pixelBytes = 2;  // 2 or 4
+  bool isSigned = false;    // signed 32-bit: values are checked as they are read
+  std::vector<std::uint64_t> chunk;  // (frames, rows, columns) of a chunk; empty when not chunked
+  std::vector<Hdf5Filter> filters;   // in pipeline order; empty when uncompressed
+  std::uint64_t pixels() const { return rows * columns; }
+};
+
+// How a stack is opened.  The chunk cache holds, by default, the chunks of
+// one band of chunk rows across the frame (twice that where a chunk holds
+// less than half the frame's rows), at least one chunk and otherwise at
+// most 64 MiB; 0 asks for that default.  Unfiltered datasets get no cache,
+// so that a part of a chunk is read without the rest of it.
+struct StackOptions {
+  std::size_t chunkCacheBytes = 0;
+};
+
+// An opened stack.  Moved, not copied; closed when destroyed.
+class Hdf5Stack {
+ public:
+  // Opens the stack named by `arg` ("FILE" or "FILE::DATASET").  Refused,
+  // with an Input error naming the file, the dataset and the reason: a file
+  // that is missing, not HDF5 or truncated; a dataset that is missing, not
+  // found, or one of several; a rank other than 3, another pixel type; a
+  // filter that this process cannot find.
+  static Result<Hdf5Stack> open(const std::string& arg, const StackOptions& options = {});
+
+  Hdf5Stack(Hdf5Stack&&) noexcept;
+  Hdf5Stack& operator=(Hdf5Stack&&) noexcept;
+  ~Hdf5Stack();
+
+  const StackInfo& info() const;
+
+  // Reads frames f0 .. f0 + n - 1, flat pixel positions p0 .. p0 + count - 1
+  // of each, into dst: frame f0 + i's pixels at dst + i * stride (stride 0:
+  // count).  A 16-bit stack reads into either width; a 32-bit one into
+  // uint32 only.  A negative value of a signed stack fails the read, naming
+  // its frame and pixel.  A chunk is decoded once per read while the chunks
+  // that one frame's part of the read spans fit the cache: a compressed stack of one frame a chunk is best read in whole
+  // frames or large bands (a band of a frame decodes the whole frame; the
+  // cache keeps it for the next band of the same frame only).
+  Status read(std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count, std::uint16_t* dst,
+              std::uint64_t stride = 0);
+  Status read(std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count, std::uint32_t* dst,
+              std::uint64_t stride = 0);
+  // Frame f whole: info().pixels() values.
+  Status read_frame(std::uint64_t f, std::uint16_t* dst) { return read(f, 1, 0, info().pixels(), dst); }
+  Status read_frame(std::uint64_t f, std::uint32_t* dst) { return read(f, 1, 0, info().pixels(), dst); }
+
+  // The HDF5 identifiers, for this layer's own use (the writer copies a
+  // stack's creation properties).
+  struct Handles;
+  const Handles& handles() const { return *h_; }
+
+ private:
+  Hdf5Stack() = default;
+  std::unique_ptr<Handles> h_;
+  StackInfo info_;
+};
+
+// Where a written frame came from, kept in its attributes "source_file",
+// "source_dataset" (absent for a frame file) and "frames".
+struct FrameOrigin {
+  std::string file;
+  std::string dataset;
+  std::uint64_t frames = 0;
+};
+
+// Writes one frame of rows x columns pixels as a new HDF5 file at `path`
+// holding it as the two-dimensional dataset `dataset` (intermediate groups
+// made).  With `like`, the dataset has its pixel type and is chunked and
+// filtered as like's dataset is (each chunk clipped to one frame), filters
+// this process cannot find left out; without, it is contiguous and of the
+// pixels' type.  The file is made in memory and written as one output
+// file: it replaces `path` whole or not at all (see OutputFile).
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint16_t* pixels,
+                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
+                        const Hdf5Stack* like = nullptr);
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint32_t* pixels,
+                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
+                        const Hdf5Stack* like = nullptr);
+
+// A stack written frame by frame to a hidden file beside `path`, which
+// commit() puts under the final name; dropped without a commit, it leaves
+// the destination as it was.  For the sample data and the benchmarks.
+struct StackShape {
+  enum class Chunks { Frame, Tile, Contiguous };  // tiles: 4 frames x 256 x 256 at most
+  enum class Filter { None, Deflate, Bitshuffle };  // bitshuffle with LZ4 (filter 32008)
+  std::uint64_t frames = 0, rows = 0, columns = 0;
+  unsigned pixelBytes = 2;
+  Chunks chunks = Chunks::Frame;
+  Filter filter = Filter::None;
+};
+class Hdf5StackWriter {
+ public:
+  Hdf5StackWriter();
+  Hdf5StackWriter(const Hdf5StackWriter&) = delete;
+  Hdf5StackWriter& operator=(const Hdf5StackWriter&) = delete;
+  ~Hdf5StackWriter();
+
+  Status create(const std::string& path, const std::string& dataset, const StackShape& shape);
+  // Frame f (rows x columns values of the stack's width; the other width is refused).
+  Status write_frame(std::uint64_t f, const void* pixels, unsigned pixelBytes);
+  Status commit();
+  void discard();
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace hedm

@@ -1,0 +1,325 @@
+// HDF5 stacks: paths, and (with libhdf5) reading every layout h5py writes,
+// each refusal with its reason, and frames written like their source.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hdf5_stack.hpp"
+#include "testkit.hpp"
+
+using namespace testkit;
+
+TEST(Hdf5Path, NamesTheFileAndTheDataset) {
+  struct Case {
+    const char* arg;
+    bool hdf5;
+    const char* file;
+    const char* dataset;
+  };
+  const Case cases[] = {
+      {"scan.h5::/entry/data/data", true, "scan.h5", "/entry/data/data"},
+      {"dir/scan.HDF5", true, "dir/scan.HDF5", ""},
+      {"a.nxs::entry/data", true, "a.nxs", "/entry/data"},
+      {"b.hdf::", true, "b.hdf", ""},
+      {"dark.ge3", false, "dark.ge3", ""},
+      {"notes.h5.txt", false, "notes.h5.txt", ""},
+      {".h5", false, ".h5", ""},
+      {"x.ge3::/d", false, "x.ge3", "/d"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(hedm::is_hdf5_path(c.arg), c.hdf5) << c.arg;
+    const hedm::StackPath p = hedm::split_stack_path(c.arg);
+    EXPECT_EQ(p.file, c.file) << c.arg;
+    EXPECT_EQ(p.dataset, c.dataset) << c.arg;
+  }
+}
+
+#ifndef HEDM_HAVE_HDF5
+
+TEST(Hdf5Stack, RefusedByABuildWithoutHdf5) {
+  auto s = hedm::Hdf5Stack::open("scan.h5::/data");
+  ASSERT_FALSE(s);
+  EXPECT_NE(s.error().text.find("reads detector frame files only"), std::string::npos) << s.error().text;
+}
+
+#else
+
+#include <hdf5.h>
+
+namespace {
+
+// The files that tests/hdf5_files.py writes with h5py, once per process.
+class Hdf5Files : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    const RunResult r = run("/usr/bin/python3", {HEDM_TESTS_DIR "/hdf5_files.py", "make", dir_->path().string()});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static std::string at(const std::string& name) { return *dir_ / name; }
+  static std::vector<std::uint32_t> values(const std::string& binFile) {
+    const std::string bytes = read_file(binFile);
+    std::vector<std::uint32_t> v(bytes.size() / 4);
+    std::memcpy(v.data(), bytes.data(), bytes.size());
+    return v;
+  }
+  // h5py's view of a dataset: its description line, its values as uint32.
+  static std::string dump(const std::string& file, const std::string& dataset, std::vector<std::uint32_t>* v) {
+    const std::string bin = at("dump.bin");
+    const RunResult r = run("/usr/bin/python3", {HEDM_TESTS_DIR "/hdf5_files.py", "dump", file, dataset, bin});
+    EXPECT_EQ(r.status, 0) << r.err;
+    *v = values(bin);
+    return r.out;
+  }
+  static TempDir* dir_;
+};
+TempDir* Hdf5Files::dir_ = nullptr;
+
+struct Layout {
+  const char* name;
+  std::uint64_t frames, rows, columns;
+  unsigned bytes;
+  std::vector<std::uint64_t> chunk;
+  std::vector<int> filters;
+};
+const Layout kLayouts[] = {
+    {"frame16_bitshuffle", 3, 1000, 1200, 2, {1, 1000, 1200}, {32008}},
+    {"frame16_plain", 4, 50, 50, 2, {1, 50, 50}, {}},
+    {"row32_deflate", 4, 1, 4099, 4, {1, 1, 4099}, {1}},
+    {"tile16_deflate", 7, 33, 45, 2, {3, 8, 16}, {2, 1}},
+    {"tile32_bitshuffle", 5, 40, 50, 4, {2, 16, 16}, {32008}},
+    {"contiguous32", 5, 33, 45, 4, {}, {}},
+    {"contiguous16_bigendian", 3, 64, 64, 2, {}, {}},
+    {"signed32_lz4", 6, 20, 30, 4, {2, 20, 30}, {32004}},
+};
+
+}  // namespace
+
+TEST_F(Hdf5Files, ReadsEveryLayoutAsH5pyWroteIt) {
+  for (const Layout& l : kLayouts) {
+    SCOPED_TRACE(l.name);
+    auto s = hedm::Hdf5Stack::open(at(std::string(l.name) + ".h5"));
+    ASSERT_TRUE(s) << s.error().text;
+    const hedm::StackInfo& info = s->info();
+    EXPECT_EQ(info.dataset, "/entry/data/data");
+    EXPECT_EQ(std::vector<std::uint64_t>({info.frames, info.rows, info.columns}),
+              std::vector<std::uint64_t>({l.frames, l.rows, l.columns}));
+    EXPECT_EQ(info.pixelBytes, l.bytes);
+    EXPECT_EQ(info.chunk, l.chunk);
+    std::vector<int> ids;
+    for (const hedm::Hdf5Filter& f : info.filters) {
+      ids.push_back(f.id);
+      EXPECT_TRUE(f.available);
+    }
+    EXPECT_EQ(ids, l.filters);
+
+    const std::vector<std::uint32_t> want = values(at(std::string(l.name) + ".bin"));
+    const std::uint64_t P = info.pixels(), F = info.frames, C = info.columns;
+    // Windows of frames and flat positions: within a row, across rows from
+    // mid-row to mid-row, whole rows, one pixel, the whole stack.
+    struct Window {
+      std::uint64_t f0, n, p0, count;
+    };
+    const Window windows[] = {{0, 1, 0, P},        {F - 1, 1, P - 1, 1},           {1, F - 1, C / 2, std::min(C, P - C / 2)},
+                              {0, F, C - 1, P - C}, {F / 2, 2, C, (P - C) / C * C}, {0, F, 0, P}};
+    for (const Window& w : windows) {
+      const std::uint64_t stride = w.count + 3;  // slices apart, as the median's buffers lay them
+      std::vector<std::uint32_t> got(w.n * stride, 0xABABABABu);
+      const hedm::Status r = s->read(w.f0, w.n, w.p0, w.count, got.data(), stride);
+      ASSERT_TRUE(r) << r.error().text;
+      std::vector<std::uint16_t> narrow(w.n * w.count);
+      if (l.bytes == 2) {
+        ASSERT_TRUE(s->read(w.f0, w.n, w.p0, w.count, narrow.data()));
+      }
+      for (std::uint64_t i = 0; i < w.n; ++i) {
+        for (std::uint64_t k = 0; k < w.count; ++k) {
+          const std::uint32_t v = want[(w.f0 + i) * P + w.p0 + k];
+          ASSERT_EQ(got[i * stride + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
+          if (l.bytes == 2) {
+            ASSERT_EQ(narrow[i * w.count + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
+          }
+        }
+        for (std::uint64_t k = w.count; k < stride; ++k) ASSERT_EQ(got[i * stride + k], 0xABABABABu);
+      }
+    }
+    std::vector<std::uint16_t> narrow(P);
+    if (l.bytes == 4) {
+      EXPECT_EQ(s->read_frame(0, narrow.data()).error().kind, hedm::ErrorKind::Argument);
+    }
+    EXPECT_FALSE(s->read(F, 1, 0, 1, narrow.data()));
+    EXPECT_FALSE(s->read(0, 1, P, 1, narrow.data()));
+  }
+}
+
+TEST_F(Hdf5Files, FollowsExternalLinks) {
+  // The soft link to the same data is one dataset, not a second candidate.
+  for (const char* name : {"master.h5", "master.h5::/entry/instrument/detector/data"}) {
+    auto s = hedm::Hdf5Stack::open(at(name));
+    ASSERT_TRUE(s) << s.error().text;
+    EXPECT_EQ(s->info().frames, 2u);
+    std::vector<std::uint16_t> got(2 * 42);
+    ASSERT_TRUE(s->read(0, 2, 0, 42, got.data()));
+    for (std::size_t k = 0; k < got.size(); ++k) ASSERT_EQ(got[k], k);
+  }
+  EXPECT_EQ(hedm::Hdf5Stack::open(at("master.h5"))->info().dataset, "/entry/data/data_000001");
+}
+
+TEST_F(Hdf5Files, RefusesWithTheReason) {
+  struct Case {
+    std::string arg;
+    std::vector<std::string> says;
+  };
+  const Case cases[] = {
+      {"two.h5", {"holds 2 three-dimensional datasets; name one as", "/a (3 x 4 x 5, uint16), /b/c (2 x 4 x 5, uint32)"}},
+      {"none.h5", {"holds no three-dimensional dataset", "/energy (scalar, float64), /image (10 x 12, uint16)"}},
+      {"dangling.h5", {"no three-dimensional", "/entry/data/data_000002 (a link to nothing that can be opened)"}},
+      {"dangling.h5::/entry/data/data_000002", {"data_000002: its link leads nowhere that can be opened", "missing.h5"}},
+      {"two.h5::/nothing", {"has no dataset /nothing. It holds: /a"}},
+      {"two.h5::/b", {"dataset /b: this is a group"}},
+      {"types.h5::/float32", {"dataset /float32: its pixels are float32"}},
+      {"types.h5::int16", {"dataset /int16: its pixels are int16"}},
+      {"types.h5::/uint64", {"its pixels are uint64"}},
+      {"types.h5::/rank4", {"it is 2 x 2 x 3 x 4, not a stack of frames"}},
+      {"none.h5::/image", {"it is 10 x 12, not a stack"}},
+      {"none.h5::/energy", {"it is a scalar, not a stack"}},
+      {"truncated.h5", {"could not be read as HDF5: truncated file"}},
+      {"notes.h5", {"is not an HDF5 file"}},
+      {"missing.h5", {"Could not open", "missing.h5: No such file or directory."}},
+  };
+  for (const Case& c : cases) {
+    auto s = hedm::Hdf5Stack::open(at(c.arg));
+    ASSERT_FALSE(s) << c.arg;
+    const std::string& text = s.error().text;
+    EXPECT_EQ(s.error().kind, hedm::ErrorKind::Input);
+    EXPECT_NE(text.find(at(hedm::split_stack_path(c.arg).file)), std::string::npos) << text;
+    for (const std::string& part : c.says) EXPECT_NE(text.find(part), std::string::npos) << c.arg << ": " << text;
+    EXPECT_EQ(text.find("Exiting"), std::string::npos) << text;
+  }
+}
+
+TEST_F(Hdf5Files, RefusesAFilterItCannotFind) {
+  // As in a process whose plugin folder lacks bitshuffle.
+  ASSERT_GE(H5PLset_loading_state(0), 0);
+  H5Zunregister(32008);
+  auto s = hedm::Hdf5Stack::open(at("tile32_bitshuffle.h5"));
+  ASSERT_FALSE(s);
+  EXPECT_NE(s.error().text.find("dataset /entry/data/data: it is compressed with filter 32008 (bitshuffle), which "
+                                "this HDF5 library cannot find"),
+            std::string::npos)
+      << s.error().text;
+  H5PLset_loading_state(H5PL_ALL_PLUGIN);
+  EXPECT_TRUE(hedm::Hdf5Stack::open(at("tile32_bitshuffle.h5")));
+
+  // The sample writer, told of an empty plugin folder, refuses too.
+  TempDir empty;
+  const RunResult r = run("/usr/bin/env", {"HDF5_PLUGIN_PATH=" + empty.path().string(),
+                                           std::string(HEDM_BIN_DIR) + "/hedm-sample-data", "h5", at("s.h5"), "2",
+                                           "--rows", "4", "--filter", "bitshuffle"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Could not create " + at("s.h5") +
+                       ": the bitshuffle filter (HDF5 filter 32008) cannot be found: install Debian's bitshuffle, "
+                       "or name its folder in HDF5_PLUGIN_PATH.\n");
+  EXPECT_FALSE(exists(at("s.h5")));
+}
+
+TEST_F(Hdf5Files, RefusesANegativeSignedPixelWhereItIsRead) {
+  auto s = hedm::Hdf5Stack::open(at("negative.h5"));
+  ASSERT_TRUE(s) << s.error().text;
+  EXPECT_TRUE(s->info().isSigned);
+  std::vector<std::uint32_t> got(3 * 20);
+  EXPECT_TRUE(s->read(0, 2, 0, 20, got.data()));
+  EXPECT_TRUE(s->read(2, 1, 0, 19, got.data()));
+  const hedm::Status bad = s->read(0, 3, 0, 20, got.data());
+  ASSERT_FALSE(bad);
+  EXPECT_EQ(bad.error().text, "Input file " + at("negative.h5") +
+                                  ", dataset /data: frame 2, pixel 19 (row 3, column 4) is -5: a stack of signed "
+                                  "pixels must have no negative one.");
+}
+
+TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
+  struct Case {
+    const char* source;  // empty: written from a frame file
+    const char* dataset;
+    std::string h5py;  // h5py's type, shape and chunks of the written dataset
+  };
+  const Case cases[] = {
+      {"frame16_bitshuffle", "/entry/data/data", "<u2 1000x1200 chunks=1000x1200"},
+      {"tile16_deflate", "/entry/data/data", "<u2 33x45 chunks=8x16"},
+      {"row32_deflate", "median", "<u4 1x4099 chunks=1x4099"},
+      {"signed32_lz4", "/entry/data/data", "<i4 20x30 chunks=20x30"},
+      {"contiguous16_bigendian", "/entry/data/data", "<u2 64x64 chunks=none"},
+      {"", "/median", "<u2 7x9 chunks=none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    TempDir out;
+    const std::string path = out / "median.h5";
+    write_file(path, "an earlier file");
+    std::vector<std::uint32_t> frame(63);
+    for (std::size_t k = 0; k < frame.size(); ++k) frame[k] = static_cast<std::uint32_t>(k * 1000);
+    hedm::FrameOrigin origin{"dark.ge3", "", 5};
+    std::string filters = "filters=none";  // as h5py lists them, with their values
+    hedm::Status w = hedm::ok();
+    if (*c.source) {
+      const std::string source = at(std::string(c.source) + ".h5");
+      auto s = hedm::Hdf5Stack::open(source);
+      ASSERT_TRUE(s) << s.error().text;
+      const hedm::StackInfo& in = s->info();
+      origin = {in.file, in.dataset, in.frames};
+      std::vector<std::uint32_t> stack;
+      const std::string line = dump(source, in.dataset, &stack);
+      filters = line.substr(line.find("filters="));
+      filters = filters.substr(0, filters.find(' '));
+      frame.assign(stack.begin() + in.pixels(), stack.begin() + 2 * in.pixels());  // frame 1
+      std::vector<std::uint16_t> narrow(frame.begin(), frame.end());
+      w = in.pixelBytes == 2 ? hedm::write_hdf5_frame(path, c.dataset, narrow.data(), in.rows, in.columns, origin, &*s)
+                             : hedm::write_hdf5_frame(path, c.dataset, frame.data(), in.rows, in.columns, origin, &*s);
+    } else {
+      std::vector<std::uint16_t> narrow(frame.begin(), frame.end());
+      w = hedm::write_hdf5_frame(path, c.dataset, narrow.data(), 7, 9, origin);
+    }
+    ASSERT_TRUE(w) << w.error().text;
+    std::vector<std::uint32_t> got;
+    const std::string source = origin.dataset.empty() ? "" : "source_dataset=" + origin.dataset + ",";
+    EXPECT_EQ(dump(path, c.dataset, &got), c.h5py + " " + filters + " frames=" + std::to_string(origin.frames) +
+                                               "," + source + "source_file=" + origin.file + "\n");
+    EXPECT_EQ(got, frame);
+    std::size_t files = 0;
+    for (const auto& e : fs::directory_iterator(out.path())) files += e.path().filename() != "dump.bin";
+    EXPECT_EQ(files, 1u) << "a temporary left behind";
+  }
+  // A 32-bit frame is not squeezed into a 16-bit stack's type.
+  auto s = hedm::Hdf5Stack::open(at("frame16_plain.h5"));
+  std::vector<std::uint32_t> wide(2500);
+  const hedm::Status w = hedm::write_hdf5_frame(at("wide.h5"), "/d", wide.data(), 50, 50, {}, &*s);
+  EXPECT_EQ(w.error().kind, hedm::ErrorKind::Argument);
+  EXPECT_FALSE(exists(at("wide.h5")));
+}
+
+TEST_F(Hdf5Files, SampleStacksReadAsH5pyReadsThem) {
+  const char* layouts[][3] = {{"tile", "bitshuffle", "32"}, {"frame", "deflate", "16"}, {"contiguous", "none", "16"}};
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(std::string(l[0]) + " " + l[1] + " " + l[2]);
+    const std::string path = at("sample.h5");
+    const RunResult r = run("hedm-sample-data", {"h5", path, "5", "9", "--rows", "37", "--columns", "300",
+                                                 "--chunks", l[0], "--filter", l[1], "--bits", l[2]});
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::vector<std::uint32_t> want;
+    dump(path, "/entry/data/data", &want);
+    auto s = hedm::Hdf5Stack::open(path);
+    ASSERT_TRUE(s) << s.error().text;
+    std::vector<std::uint32_t> got(want.size());
+    ASSERT_TRUE(s->read(0, 5, 0, 37 * 300, got.data()));
+    EXPECT_EQ(got, want);
+  }
+}
+
+#endif
