@@ -9,6 +9,7 @@
 
 #include "command_line.hpp"
 #include "frame_file.hpp"
+#include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "processor_time.hpp"
@@ -31,8 +32,10 @@ const char kHelp[] = R"(Usage: ClipCount FOLDER STEM PADDING START END EXT DARK 
   STEM        name before the underscore and the number
   PADDING     digits of the zero-filled number, 2 to 9
   START, END  first and last number
-  EXT         extension with its dot, e.g. .ge3
-  DARK        dark frame file, a name inside FOLDER, or a path from / as it is
+  EXT         extension with its dot, e.g. .ge3; .h5 (or .h5::/DATASET) for
+              HDF5 stacks of 16- or 32-bit frames of any shape
+  DARK        dark frame file, a name inside FOLDER, or a path from / as it is;
+              an HDF5 stack (.h5, .hdf5, .nxs, .hdf, optionally ::/DATASET) too
   SATURATION  intensity from which a pixel counts as saturated
 Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels
 less those of a dark frame.
@@ -57,9 +60,44 @@ Result<std::vector<std::uint64_t>> count_frames(InputFile& in, const FrameLayout
   return counts;
 }
 
+// Saturated pixels in each frame of an HDF5 stack (16- or 32-bit pixels,
+// frames of any shape), read a frame at a time.
+Result<std::vector<std::uint64_t>> count_stack_frames(Hdf5Stack& stack, std::int32_t satInt) {
+  const StackInfo& info = stack.info();
+  const std::size_t pixels = static_cast<std::size_t>(info.pixels());
+  std::vector<std::uint64_t> counts;
+  std::vector<std::uint16_t> narrow(info.pixelBytes == 2 ? pixels : 0);
+  std::vector<std::uint32_t> wide(info.pixelBytes == 4 ? pixels : 0);
+  for (std::uint64_t f = 0; f < info.frames; ++f) {
+    const Status s = info.pixelBytes == 2 ? stack.read_frame(f, narrow.data()) : stack.read_frame(f, wide.data());
+    if (!s) return s.error();
+    counts.push_back(info.pixelBytes == 2 ? count_saturated(narrow.data(), pixels, satInt)
+                                          : count_saturated(wide.data(), pixels, satInt));
+  }
+  return counts;
+}
+
+// An HDF5 stack opened for counting; a stack of no frame is refused like a
+// frame file of no whole frame.
+Result<Hdf5Stack> open_stack(const std::string& which, const std::string& path) {
+  Result<Hdf5Stack> stack = Hdf5Stack::open(path);
+  if (stack && stack->info().frames == 0)
+    return Error{ErrorKind::Data, which + " " + path + " holds no frame (dataset " + stack->info().dataset + ")."};
+  return stack;
+}
+
 // The dark count: the saturated pixels of the whole dark file (a trailing
 // partial frame included) divided by its whole frames.
 Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf) {
+  if (is_hdf5_path(darkfilename)) {
+    Result<Hdf5Stack> stack = open_stack("The dark file", darkfilename);
+    if (!stack) return stack.error();
+    const Result<std::vector<std::uint64_t>> counts = count_stack_frames(*stack, satInt);
+    if (!counts) return counts.error();
+    std::uint64_t total = 0;
+    for (std::uint64_t c : *counts) total += c;
+    return static_cast<long long>(total / stack->info().frames);
+  }
   InputFile dark;
   if (!dark.open(darkfilename)) return Error{ErrorKind::Input, "Could not read the dark file: " + darkfilename + "."};
   const FrameLayout layout = frame_layout(dark.size());
@@ -71,8 +109,25 @@ Result<long long> dark_count(const std::string& darkfilename, std::int32_t satIn
   return static_cast<long long>(total / layout.nFrames);
 }
 
-// Reads one data file and prints its frame lines.
+// Prints one data file's frame lines.
+void report_counts(const std::string& filename, const std::vector<std::uint64_t>& counts, long long NrSatPxDark) {
+  sayf("Number of saturated pixels more than the dark image in file: \n%s\n", filename.c_str());
+  for (std::size_t f = 0; f < counts.size(); ++f)
+    sayf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1), static_cast<long long>(counts.size()),
+         static_cast<long long>(counts[f]) - NrSatPxDark);
+}
+
+// Reads one data file, frame file or HDF5 stack, and prints its frame lines.
 Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf) {
+  if (is_hdf5_path(filename)) {
+    Result<Hdf5Stack> stack = open_stack("The data file", filename);
+    if (!stack) return stack.error();
+    sayf("Reading file: %s\n", filename.c_str());
+    const Result<std::vector<std::uint64_t>> counts = count_stack_frames(*stack, satInt);
+    if (!counts) return counts.error();
+    report_counts(filename, *counts, NrSatPxDark);
+    return ok();
+  }
   InputFile in;
   if (!in.open(filename)) return Error{ErrorKind::Input, "Could not read the input file: " + filename + "."};
   const FrameLayout layout = frame_layout(in.size());
@@ -82,10 +137,7 @@ Status report_file(const std::string& filename, std::int32_t satInt, long long N
   if (std::string warning = partial_frame_warning(filename, layout); !warning.empty()) say(warning);
   const Result<std::vector<std::uint64_t>> counts = count_frames(in, layout, satInt, false, buf);
   if (!counts) return counts.error();
-  sayf("Number of saturated pixels more than the dark image in file: \n%s\n", filename.c_str());
-  for (std::size_t f = 0; f < counts->size(); ++f)
-    sayf("Frame %03lld of %lld %lld.\n", static_cast<long long>(f + 1), static_cast<long long>(layout.nFrames),
-         static_cast<long long>((*counts)[f]) - NrSatPxDark);
+  report_counts(filename, *counts, NrSatPxDark);
   return ok();
 }
 

@@ -18,7 +18,19 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) std::uint64_
   }
   return total;
 }
+__attribute__((target_clones("avx2", "default"))) std::uint64_t count_at_least32(const std::uint32_t* p, std::size_t n,
+                                                                                 std::uint32_t threshold) {
+  std::uint64_t total = 0;
+  for (std::size_t j = 0; j < n; ++j) total += p[j] >= threshold;
+  return total;
+}
+
 }  // namespace
+
+std::uint64_t count_saturated(const std::uint32_t* pixels, std::size_t n, std::int32_t satInt) {
+  if (satInt <= 0) return n;  // every pixel is at least 0
+  return count_at_least32(pixels, n, static_cast<std::uint32_t>(satInt));
+}
 
 std::uint64_t count_saturated(const pixelvalue* pixels, std::size_t n, std::int32_t satInt) {
   if (satInt <= 0) return n;  // every pixel is at least 0
