@@ -13,6 +13,7 @@
 
 #include "command_line.hpp"
 #include "frame_file.hpp"
+#include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "output_file.hpp"
@@ -25,7 +26,7 @@ using namespace hedm;
 namespace {
 
 const char kHelp[] = R"(Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
-  FRAME_FILE  detector frame file
+  FRAME_FILE  detector frame file, or an HDF5 stack (FILE.h5 or FILE.h5::/DATASET)
   OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name
               is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)
   FRAME       which frame, from 1 (default 1)
@@ -108,19 +109,51 @@ Result<Options> read_options(int argc, char** argv) {
   return o;
 }
 
-// The chosen frame's pixels.
-Result<AlignedPtr<pixelvalue>> read_frame(const Options& o) {
+// One frame: 16-bit pixels (frame files, most HDF5 stacks) or 32-bit ones
+// (photon-counting detectors), row by row.
+struct Frame {
+  std::size_t width = 0, height = 0;
+  std::vector<std::uint16_t> narrow;
+  std::vector<std::uint32_t> wide;  // used instead of narrow for 32-bit stacks
+};
+
+Error no_such_frame(const Options& o, std::uint64_t frames) {
+  return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
+                                     std::to_string(o.frame) + "."};
+}
+
+// The chosen frame of an HDF5 stack.
+Result<Frame> read_stack_frame(const Options& o) {
+  Result<Hdf5Stack> stack = Hdf5Stack::open(o.inFN);
+  if (!stack) return stack.error();
+  const StackInfo& info = stack->info();
+  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > info.frames) return no_such_frame(o, info.frames);
+  Frame frame{static_cast<std::size_t>(info.columns), static_cast<std::size_t>(info.rows), {}, {}};
+  const std::uint64_t f = static_cast<std::uint64_t>(o.frame - 1);
+  Status s = ok();
+  if (info.pixelBytes == 2) {
+    frame.narrow.resize(info.pixels());
+    s = stack->read_frame(f, frame.narrow.data());
+  } else {
+    frame.wide.resize(info.pixels());
+    s = stack->read_frame(f, frame.wide.data());
+  }
+  if (!s) return s.error();
+  return frame;
+}
+
+// The chosen frame, of a frame file or of an HDF5 stack.
+Result<Frame> read_frame(const Options& o) {
+  if (is_hdf5_path(o.inFN)) return read_stack_frame(o);
   InputFile in;
   if (Status s = in.open(o.inFN); !s) return s.error();
   const FrameLayout layout = frame_layout(in.size());
-  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames)
-    return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(layout.nFrames) +
-                                       " whole frame(s); there is no frame " + std::to_string(o.frame) + "."};
-  AlignedPtr<pixelvalue> pixels = allocate_array<pixelvalue>(kPixelsPerFrame);
-  if (!pixels) return out_of_memory(kFrameBytes);
-  if (Status s = in.read_at(pixels.get(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes}); !s)
+  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames) return no_such_frame(o, layout.nFrames);
+  Frame frame{nrPixels, nrPixels, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
+  if (Status s = in.read_at(frame.narrow.data(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes});
+      !s)
     return s.error();
-  return pixels;
+  return frame;
 }
 
 // The encoded file for `path`, PNG or PGM by its name.
@@ -130,6 +163,32 @@ Result<std::string> encoded(const std::string& path, const Image<T>& image) {
   Result<std::string> bytes = png(image);
   if (!bytes) return Error{ErrorKind::Output, "Could not write " + path + ": " + bytes.error().text};
   return bytes;
+}
+
+// The images of one frame and the report line's account of them.
+struct Views {
+  std::vector<std::pair<std::string, Result<std::string>>> images;
+  std::string shown;  // "<view> (8-bit, lo to hi...)"
+};
+
+template <class T>
+Result<Views> render(const Options& o, const std::vector<T>& pixels, std::size_t width, std::size_t height) {
+  const Image<T> shown = bin_image(pixels.data(), width, height, o.bin);
+  const T lo = percentile_value(shown.pixels.data(), shown.pixels.size(), o.low);
+  const T hi = percentile_value(shown.pixels.data(), shown.pixels.size(), o.high);
+  Views v;
+  if (!o.rawFN.empty()) {
+    if constexpr (sizeof(T) > 2) {
+      return Error{ErrorKind::Data, o.inFN + " holds 32-bit values, which a 16-bit image (" + o.rawFN +
+                                        ") cannot hold: ask for the 8-bit view alone (an output name ending in .png or .pgm, "
+                                        "without --raw). Nothing written."};
+    } else {
+      v.images.emplace_back(o.rawFN, encoded(o.rawFN, Image<T>{width, height, pixels}));
+    }
+  }
+  v.images.emplace_back(o.viewFN, encoded(o.viewFN, view8(shown, lo, hi, o.log)));
+  v.shown = o.viewFN + " (8-bit, " + std::to_string(lo) + " to " + std::to_string(hi);
+  return v;
 }
 
 const Ending kEnding{kUsage, 1, 1};
@@ -142,24 +201,17 @@ int run(int argc, char** argv) {
   if (!options) return fail(options.error(), kEnding);
   const Options& o = *options;
 
-  const Result<AlignedPtr<pixelvalue>> pixels = read_frame(o);
-  if (!pixels) return fail(pixels.error(), kEnding);
+  const Result<Frame> frame = read_frame(o);
+  if (!frame) return fail(frame.error(), kEnding);
 
-  const Image<pixelvalue> shown = bin_image(pixels->get(), nrPixels, o.bin);
-  const pixelvalue lo = percentile_value(shown.pixels.data(), shown.pixels.size(), o.low);
-  const pixelvalue hi = percentile_value(shown.pixels.data(), shown.pixels.size(), o.high);
-
-  std::vector<std::pair<std::string, Result<std::string>>> images;
-  if (!o.rawFN.empty()) {
-    const pixelvalue* p = pixels->get();
-    images.emplace_back(o.rawFN, encoded(o.rawFN, Image<pixelvalue>{nrPixels, nrPixels, {p, p + kPixelsPerFrame}}));
-  }
-  images.emplace_back(o.viewFN, encoded(o.viewFN, view8(shown, lo, hi, o.log)));
-  if (Status s = write_images(images); !s) return fail(s.error(), kEnding);
+  const Result<Views> views = frame->wide.empty() ? render(o, frame->narrow, frame->width, frame->height)
+                                                  : render(o, frame->wide, frame->width, frame->height);
+  if (!views) return fail(views.error(), kEnding);
+  if (Status s = write_images(views->images); !s) return fail(s.error(), kEnding);
 
   std::string report = "Frame " + std::to_string(o.frame) + " of " + o.inFN + ": ";
   if (!o.rawFN.empty()) report += o.rawFN + " (16-bit), ";
-  report += o.viewFN + " (8-bit, " + std::to_string(lo) + " to " + std::to_string(hi);
+  report += views->shown;
   if (o.log) report += ", log";
   if (o.bin > 1) report += ", " + std::to_string(o.bin) + " x " + std::to_string(o.bin) + " bins";
   say(report + ").");

@@ -26,22 +26,10 @@ pixelvalue percentile_value(const pixelvalue* pixels, std::size_t n, double perc
   return 65535;
 }
 
-Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor) {
-  const std::size_t f = static_cast<std::size_t>(std::max(factor, 1));
-  Image<pixelvalue> out;
-  out.width = out.height = (side + f - 1) / f;
-  out.pixels.resize(out.width * out.height);
-  for (std::size_t by = 0; by < out.height; ++by)
-    for (std::size_t bx = 0; bx < out.width; ++bx) {
-      std::uint64_t sum = 0, n = 0;
-      for (std::size_t y = by * f; y < std::min(side, by * f + f); ++y)
-        for (std::size_t x = bx * f; x < std::min(side, bx * f + f); ++x, ++n) sum += frame[y * side + x];
-      out.pixels[by * out.width + bx] = static_cast<pixelvalue>((sum + n / 2) / n);
-    }
-  return out;
-}
+namespace {
 
-Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelvalue hi, bool log) {
+template <class T>
+Image<std::uint8_t> view8_of(const Image<T>& values, T lo, T hi, bool log) {
   Image<std::uint8_t> out{values.width, values.height, std::vector<std::uint8_t>(values.pixels.size())};
   const double span = hi > lo ? static_cast<double>(hi - lo) : 1.0;
   const double logSpan = std::log1p(span);
@@ -51,6 +39,26 @@ Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelv
     out.pixels[k] = static_cast<std::uint8_t>(std::lround(std::clamp(t, 0.0, 1.0) * 255.0));
   }
   return out;
+}
+
+}  // namespace
+
+Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelvalue hi, bool log) {
+  return view8_of(values, lo, hi, log);
+}
+Image<std::uint8_t> view8(const Image<std::uint32_t>& values, std::uint32_t lo, std::uint32_t hi, bool log) {
+  return view8_of(values, lo, hi, log);
+}
+
+std::uint32_t percentile_value(const std::uint32_t* pixels, std::size_t n, double percent) {
+  if (n == 0) return 0;
+  // Too many values for a histogram: the pixel of that rank, selected.
+  std::vector<std::uint32_t> values(pixels, pixels + n);
+  const double clamped = std::clamp(percent, 0.0, 100.0);
+  const auto rank = static_cast<std::uint64_t>(std::ceil(clamped / 100.0 * static_cast<double>(n)));
+  const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(rank, 1), n) - 1);
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+  return values[at];
 }
 
 namespace {

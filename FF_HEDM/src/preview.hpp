@@ -14,8 +14,10 @@
 
 namespace hedm {
 
-// The value below which `percent` of the pixels lie (nearest rank, 0 to 100).
+// The value below which `percent` of the pixels lie (nearest rank, 0 to 100),
+// for 16-bit pixels and for the 32-bit pixels of photon-counting detectors.
 pixelvalue percentile_value(const pixelvalue* pixels, std::size_t n, double percent);
+std::uint32_t percentile_value(const std::uint32_t* pixels, std::size_t n, double percent);
 
 // An image of width x height values, row by row (the frame's flat pixel
 // position k is row k / 2048, column k % 2048).
@@ -25,13 +27,34 @@ struct Image {
   std::vector<T> pixels;
 };
 
-// Blocks of factor x factor pixels averaged (rounded to nearest); blocks at
-// the right and bottom edges average the pixels they have.
-Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor);
+// Blocks of factor x factor pixels of a frame of `width` columns and
+// `height` rows averaged (rounded to nearest); blocks at the right and
+// bottom edges average the pixels they have.
+template <class T>
+Image<T> bin_image(const T* frame, std::size_t width, std::size_t height, int factor) {
+  const std::size_t f = static_cast<std::size_t>(factor > 1 ? factor : 1);
+  Image<T> out;
+  out.width = (width + f - 1) / f;
+  out.height = (height + f - 1) / f;
+  out.pixels.resize(out.width * out.height);
+  for (std::size_t by = 0; by < out.height; ++by)
+    for (std::size_t bx = 0; bx < out.width; ++bx) {
+      std::uint64_t sum = 0, n = 0;
+      for (std::size_t y = by * f; y < height && y < by * f + f; ++y)
+        for (std::size_t x = bx * f; x < width && x < bx * f + f; ++x, ++n) sum += frame[y * width + x];
+      out.pixels[by * out.width + bx] = static_cast<T>((sum + n / 2) / n);
+    }
+  return out;
+}
+// A square frame of side x side pixels.
+inline Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor) {
+  return bin_image(frame, side, side, factor);
+}
 
 // lo and below black, hi and above white; between them linear, or, with
 // `log`, log(1 + v - lo) / log(1 + hi - lo).
 Image<std::uint8_t> view8(const Image<pixelvalue>& values, pixelvalue lo, pixelvalue hi, bool log);
+Image<std::uint8_t> view8(const Image<std::uint32_t>& values, std::uint32_t lo, std::uint32_t hi, bool log);
 
 // "P5" PGM files: 8-bit samples, or 16-bit big-endian samples.
 std::string pgm(const Image<std::uint8_t>& image);
