@@ -5,15 +5,20 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "float_convert.hpp"
 #include "frame_file.hpp"
+#include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "saturation.hpp"
 #include "stack_median.hpp"
+#include "stack_median_hdf5.hpp"
 
 namespace py = pybind11;
 using hedm::pixelvalue;
@@ -72,7 +77,31 @@ py::array_t<pixelvalue> median_frame(const py::array& stack) {
   return out;
 }
 
-py::array_t<pixelvalue> median_file(const std::string& path) {
+// An HDF5 stack's median frame, of the stack's pixel type; its frames are
+// decoded once into a spill file in $TMPDIR (else /tmp).
+py::array median_stack_file(const std::string& path) {
+  hedm::Result<hedm::Hdf5Stack> stack = hedm::Hdf5Stack::open(path);
+  if (!stack) raise(stack.error());
+  const char* tmp = std::getenv("TMPDIR");
+  hedm::Result<hedm::MedianFrame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
+  {
+    py::gil_scoped_release release;
+    m = hedm::median_of_hdf5(*stack, tmp && *tmp ? tmp : "/tmp");
+  }
+  if (!m) raise(m.error());
+  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
+  if (m->pixelBytes == 2) {
+    py::array_t<std::uint16_t> out(shape);
+    std::copy(m->narrow.begin(), m->narrow.end(), out.mutable_data());
+    return out;
+  }
+  py::array_t<std::uint32_t> out(shape);
+  std::copy(m->wide.begin(), m->wide.end(), out.mutable_data());
+  return out;
+}
+
+py::array median_file(const std::string& path) {
+  if (hedm::is_hdf5_path(path)) return median_stack_file(path);
   hedm::InputFile in;
   if (hedm::Status s = in.open(path); !s) raise(s.error());
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
@@ -141,7 +170,9 @@ most 8); extra memory stays below 9 MiB per thread whatever the depth.)");
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
-frames).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
+frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
+or uint32 frames of any shape, for which the array has the stack's frame
+shape and type; its frames are decoded once into a spill file in $TMPDIR).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
 StackCollapse writes, read in bands in the same bounded memory on the same
 threads, with the GIL released.
 Raises OSError when the file cannot be opened or read and ValueError when

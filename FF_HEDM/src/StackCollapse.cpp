@@ -10,18 +10,26 @@
 // output is a temporary until the last band is written: a run that fails
 // part way leaves the earlier output as it was.  An output name that holds
 // a stack of frames is refused: the arguments were given the wrong way round.
+//
+// HDF5 stacks (today's detectors: any frame shape, 16- or 32-bit pixels)
+// are collapsed too, and a median is written as HDF5 when the output's name
+// says so.
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include <unistd.h>
+
 #include "command_line.hpp"
 #include "frame_file.hpp"
+#include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "output_file.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
 #include "stack_median.hpp"
+#include "stack_median_hdf5.hpp"
 
 using namespace hedm;
 
@@ -32,12 +40,74 @@ constexpr int kCompleted = 0, kFailed = 1;
 const Ending kEnding{"Not enough arguments, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
-  INPUT   detector frame file of one or more frames, as a rule a dark stack
+  INPUT   detector frame file of one or more frames, as a rule a dark stack;
+          or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit)
   OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its
-          whole frames (the lower middle value for an even count)
+          whole frames (the lower middle value for an even count); a name
+          ending in .h5 (optionally ::/DATASET) gets the median as HDF5
 Example: StackCollapse dark_stack.ge3 dark_median.ge3
 Manual: man StackCollapse
 )";
+
+// The folder of a path, where an output's temporaries go.
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An HDF5 output name that holds a stack already is refused like a frame
+// file of more than one frame.
+Status stack_output_free(const std::string& outFN) {
+  const std::string file = split_stack_path(outFN).file;
+  if (::access(file.c_str(), F_OK) != 0) return ok();
+  Result<Hdf5Stack> there = Hdf5Stack::open(file);
+  if (!there || there->info().frames <= 1) return ok();
+  return Error{ErrorKind::Output, file + " holds a stack of " + std::to_string(there->info().frames) +
+                                      " frames (" + there->info().dataset +
+                                      "), and a one-frame output must not replace it. Nothing written."};
+}
+
+// Writes the median frame: as HDF5 where the output's name says so (the
+// dataset named there, else the input's, else /median), else as a frame
+// file, which holds 2048 x 2048 16-bit frames only.
+Status write_median(const std::string& outFN, const MedianFrame& m, const FrameOrigin& origin, const Hdf5Stack* like) {
+  if (is_hdf5_path(outFN)) {
+    const StackPath out = split_stack_path(outFN);
+    const std::string dataset = !out.dataset.empty() ? out.dataset : !origin.dataset.empty() ? origin.dataset : "/median";
+    return m.pixelBytes == 2 ? write_hdf5_frame(out.file, dataset, m.narrow.data(), m.rows, m.columns, origin, like)
+                             : write_hdf5_frame(out.file, dataset, m.wide.data(), m.rows, m.columns, origin, like);
+  }
+  if (m.rows != nrPixels || m.columns != nrPixels || m.pixelBytes != 2)
+    return Error{ErrorKind::Data, "The median of " + origin.file + " is a frame of " + std::to_string(m.rows) + " x " +
+                                      std::to_string(m.columns) + " " + std::to_string(8 * m.pixelBytes) +
+                                      "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
+                                      "output .h5. Nothing written."};
+  static const unsigned char zeros[kHeaderBytes] = {};
+  OutputFile out;
+  Status s = out.create(outFN);
+  if (s) s = out.write(zeros, kHeaderBytes);
+  if (s) s = out.write(m.narrow.data(), kFrameBytes);
+  return s ? out.commit() : s;
+}
+
+// The median of an HDF5 stack, decoded once into a spill file beside the
+// output, then written.
+Status collapse_stack(const std::string& inFN, const std::string& outFN) {
+  Result<Hdf5Stack> stack = Hdf5Stack::open(inFN);
+  if (!stack) return stack.error();
+  say("Read file " + inFN + ".");
+  const Result<MedianFrame> m = median_of_hdf5(*stack, folder_of(split_stack_path(outFN).file));
+  if (!m) return m.error();
+  const FrameOrigin origin{stack->info().file, stack->info().dataset, stack->info().frames};
+  return write_median(outFN, *m, origin, &*stack);
+}
+
+// The median of a frame file, written as HDF5.
+Status collapse_to_hdf5(InputFile& in, const std::string& inFN, std::uint64_t nFrames, const std::string& outFN) {
+  MedianFrame m{nrPixels, nrPixels, 2, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
+  if (Status s = median_of_file(in, nFrames, m.narrow.data()); !s) return s;
+  return write_median(outFN, m, FrameOrigin{inFN, "", nFrames}, nullptr);
+}
 
 }  // namespace
 
@@ -45,10 +115,18 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
   if (argc != 3) return fail(usage_error(), kEnding);
   const std::string inFN = argv[1], outFN = argv[2];
-  if (std::string clash = same_file_clash({inFN}, {outFN}); !clash.empty())
+  const bool hdf5In = is_hdf5_path(inFN), hdf5Out = is_hdf5_path(outFN);
+  if (std::string clash = same_file_clash({hdf5In ? split_stack_path(inFN).file : inFN},
+                                          {hdf5Out ? split_stack_path(outFN).file : outFN});
+      !clash.empty())
     return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
-  if (std::string stack = stack_in_the_way(outFN); !stack.empty())
+  if (std::string stack = hdf5Out ? "" : stack_in_the_way(outFN); !stack.empty())
     return fail(Error{ErrorKind::Output, stack + " Nothing written."}, kEnding);
+  if (Status s = hdf5Out ? stack_output_free(outFN) : ok(); !s) return fail(s.error(), kEnding);
+  if (hdf5In) {
+    if (Status s = collapse_stack(inFN, outFN); !s) return fail(s.error(), kEnding);
+    return kCompleted;
+  }
 
   InputFile in;
   if (Status s = in.open(inFN); !s) return fail(s.error(), kEnding);
@@ -59,6 +137,10 @@ int run(int argc, char** argv) {
 
   say("Read file " + inFN + ".");
   if (std::string warning = partial_frame_warning(inFN, layout); !warning.empty()) say(warning);
+  if (hdf5Out) {
+    if (Status s = collapse_to_hdf5(in, inFN, layout.nFrames, outFN); !s) return fail(s.error(), kEnding);
+    return kCompleted;
+  }
   OutputFile out;
   Status s = out.create(outFN);
   if (s) s = out.write(skipContent, kHeaderBytes);

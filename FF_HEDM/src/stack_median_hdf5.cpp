@@ -1,0 +1,149 @@
+#include "stack_median_hdf5.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "stack_median.hpp"
+
+namespace hedm {
+
+namespace {
+
+// An unnamed file in `folder` (a named one, unlinked at once, where the file
+// system offers no unnamed files): gone with its descriptor.
+int spill_file(const std::string& folder) {
+  int fd;
+  do fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  while (fd < 0 && errno == EINTR);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  std::string name = folder + "/.hedm-spill.XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool write_all(int fd, const void* data, std::size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// The spill file's descriptor and mapping, released together.
+struct Spill {
+  int fd = -1;
+  void* map = MAP_FAILED;
+  std::size_t bytes = 0;
+  ~Spill() {
+    if (map != MAP_FAILED) ::munmap(map, bytes);
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+Error spill_error(const std::string& folder, int e) {
+  return Error{ErrorKind::Output,
+               "Could not write the decoded frames to a spill file in " + folder + ": " + std::strerror(e) + "."};
+}
+
+// Every frame of the stack, in order, at the spill file's end.
+template <class T>
+Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder) {
+  std::vector<T> frame(stack.info().pixels());
+  for (std::uint64_t f = 0; f < stack.info().frames; ++f) {
+    if (Status s = stack.read_frame(f, frame.data()); !s) return s;
+    if (!write_all(fd, frame.data(), frame.size() * sizeof(T))) return spill_error(folder, errno);
+  }
+  return ok();
+}
+
+}  // namespace
+
+Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out,
+                         unsigned threads) {
+  if (threads == 0) threads = worker_threads();
+  // Bands of pixels whose columns take at most 8 MiB, copied out of the
+  // frames a row at a time, then each column selected on its own.
+  const std::size_t band =
+      std::clamp<std::size_t>((std::size_t{8} << 20) / (sizeof(std::uint32_t) * std::max<std::uint64_t>(nFrames, 1)),
+                              1, std::max<std::size_t>(pixels, 1));
+  const std::size_t nBands = (pixels + band - 1) / band;
+  const std::size_t k = static_cast<std::size_t>((nFrames - 1) / 2);
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    std::vector<std::uint32_t> columns(band * nFrames), column(nFrames);
+    for (std::size_t b; (b = next.fetch_add(1)) < nBands;) {
+      const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
+      for (std::uint64_t f = 0; f < nFrames; ++f)
+        std::memcpy(columns.data() + f * count, stack + f * pixels + p0, count * sizeof(std::uint32_t));
+      for (std::size_t p = 0; p < count; ++p) {
+        for (std::uint64_t f = 0; f < nFrames; ++f) column[f] = columns[f * count + p];
+        std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(k), column.end());
+        out[p0 + p] = column[k];
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads && t < nBands; ++t) {
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the started threads take every band
+    }
+  }
+  work();
+  for (std::thread& th : pool) th.join();
+  return ok();
+}
+
+Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFolder, unsigned threads) {
+  const StackInfo& info = stack.info();
+  if (info.frames == 0)
+    return Error{ErrorKind::Data, "Input file " + info.file + " holds no frame (dataset " + info.dataset + ")."};
+  Spill spill;
+  spill.fd = spill_file(spillFolder);
+  if (spill.fd < 0) return spill_error(spillFolder, errno);
+  const Status spilled = info.pixelBytes == 2 ? spill_frames<std::uint16_t>(stack, spill.fd, spillFolder)
+                                              : spill_frames<std::uint32_t>(stack, spill.fd, spillFolder);
+  if (!spilled) return spilled.error();
+  const std::size_t pixels = static_cast<std::size_t>(info.pixels());
+  spill.bytes = static_cast<std::size_t>(info.frames * pixels * info.pixelBytes);
+  if (spill.bytes > 0) {
+    spill.map = ::mmap(nullptr, spill.bytes, PROT_READ, MAP_SHARED, spill.fd, 0);
+    if (spill.map == MAP_FAILED) return Error{ErrorKind::Memory, "Could not map the spill file of " + info.file + "."};
+  }
+  MedianFrame m{info.rows, info.columns, info.pixelBytes, {}, {}};
+  if (info.pixelBytes == 2) {
+    m.narrow.resize(pixels);
+    if (pixels == 0) return m;
+    if (Status s = median_of_stack(static_cast<const std::uint16_t*>(spill.map), info.frames, pixels, m.narrow.data(),
+                                   threads);
+        !s)
+      return s.error();
+  } else {
+    m.wide.resize(pixels);
+    if (pixels == 0) return m;
+    if (Status s = median32_of_stack(static_cast<const std::uint32_t*>(spill.map), info.frames, pixels, m.wide.data(),
+                                     threads);
+        !s)
+      return s.error();
+  }
+  return m;
+}
+
+}  // namespace hedm

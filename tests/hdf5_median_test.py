@@ -1,0 +1,86 @@
+"""The median of HDF5 stacks against numpy's lower median of the dataset h5py
+reads, for 16- and 32-bit pixels, odd frame shapes, every chunk layout and
+filter; StackCollapse's HDF5 and frame-file outputs, and the Python module.
+    /usr/bin/python3 tests/hdf5_median_test.py BUILD_DIR"""
+import os, subprocess, sys, tempfile
+import h5py, numpy as np
+
+build = os.path.abspath(sys.argv[1])
+sys.path.insert(0, build)
+failures = 0
+
+
+def check(what, ok):
+    global failures
+    print(("ok: " if ok else "FAILED: ") + what)
+    failures += not ok
+
+
+def lower_median(stack):
+    k = (stack.shape[0] - 1) // 2
+    return np.partition(stack, k, axis=0)[k]
+
+
+def run(*args):
+    return subprocess.run([os.path.join(build, args[0]), *args[1:]], capture_output=True, text=True)
+
+
+rng = np.random.default_rng(5)
+# (frames, rows, columns, dtype, chunks, compression)
+cases = [
+    (7, 1, 4099, "<u2", (1, 1, 4099), None),
+    (6, 40, 60, ">u4", (2, 16, 16), "gzip"),
+    (201, 24, 32, "<u2", (1, 24, 32), "bitshuffle"),
+    (30, 1000, 1200, "<u4", None, None),
+    (3, 2048, 2048, "<u2", (1, 2048, 2048), "gzip"),
+]
+with tempfile.TemporaryDirectory() as d:
+    import hedm_reduction as hr
+    for n, rows, cols, dtype, chunks, comp in cases:
+        name = f"{n}x{rows}x{cols} {dtype} chunks {chunks} {comp}"
+        top = 70000 if "u4" in dtype else 65535
+        data = rng.integers(0, top, size=(n, rows, cols)).astype(dtype)
+        data[:, 0, :3] = top  # saturated corner pixels
+        path = os.path.join(d, "s.h5")
+        with h5py.File(path, "w") as f:
+            kw = {}
+            if comp == "gzip":
+                kw = dict(compression="gzip")
+            elif comp == "bitshuffle":
+                kw = dict(compression=32008, compression_opts=(0, 2))
+            f.create_dataset("entry/data/data", data=data, chunks=chunks, **kw)
+        want = lower_median(data.astype(np.uint32 if "u4" in dtype else np.uint16))
+        out = os.path.join(d, "m.h5")
+        r = run("StackCollapse", path, out)
+        with h5py.File(out) as f:
+            got = f["/entry/data/data"][...]
+            attrs = dict(f["/entry/data/data"].attrs)
+        check(f"StackCollapse {name}: status {r.returncode}, median equal to numpy's",
+              r.returncode == 0 and got.dtype == want.dtype and (got == want).all())
+        check(f"  its attributes name the source and {n} frames", int(attrs.get("frames", -1)) == n)
+        py = hr.median_file(path + "::/entry/data/data")
+        check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
+        if (rows, cols, dtype) == (2048, 2048, "<u2"):
+            r = run("StackCollapse", path, os.path.join(d, "m.ge3"))
+            raw = np.fromfile(os.path.join(d, "m.ge3"), dtype="<u2", offset=8192).reshape(2048, 2048)
+            check("  2048 x 2048 16-bit written as a frame file too", r.returncode == 0 and (raw == want).all())
+        else:
+            r = run("StackCollapse", path, os.path.join(d, "m.ge3"))
+            check("  other frames refused as a frame file: " + r.stdout.strip()[:60],
+                  r.returncode == 1 and "name the output .h5" in r.stdout and not os.path.exists(os.path.join(d, "m.ge3")))
+    # A stack is never replaced by a median, an HDF5 one neither.
+    before = open(path, "rb").read()
+    r = run("StackCollapse", os.path.join(d, "m.h5"), path)
+    check("an HDF5 stack as the output is refused: " + r.stdout.strip()[:70],
+          r.returncode == 1 and "holds a stack" in r.stdout and open(path, "rb").read() == before)
+    # A frame file's median written as HDF5, as /median.
+    assert run("hedm-sample-data", "stack", os.path.join(d, "dark.ge3"), "3").returncode == 0
+    r1 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.ge3"))
+    r2 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.h5"))
+    frame = np.fromfile(os.path.join(d, "dark_median.ge3"), dtype="<u2", offset=8192).reshape(2048, 2048)
+    with h5py.File(os.path.join(d, "dark_median.h5")) as f:
+        check("a frame file's median as HDF5 /median", r1.returncode == 0 and r2.returncode == 0 and
+              (f["/median"][...] == frame).all())
+
+print(f"hdf5 median: {0 if failures else 1} passed, {1 if failures else 0} failed")
+sys.exit(1 if failures else 0)
