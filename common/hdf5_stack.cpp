@@ -38,6 +38,8 @@ StackPath split_stack_path(const std::string& arg) {
 
 #include <hdf5.h>
 
+#include "hdf5_library.hpp"
+
 #include "input_file.hpp"
 #include "output_file.hpp"
 
@@ -55,7 +57,9 @@ std::recursive_mutex& hdf5_mutex() {
 class Lock {
  public:
   Lock() : g_(hdf5_mutex()) {
-    static const bool quiet = [] { return H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr) >= 0; }();
+    static const bool quiet = [] {
+      return hdf5_library().failure.empty() && H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr) >= 0;
+    }();
     (void)quiet;
   }
 
@@ -289,10 +293,11 @@ struct Hdf5Stack::Handles {
   hid_t fileType = -1;  // H5T_NATIVE_* matching the stored pixels
 };
 
-bool hdf5_available() { return true; }
+bool hdf5_available() { return hdf5_library().failure.empty(); }
 
 Result<Hdf5Stack> Hdf5Stack::open(const std::string& arg, const StackOptions& options) {
   const StackPath sp = split_stack_path(arg);
+  if (!hdf5_available()) return input_error("Could not read " + sp.file + ": " + hdf5_library().failure + ".");
   {
     int fd = -1;
     if (const int e = open_for_reading(sp.file, &fd); e != 0)
@@ -567,6 +572,7 @@ static Status write_frame(const std::string& path, const std::string& dataset, c
                           std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
                           const Hdf5Stack* like) {
   const std::string at = "Could not write " + path + " (dataset " + dataset + "): ";
+  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
   std::vector<char> image;
   {
     Lock lock;
@@ -643,6 +649,7 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
   s.target = resolve_links(path);
   s.shape = shape;
   const std::string at = "Could not create " + path + ": ";
+  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
   if (shape.pixelBytes != 2 && shape.pixelBytes != 4)
     return Error{ErrorKind::Argument, at + "pixels are 16 or 32 bits wide."};
   if (shape.chunks == StackShape::Chunks::Contiguous && shape.filter != StackShape::Filter::None)
