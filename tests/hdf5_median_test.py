@@ -26,8 +26,12 @@ def run(*args):
 
 
 rng = np.random.default_rng(5)
-# (frames, rows, columns, dtype, chunks, compression)
+# (frames, rows, columns, dtype, chunks, compression); 32-bit stacks whose
+# values fit in 16 bits ("small") and whose first value beyond 16 bits comes
+# at frame 3 ("late") take the 16-bit selection, then the per-pixel one.
 cases = [
+    (9, 30, 40, "<u4 small", (1, 30, 40), None),
+    (9, 30, 40, "<u4 late", (1, 30, 40), "gzip"),
     (7, 1, 4099, "<u2", (1, 1, 4099), None),
     (6, 40, 60, ">u4", (2, 16, 16), "gzip"),
     (201, 24, 32, "<u2", (1, 24, 32), "bitshuffle"),
@@ -38,9 +42,13 @@ with tempfile.TemporaryDirectory() as d:
     import hedm_reduction as hr
     for n, rows, cols, dtype, chunks, comp in cases:
         name = f"{n}x{rows}x{cols} {dtype} chunks {chunks} {comp}"
-        top = 70000 if "u4" in dtype else 65535
+        top = 70000 if "u4" in dtype and " " not in dtype else 65535
+        kind = dtype.split()[1] if " " in dtype else ""
+        dtype = dtype.split()[0]
         data = rng.integers(0, top, size=(n, rows, cols)).astype(dtype)
         data[:, 0, :3] = top  # saturated corner pixels
+        if kind == "late":
+            data[3:, 5, 7] = 90000
         path = os.path.join(d, "s.h5")
         with h5py.File(path, "w") as f:
             kw = {}

@@ -5,9 +5,10 @@
 // otherwise be decoded again for every band of pixels.  The medians are
 // then selected from the spill file's mapping, where its pages are read in
 // place: 16-bit stacks by the same selection as frame files, on the same
-// threads; 32-bit ones (photon-counting detectors) by a per-pixel selection
-// of the same lower median, the value at index (n - 1) / 2 of the pixel's
-// sorted values.  The spill file needs frames x pixels x pixel width bytes
+// threads; 32-bit ones (photon-counting detectors) by the same selection
+// while all their values fit in 16 bits (spilled as 16-bit values), else by a
+// per-pixel selection of the same lower median, the value at index
+// (n - 1) / 2 of the pixel's sorted values.  The spill file needs frames x pixels x pixel width bytes
 // of disk for the run's length and leaves nothing behind, however the run
 // ends; anonymous memory stays that of the selection.
 #pragma once
