@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace hedm {
 
@@ -87,5 +88,12 @@ inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10, 8u << 20
 // back, in 4.7 s), so that 8 of them ask about what one socket of a server
 // gives; more would also take 32 MiB each.
 inline constexpr unsigned kMaxThreads = 8;
+
+// What the map of regimes takes for granted.
+static_assert(kMaxFastFrames <= INT16_MAX, "the fast regimes count a pixel's values in signed 16 bits");
+static_assert(kNetworkFrames < kMinCodedFrames && kMinCodedFrames <= kMaxFastFrames, "regimes in order of depth");
+static_assert(kSampleLow < kSampleHigh && kSampleHigh < kSamples && kSamples <= kSampledFrames,
+              "the sample's bracket: two order statistics of distinct frames");
+static_assert(kCodeWindow + 2 == 256, "codes 1 .. kCodeWindow, 0 below and 255 above, fill a byte");
 
 }  // namespace hedm
