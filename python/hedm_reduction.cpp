@@ -165,7 +165,9 @@ For an even number of frames this is the lower of the two middle values;
 numpy's median would average them.  A C-contiguous stack is read where it
 lies; other layouts are copied once.  The GIL is released while it computes,
 on one thread per processor the process may use, as StackCollapse does (at
-most 8); extra memory stays below 9 MiB per thread whatever the depth.)");
+most 8).  Extra memory: below 13 MiB per thread up to 65,536 frames, the result
+aside (measured as the rise of RssAnon: 12.2 MiB per thread at 200 frames,
+8.8 at 1440), and 128 bytes a frame per thread beyond.)");
   m.def("median_file", &median_file, py::arg("path"),
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 

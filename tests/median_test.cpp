@@ -122,7 +122,7 @@ TEST(StackMedian, MatchesQuickSelectForEveryStackLength) {
 }
 
 TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
-  for (int n = 1; n <= StackMedian::kNetworkFrames; ++n) {
+  for (int n = 1; n <= hedm::kNetworkFrames; ++n) {
     StackMedian s(n);
     EXPECT_TRUE(s.uses_network());
     // Pruning keeps only what decides the median: fewer than a full sort.
@@ -130,7 +130,7 @@ TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
       EXPECT_LT(s.comparators(), 120u);
     }
   }
-  EXPECT_FALSE(StackMedian(StackMedian::kNetworkFrames + 1).uses_network());
+  EXPECT_FALSE(StackMedian(hedm::kNetworkFrames + 1).uses_network());
   EXPECT_FALSE(StackMedian(0).ok());
   EXPECT_FALSE(StackMedian(std::int64_t{INT32_MAX} + 1).ok());
 }
@@ -171,16 +171,16 @@ TEST(StackMedian, QuietPixelsAtEitherEndOfTheRange) {
 // lanes that do not.
 TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
   std::mt19937 rng(5);
-  const std::vector<int> depths = {StackMedian::kNetworkFrames, StackMedian::kNetworkFrames + 1,
-                                   StackMedian::kSampledFrames - 1, StackMedian::kSampledFrames,
-                                   StackMedian::kSampledFrames + 1, 400, 1440};
+  const std::vector<int> depths = {hedm::kNetworkFrames, hedm::kNetworkFrames + 1,
+                                   hedm::kSampledFrames - 1, hedm::kSampledFrames,
+                                   hedm::kSampledFrames + 1, 400, 1440};
   enum Shape { Encloses, SampleLow, SampleHigh, AllEqual, TwoValues, Sorted, Reversed, Noise, kShapes };
   for (int n : depths) {
     SCOPED_TRACE("n=" + std::to_string(n));
     const std::size_t count = 64 * 3 + 5, stride = count + 7;
     std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride);
     std::vector<bool> sampled(static_cast<std::size_t>(n), false);
-    for (int i = 0; i < StackMedian::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / StackMedian::kSamples)] = true;
+    for (int i = 0; i < hedm::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / hedm::kSamples)] = true;
     for (std::size_t p = 0; p < count; ++p) {
       const Shape shape = static_cast<Shape>(p % kShapes);
       for (int f = 0; f < n; ++f) {
@@ -203,7 +203,7 @@ TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
     }
     StackMedian selector(n);
     ASSERT_TRUE(selector.ok());
-    EXPECT_EQ(selector.uses_sample(), n >= StackMedian::kSampledFrames);
+    EXPECT_EQ(selector.uses_sample(), n >= hedm::kSampledFrames);
     std::vector<pixelvalue> out(count);
     selector.collapse(rows.data(), stride, count, out.data());
     for (std::size_t p = 0; p < count; ++p)
@@ -214,7 +214,7 @@ TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
 // Stacks deeper than the fast kernels' 16-bit counts (256 GiB of frames and
 // more) are selected a pixel at a time, with the same result.
 TEST(StackMedian, StacksBeyondTheFastKernelsAreExactToo) {
-  const int n = StackMedian::kMaxFastFrames + 1;
+  const int n = hedm::kMaxFastFrames + 1;
   const std::size_t count = 64;
   std::mt19937 rng(9);
   std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * count);
@@ -247,7 +247,7 @@ TEST(CodedMedian, ExactWhateverTheWindowShows) {
     SCOPED_TRACE("n=" + std::to_string(n));
     const std::size_t count = 64 * 3 + 5, stride = count + 3;
     std::vector<bool> sampled(static_cast<std::size_t>(n), false);
-    for (int i = 0; i < StackMedian::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / StackMedian::kSamples)] = true;
+    for (int i = 0; i < hedm::kSamples; ++i) sampled[static_cast<std::size_t>(static_cast<long>(i) * n / hedm::kSamples)] = true;
     std::vector<pixelvalue> rows(static_cast<std::size_t>(n) * stride);
     for (std::size_t p = 0; p < count; ++p)
       for (int f = 0; f < n; ++f) {
@@ -310,7 +310,7 @@ TEST(CodedMedian, ExceptionsBeyondTheSideRowsAndFailedSlices) {
   EXPECT_GT(calls, 2 * n) << "the exceptions beyond the side rows were not read again";
   for (std::size_t p = 0; p < count; ++p) ASSERT_EQ(out[p], column_median(rows, count, n, p)) << "pixel " << p;
   const int total = calls;
-  for (int failAt : {0, StackMedian::kSamples - 1, StackMedian::kSamples + 10, total - 1}) {
+  for (int failAt : {0, hedm::kSamples - 1, hedm::kSamples + 10, total - 1}) {
     int c = 0;
     EXPECT_FALSE(selector.collapse(count, slices_of(rows, count, &c, failAt), out.data())) << "failing call " << failAt;
   }
@@ -319,7 +319,7 @@ TEST(CodedMedian, ExceptionsBeyondTheSideRowsAndFailedSlices) {
 // A stack in memory deeper than the coded threshold, over several bands and
 // a last band and tile that are partial, against the plain median.
 TEST(CodedMedian, BandsOfAStackInMemory) {
-  const int n = CodedMedian::kMinFrames + 3;
+  const int n = hedm::kMinCodedFrames + 3;
   const std::size_t pixels = 2 * 16384 + 77;
   std::mt19937 rng(4);
   std::vector<pixelvalue> stack(static_cast<std::size_t>(n) * pixels);
@@ -369,7 +369,7 @@ TEST(CodedMedian, BothCodingKernelsCodeEveryValueAlike) {
 // the 16-bit counts (32767).
 TEST(StackBands, SameMediansOnAnyNumberOfThreads) {
   std::mt19937 rng(23);
-  for (int n : {1, 2, 24, 25, 199, 200, 1440, StackMedian::kMaxFastFrames, StackMedian::kMaxFastFrames + 1}) {
+  for (int n : {1, 2, 24, 25, 199, 200, 1440, hedm::kMaxFastFrames, hedm::kMaxFastFrames + 1}) {
     SCOPED_TRACE("n=" + std::to_string(n));
     const std::size_t pixels = n > 10000 ? 64 * 8 + 37 : 64 * 40 + 37;
     std::vector<pixelvalue> stack(static_cast<std::size_t>(n) * pixels);

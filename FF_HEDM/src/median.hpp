@@ -1,11 +1,53 @@
-// Per-pixel median of a stack of frames.
+// Per-pixel median of a stack of frames: the map.
 //
-// quick_select is the reference selection: partition-based, median-of-three
-// pivot, in place.  StackMedian computes the same value for many pixels at a
-// time: a selection network for short stacks and a per-pixel binary search on
-// the value for long ones; CodedMedian does it for deep stacks a byte per
-// value.  All return exactly the element at sorted index (n - 1) / 2, so the
-// result is the value quick_select returns.
+// Every regime gives exactly the element at sorted index (n - 1) / 2 of a
+// pixel's n values, the value quick_select returns; they differ in speed
+// and memory only.  By stack depth n (thresholds in median_limits.hpp):
+//
+//   n <= 24 (kNetworkFrames)          StackMedian: selection network
+//   25 .. 199                         StackMedian: 16-bit value search
+//   200 (kMinCodedFrames) .. 32,767   CodedMedian: a byte per value
+//   beyond 32,767 (kMaxFastFrames)    quick_select, a pixel at a time
+//
+// - Selection network (median_sixteen.cpp): Batcher's sorting network
+//   pruned to the comparators that decide the median, run on a tile of 64
+//   pixels (kTile) at once, a minimum and a maximum per comparator; the
+//   cheapest while the network is short.
+// - 16-bit value search (median_sixteen.cpp): per pixel, a bisection on the
+//   value between bounds that enclose the median; each step counts, row by
+//   row, the values above the middle, 16 pixels per vector.  The counts are
+//   signed 16-bit, hence the limit of 32,767 frames for every fast regime.
+// - Coded selection (median_coded.cpp): a sample of 32 frames (kSamples)
+//   places each pixel's window of 254 values (kCodeWindow) around the
+//   sample's 6th and 27th smallest values; each value is coded by its place
+//   in the window in a byte, so a band takes half the memory and a search
+//   step compares 32 pixels at once.  From 200 frames on it costs less than
+//   the 16-bit search (at 100 frames, twice as much).
+// - quick_select (median_sixteen.cpp): beyond 32,767 frames (256 GiB of
+//   frames and more) each pixel's values are gathered and selected alone.
+//
+// An exception pixel is a pixel of a coded band whose median its codes
+// cannot give: its sample's bracket is wider than the window ("wide"), or
+// its median lies outside the window ("missed": a sample unlike the rest of
+// the stack).  CodedMedian selects them from their 16-bit values with the
+// 16-bit search, which at these depths starts from the sample's bracket
+// (kSampledFrames) rather than from the robust bounds.
+//
+// Memory, per thread (stack_median.cpp reads the bands, each thread with a
+// selector and buffers of its own; the budgets are kFileBands, kMappedBands
+// and kMemoryBands):
+// - network and 16-bit search: a band of every frame's slice, 8 MiB from a
+//   file read with pread or a stack in memory, 1 MiB from a mapped file;
+//   copied tiles, 128 KiB at most.
+// - coded: the band's codes, n x (band pixels + 64) bytes: 8 MiB at most up
+//   to 510 frames (kCachedCodeBytes; they stay in the cache); deeper, up to
+//   48 MiB with one thread (8 MiB for a stack in memory), less with several
+//   so that all fit in 32 MiB and 32 MiB more per thread; the exceptions'
+//   16-bit rows up to an eighth of that, and about 140 bytes per band pixel.
+// - quick_select: a band of one band step per frame (2048 pixels, 4 KiB a
+//   frame, from a file; 64 pixels, 128 bytes, from memory) and one column.
+//
+// median_simd.hpp holds the vectors and the kernel the two selections share.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +56,7 @@
 #include <vector>
 
 #include "frame_file.hpp"
+#include "median_limits.hpp"
 #include "memory.hpp"
 
 namespace hedm {
@@ -24,20 +67,7 @@ pixelvalue quick_select(pixelvalue* a, int n);
 
 class StackMedian {
  public:
-  // Stacks of up to kMaxFastFrames frames are selected many pixels at a
-  // time (the per-pixel counts are 16-bit); deeper ones, 256 GiB and more,
-  // a pixel at a time with quick_select.
-  static constexpr int kMaxFastFrames = 32767;
   static constexpr int kTile = 64;  // pixels selected together
-  static constexpr int kNetworkFrames = 24;  // longest stack for the selection network
-  // From this depth on, the search starts from a bracket taken from a
-  // sample of kSamples frames: their kSampleLow-th and kSampleHigh-th
-  // smallest values (from 0), which enclose the median of nearly every
-  // pixel (a pixel they miss is found all the same, in more steps).  Below
-  // it the robust bounds cost less than the sample (measured: 100 frames
-  // took 19% longer with the sample, 400 frames 7% less).
-  static constexpr int kSampledFrames = 200;
-  static constexpr int kSamples = 32, kSampleLow = 5, kSampleHigh = 26;
 
   explicit StackMedian(std::int64_t nFrames);
   // False for no frames, more than 2^31 - 1, or memory that ran out.
@@ -92,21 +122,11 @@ class StackMedian {
 // band is read a slice at a time into a buffer that stays in the cache.
 class CodedMedian {
  public:
-  // From this depth on bands are selected coded (any depth from 1 to
-  // StackMedian::kMaxFastFrames works); below it, StackMedian's search
-  // costs less (measured side by side on files: 100 frames took twice as
-  // long coded, 400 frames about as long, 1440 frames a quarter less).
-  static constexpr int kMinFrames = 200;
-  static constexpr std::size_t kWindow = 254;  // values coded 1 .. 254
-  // Bands whose codes take more than this are laid out for streaming past
-  // the cache (a tile at a time), as they would not stay in it anyway.
-  static constexpr std::size_t kCachedCodeBytes = 8u << 20;
-
   // slice(f) gives frame f's `count` pixels of the band being selected,
   // valid until the next call, or nullptr when they cannot be had.
   using Slice = std::function<const pixelvalue*(std::int64_t frame)>;
 
-  // nFrames from 1 to StackMedian::kMaxFastFrames; bands of up to
+  // nFrames from 1 to kMaxFastFrames; bands of up to
   // bandPixels pixels (a multiple of kTile); `sharers` selectors (threads)
   // run at once, their codes sharing the last-level cache.
   CodedMedian(std::int64_t nFrames, std::size_t bandPixels, unsigned sharers = 1);
@@ -124,7 +144,7 @@ class CodedMedian {
  private:
   static constexpr int W = StackMedian::kTile;
   // The frame of the i-th sample: spread evenly over the stack, as in StackMedian.
-  std::int64_t sample_frame(int i) const { return static_cast<std::int64_t>(i) * n_ / StackMedian::kSamples; }
+  std::int64_t sample_frame(int i) const { return static_cast<std::int64_t>(i) * n_ / kSamples; }
   bool place_windows(std::size_t count, const Slice& slice);
   bool encode_all(std::size_t count, std::size_t gathered, const Slice& slice);
   bool select_exceptions(const Slice& slice, std::size_t gathered, pixelvalue* out);

@@ -58,19 +58,20 @@ std::size_t code_bytes(const BandBudget& budget, unsigned threads) {
 }
 
 // Pixels per coded band (a multiple of kTile, never many more than the
-// frame holds).  Where slices of 16384 pixels or more leave the codes in
-// the cache, the band is as large as that allows, up to 32768 pixels;
-// deeper stacks' codes go past the cache in any case, and their bands are
-// as large as the budget allows (32768 pixels at most, one tile at least),
-// for fewer and longer reads.
+// frame holds).  Where slices of kMinCachedBandPixels or more leave the
+// codes in the cache, the band is as large as that allows, up to
+// kMaxCodedBandPixels; deeper stacks' codes go past the cache in any case,
+// and their bands are as large as the budget allows (kMaxCodedBandPixels
+// at most, one tile at least), for fewer and longer reads.
 std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget,
                               unsigned threads) {
-  constexpr std::size_t kTile = StackMedian::kTile, kMinCached = 16384, kMaxPixels = 32768;
+  constexpr std::size_t kTile = StackMedian::kTile;
   const std::uint64_t rows = std::max<std::uint64_t>(nFrames, 1);
   // Each frame's codes take a line more than the band's pixels.
-  const std::size_t cached = static_cast<std::size_t>(CodedMedian::kCachedCodeBytes / rows) / kTile * kTile - kTile;
+  const std::size_t cached = static_cast<std::size_t>(kCachedCodeBytes / rows) / kTile * kTile - kTile;
   const std::size_t budgeted = static_cast<std::size_t>(code_bytes(budget, threads) / rows) / kTile * kTile;
-  std::size_t wanted = cached >= kMinCached ? std::min(cached, kMaxPixels) : std::clamp(budgeted, kTile, kMaxPixels);
+  std::size_t wanted = cached >= kMinCachedBandPixels ? std::min(cached, kMaxCodedBandPixels)
+                                                     : std::clamp(budgeted, kTile, kMaxCodedBandPixels);
   if (threads > 1) wanted = std::min(wanted, four_per_thread(pixels, threads, kTile));
   return std::min(wanted, (pixels + kTile - 1) / kTile * kTile);
 }
@@ -175,7 +176,7 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
                          std::vector<Source>& sources, pixelvalue* out, const BandSink& put) {
   if (threads == 0) threads = worker_threads();
   threads = std::min<unsigned>(threads, static_cast<unsigned>(sources.size()));
-  const bool coded = nFrames >= CodedMedian::kMinFrames && nFrames <= StackMedian::kMaxFastFrames;
+  const bool coded = nFrames >= kMinCodedFrames && nFrames <= kMaxFastFrames;
   const std::size_t band = coded ? coded_band_pixels(nFrames, pixels, budget, threads)
                                  : band_pixels(nFrames, pixels, budget, threads);
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, (pixels + band - 1) / band));

@@ -1,5 +1,6 @@
-#include "median.hpp"
-
+// The coded selection: CodedMedian, which codes a deep stack's band a byte
+// per value against each pixel's window, searches the codes 32 pixels at a
+// time, and hands its exception pixels to StackMedian.
 #include <immintrin.h>
 #include <unistd.h>
 
@@ -7,81 +8,14 @@
 #include <climits>
 #include <cstring>
 
+#include "median.hpp"
+#include "median_simd.hpp"
+
 namespace hedm {
-
-pixelvalue quick_select(pixelvalue* a, int n) {
-  if (n <= 0) return 0;
-  int low = 0, high = n - 1;
-  const int median = (low + high) / 2;
-  auto swap = [a](int i, int j) {
-    pixelvalue temp = a[i];
-    a[i] = a[j];
-    a[j] = temp;
-  };
-  for (;;) {
-    if (high <= low) return a[median];
-    if (high == low + 1) {
-      if (a[low] > a[high]) swap(low, high);
-      return a[median];
-    }
-    const int middle = (low + high) / 2;
-    if (a[middle] > a[high]) swap(middle, high);
-    if (a[low] > a[high]) swap(low, high);
-    if (a[middle] > a[low]) swap(middle, low);
-    swap(middle, low + 1);
-    int ll = low + 1, hh = high;
-    for (;;) {
-      do ++ll;
-      while (a[low] > a[ll]);
-      do --hh;
-      while (a[hh] > a[low]);
-      if (hh < ll) break;
-      swap(ll, hh);
-    }
-    swap(low, hh);
-    if (hh <= median) low = ll;
-    if (hh >= median) high = hh - 1;
-  }
-}
-
-// Batcher's odd-even merge sort on the next power of two of wires; the
-// wires from n upwards stand for +infinity, so comparators touching them
-// change nothing and are left out.  Walking backwards from wire k keeps only
-// the comparators whose results reach it.
-std::vector<StackMedian::Comparator> selection_network(int n, int k) {
-  return selection_network(n, std::vector<int>{k});
-}
-
-std::vector<StackMedian::Comparator> selection_network(int n, const std::vector<int>& wires) {
-  std::vector<std::pair<int, int>> all;
-  int size = 1;
-  while (size < n) size *= 2;
-  for (int p = 1; p < size; p *= 2)
-    for (int q = p; q >= 1; q /= 2)
-      for (int j = q % p; j + q < size; j += 2 * q)
-        for (int i = 0; i < std::min(q, size - j - q); ++i)
-          if ((i + j) / (2 * p) == (i + j + q) / (2 * p)) {
-            int a = i + j, b = i + j + q;
-            if (b < n) all.emplace_back(a, b);
-          }
-  std::vector<char> needed(static_cast<std::size_t>(std::max(n, 1)), 0);
-  if (n > 0)
-    for (int k : wires) needed[static_cast<std::size_t>(k)] = 1;
-  std::vector<StackMedian::Comparator> kept;
-  for (auto it = all.rbegin(); it != all.rend(); ++it) {
-    auto [a, b] = *it;
-    if (!needed[a] && !needed[b]) continue;
-    kept.push_back({static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(b),
-                    static_cast<std::uint8_t>(needed[a]), static_cast<std::uint8_t>(needed[b])});
-    needed[a] = needed[b] = 1;
-  }
-  std::reverse(kept.begin(), kept.end());
-  return kept;
-}
 
 namespace {
 
-constexpr int W = StackMedian::kTile;
+using namespace median_kernels;
 
 // The last-level cache's size as the C library reads it off the processor;
 // 0 where it cannot tell.
@@ -91,151 +25,6 @@ std::size_t last_level_cache_bytes() {
   bytes = std::max(sysconf(_SC_LEVEL2_CACHE_SIZE), sysconf(_SC_LEVEL3_CACHE_SIZE));
 #endif
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
-}
-
-// 16 pixels per vector: one AVX2 register, or two SSE2 registers in the
-// baseline build.  Loads and stores need only the pixels' own alignment.
-// Copied tiles hold the pixels with the top bit flipped, so that the signed
-// comparisons (one instruction each) order them as the unsigned values.
-typedef std::uint16_t u16v __attribute__((vector_size(32), aligned(2)));
-typedef std::int16_t v16 __attribute__((vector_size(32), aligned(2)));
-constexpr int kVecs = W / 16;
-
-// Element-wise minimum and maximum.  Macros, since functions taking vectors
-// by value would pass them differently in the AVX2 and the baseline build;
-// undefined again at the end of this file.
-#define vmin(a, b) ((a) < (b) ? (a) : (b))
-#define vmax(a, b) ((a) < (b) ? (b) : (a))
-
-// Whether any lane of a vector is set, in a few whole-word operations
-// (lane by lane, the compiler extracts each lane on its own).
-template <class V>
-inline bool any_lane(const V& v) {
-  std::uint64_t words[sizeof(V) / 8];
-  std::memcpy(words, &v, sizeof words);
-  std::uint64_t any = 0;
-  for (std::uint64_t w : words) any |= w;
-  return any != 0;
-}
-
-// The pruned network on one tile (n rows of kTile flipped values), in place.
-__attribute__((target_clones("avx2", "default"))) void run_network(std::int16_t* tile,
-                                                                   const StackMedian::Comparator* c,
-                                                                   std::size_t nc) {
-  v16* t = reinterpret_cast<v16*>(tile);
-  for (std::size_t i = 0; i < nc; ++i) {
-    v16* __restrict a = t + c[i].lo * kVecs;
-    v16* __restrict b = t + c[i].hi * kVecs;
-    if (c[i].keepLo && c[i].keepHi) {
-      for (int v = 0; v < kVecs; ++v) {
-        const v16 x = a[v], y = b[v];
-        a[v] = vmin(x, y);
-        b[v] = vmax(x, y);
-      }
-    } else if (c[i].keepLo) {
-      for (int v = 0; v < kVecs; ++v) a[v] = vmin(a[v], b[v]);
-    } else {
-      for (int v = 0; v < kVecs; ++v) b[v] = vmax(a[v], b[v]);
-    }
-  }
-}
-
-// The robust bounds of a tile: lo = the larger of the minima of the first
-// and of the last n - k frames, hi = the smaller of the maxima of the first
-// and of the last k + 1 frames (any n - k values include one at or below the
-// median, any k + 1 values one at or above it).
-__attribute__((target_clones("avx2", "default"))) void robust_bounds(const std::int16_t* tile, int n,
-                                                                     int k, v16* lo, v16* hi) {
-  const v16* t = reinterpret_cast<const v16*>(tile);
-  v16 minFirst[kVecs], minLast[kVecs], maxFirst[kVecs], maxLast[kVecs];
-  for (int v = 0; v < kVecs; ++v) {
-    minFirst[v] = minLast[v] = v16{} + INT16_MAX;
-    maxFirst[v] = maxLast[v] = v16{} + INT16_MIN;
-  }
-  for (int f = 0; f <= k; ++f)
-    for (int v = 0; v < kVecs; ++v) maxFirst[v] = vmax(maxFirst[v], t[f * kVecs + v]);
-  for (int f = 0; f < n - k; ++f)
-    for (int v = 0; v < kVecs; ++v) minFirst[v] = vmin(minFirst[v], t[f * kVecs + v]);
-  for (int f = k; f < n; ++f)
-    for (int v = 0; v < kVecs; ++v) minLast[v] = vmin(minLast[v], t[f * kVecs + v]);
-  for (int f = n - k - 1; f < n; ++f)
-    for (int v = 0; v < kVecs; ++v) maxLast[v] = vmax(maxLast[v], t[f * kVecs + v]);
-  for (int v = 0; v < kVecs; ++v) {
-    lo[v] = vmax(minFirst[v], minLast[v]);
-    hi[v] = vmin(maxFirst[v], maxLast[v]);
-  }
-}
-
-// A deep stack's tile: its rows copied from the frame slices (`stride`
-// pixels apart) into `tile`, flipped, where the bisection's passes then run
-// from the cache; and, in the same pass, the guessed bracket [lo, hi]
-// checked: a pixel whose median lies below lo (above hi) gets the whole
-// range below lo (above hi) instead, so that [lo, hi] holds the median
-// afterwards.  The pass also fetches the next tile's rows, which lie a frame
-// apart, where no hardware prefetcher looks.
-__attribute__((target_clones("avx2", "default"))) void copy_and_check(const pixelvalue* rows,
-                                                                      std::size_t stride, int n, int k,
-                                                                      bool prefetchNext, std::int16_t* tile,
-                                                                      v16* lo, v16* hi) {
-  v16* out = reinterpret_cast<v16*>(tile);
-  v16 below[kVecs], above[kVecs];
-  for (int v = 0; v < kVecs; ++v) below[v] = above[v] = v16{};
-  for (int f = 0; f < n; ++f) {
-    const pixelvalue* r = rows + static_cast<std::size_t>(f) * stride;
-    if (prefetchNext) {
-      __builtin_prefetch(r + W, 0, 3);
-      __builtin_prefetch(r + W + 32, 0, 3);
-    }
-    const v16* in = reinterpret_cast<const v16*>(r);
-    for (int v = 0; v < kVecs; ++v) {
-      const v16 x = in[v] ^ INT16_MIN;
-      out[f * kVecs + v] = x;
-      below[v] -= x < lo[v];
-      above[v] -= x > hi[v];
-    }
-  }
-  const std::int16_t rank = static_cast<std::int16_t>(k), fromTop = static_cast<std::int16_t>(n - 1 - k);
-  for (int v = 0; v < kVecs; ++v) {
-    const v16 low = below[v] > rank;      // more than k values under lo: the median is under lo
-    const v16 high = above[v] > fromTop;  // more than n-1-k values over hi: the median is over hi
-    // One step past a bound in unsigned arithmetic, which wraps by
-    // definition: a lane at either end computes it too, and discards it.
-    const v16 l = lo[v], h = hi[v];
-    const v16 pastHi = reinterpret_cast<v16>(reinterpret_cast<u16v>(h) + 1);
-    const v16 beforeLo = reinterpret_cast<v16>(reinterpret_cast<u16v>(l) - 1);
-    lo[v] = low ? v16{} + INT16_MIN : high ? pastHi : l;
-    hi[v] = low ? beforeLo : high ? v16{} + INT16_MAX : h;
-  }
-}
-
-// Per pixel, the smallest value m with at least k + 1 values <= m, found by
-// bisection between bounds that enclose it.  Each step counts, frame row by
-// frame row, the values above mid: one compare and one subtract per row and
-// vector.
-__attribute__((target_clones("avx2", "default"))) void bisect_tile(const std::int16_t* tile, int n,
-                                                                   int k, v16* lo, v16* hi) {
-  const v16* t = reinterpret_cast<const v16*>(tile);
-  const std::int16_t above = static_cast<std::int16_t>(n - 1 - k);  // values allowed above
-  for (;;) {
-    v16 open = {};
-    for (int v = 0; v < kVecs; ++v) open |= lo[v] != hi[v];
-    if (!any_lane(open)) break;
-    // lo + (hi - lo) / 2 and mid + 1 in unsigned arithmetic, which wraps by
-    // definition and agrees with the flipped signed order here.
-    v16 mid[kVecs], count[kVecs];
-    for (int v = 0; v < kVecs; ++v) {
-      const u16v l = reinterpret_cast<u16v>(lo[v]), h = reinterpret_cast<u16v>(hi[v]);
-      mid[v] = reinterpret_cast<v16>(l + ((h - l) >> 1));
-      count[v] = v16{};
-    }
-    for (int f = 0; f < n; ++f)
-      for (int v = 0; v < kVecs; ++v) count[v] -= t[f * kVecs + v] > mid[v];
-    for (int v = 0; v < kVecs; ++v) {
-      const v16 fits = count[v] <= above;  // the median is at or below mid
-      hi[v] = fits ? mid[v] : hi[v];
-      lo[v] = fits ? lo[v] : reinterpret_cast<v16>(reinterpret_cast<u16v>(mid[v]) + 1);
-    }
-  }
 }
 
 // A frame's slice of a deep stack's band coded against its pixels'
@@ -369,11 +158,8 @@ inline void split_interval(const c8v* t, std::size_t stride, int n, bool prefetc
 // leave the median in a third of [low, high] for nearly every pixel (a
 // pixel whose median lies beyond the bracket gets the codes on that side
 // instead); each later pass splits the interval in four.
-__attribute__((target_clones("avx2", "default"))) void search_codes(const std::int8_t* tile, std::size_t rowStride,
-                                                                    bool prefetchNext, int n, int k,
-                                                                    const std::int8_t* low,
-                                                                    const std::int8_t* high,
-                                                                    std::int8_t* result) {
+HEDM_KERNEL_CLONES void search_codes(const std::int8_t* tile, std::size_t rowStride, bool prefetchNext, int n, int k,
+                                     const std::int8_t* low, const std::int8_t* high, std::int8_t* result) {
   const c8v* t = reinterpret_cast<const c8v*>(tile);
   const std::size_t stride = rowStride / sizeof(c8v);
   const v16 allowedAbove = v16{} + static_cast<std::int16_t>(n - 1 - k);  // values allowed above
@@ -430,108 +216,16 @@ __attribute__((target_clones("avx2", "default"))) void search_codes(const std::i
   std::memcpy(result, lo, sizeof lo);
 }
 
-void unflip(const void* values, pixelvalue* out, std::size_t m) {
-  const std::int16_t* v = static_cast<const std::int16_t*>(values);
-  for (std::size_t j = 0; j < m; ++j) out[j] = static_cast<pixelvalue>(v[j] ^ INT16_MIN);
-}
-
 }  // namespace
 
-StackMedian::StackMedian(std::int64_t nFrames) {
-  if (nFrames < 1 || nFrames > INT32_MAX) return;
-  n_ = static_cast<int>(nFrames);
-  k_ = (n_ - 1) / 2;
-  if (n_ > kMaxFastFrames) {
-    column_.resize(static_cast<std::size_t>(n_));
-    return;
-  }
-  useNetwork_ = n_ <= kNetworkFrames;
-  sampled_ = n_ >= kSampledFrames;
-  if (useNetwork_) network_ = selection_network(n_, k_);
-  if (sampled_) network_ = selection_network(kSamples, {kSampleLow, kSampleHigh});
-  // Tiles copied together: as many as keep the copied rows within about
-  // 128 KiB (one for deep stacks, whose tiles are copied while checked).
-  group_ = sampled_ ? 1 : std::clamp<std::size_t>((128u << 10) / (static_cast<std::size_t>(n_) * W * 2), 1, kGroup);
-  tile_ = allocate_array<std::int16_t>(static_cast<std::size_t>(n_) * W * group_ + (sampled_ ? kSamples * W : 0));
-}
-
-void StackMedian::select_tile(std::int16_t* tile, pixelvalue* out, std::size_t m) {
-  if (useNetwork_) {
-    run_network(tile, network_.data(), network_.size());
-    unflip(tile + static_cast<std::size_t>(k_) * W, out, m);
-    return;
-  }
-  v16 lo[kVecs], hi[kVecs];
-  robust_bounds(tile, n_, k_, lo, hi);
-  bisect_tile(tile, n_, k_, lo, hi);
-  unflip(lo, out, m);
-}
-
-void StackMedian::select_deep_tile(const pixelvalue* rows, std::size_t stride, bool prefetchNext,
-                                   pixelvalue* out) {
-  // Frames spread evenly over the stack, sorted far enough to give two
-  // order statistics either side of the median.
-  std::int16_t* sample = tile_.get() + static_cast<std::size_t>(n_) * W;
-  for (int i = 0; i < kSamples; ++i) {
-    const pixelvalue* r = rows + static_cast<std::size_t>(static_cast<long>(i) * n_ / kSamples) * stride;
-    for (int j = 0; j < W; ++j) sample[i * W + j] = static_cast<std::int16_t>(r[j] ^ 0x8000);
-  }
-  run_network(sample, network_.data(), network_.size());
-  v16 lo[kVecs], hi[kVecs];
-  std::memcpy(lo, sample + kSampleLow * W, sizeof lo);
-  std::memcpy(hi, sample + kSampleHigh * W, sizeof hi);
-  copy_and_check(rows, stride, n_, k_, prefetchNext, tile_.get(), lo, hi);
-  bisect_tile(tile_.get(), n_, k_, lo, hi);
-  unflip(lo, out, W);
-}
-
-void StackMedian::collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count,
-                           pixelvalue* out) {
-  if (!column_.empty()) {  // beyond the counts' range: each pixel's values gathered and selected
-    for (std::size_t p = 0; p < count; ++p) {
-      for (int f = 0; f < n_; ++f) column_[static_cast<std::size_t>(f)] = rows[static_cast<std::size_t>(f) * rowStride + p];
-      out[p] = quick_select(column_.data(), n_);
-    }
-    return;
-  }
-  const std::size_t tileSize = static_cast<std::size_t>(n_) * W;
-  const std::size_t run = group_ * W;
-  for (std::size_t p0 = 0; p0 < count; p0 += run) {
-    const std::size_t m = std::min(run, count - p0);
-    if (sampled_ && m == W) {  // a deep stack's whole tile: copied while its bracket is checked
-      select_deep_tile(rows + p0, rowStride, p0 + 2 * W <= count, out + p0);
-      continue;
-    }
-    // Copy a run of group_ tiles from each frame row at once, flipping the
-    // top bit; the unused lanes of a short last run repeat its first pixel.
-    for (int f = 0; f < n_; ++f) {
-      const pixelvalue* src = rows + static_cast<std::size_t>(f) * rowStride + p0;
-      std::int16_t* dst = tile_.get() + static_cast<std::size_t>(f) * W;
-      if (m == run) {
-        // The next run's pixels of this row, a frame away from the next
-        // row's, where no hardware prefetcher looks.
-        if (p0 + 2 * run <= count)
-          for (std::size_t i = 0; i < run; i += 32) __builtin_prefetch(src + run + i, 0, 3);
-        for (std::size_t t = 0; t < group_; ++t)
-          for (int j = 0; j < W; ++j) dst[t * tileSize + j] = static_cast<std::int16_t>(src[t * W + j] ^ 0x8000);
-      } else {
-        for (std::size_t i = 0; i < run; ++i)
-          dst[i / W * tileSize + i % W] = static_cast<std::int16_t>(src[i < m ? i : 0] ^ 0x8000);
-      }
-    }
-    for (std::size_t t = 0; t * W < m; ++t)
-      select_tile(tile_.get() + t * tileSize, out + p0 + t * W, std::min<std::size_t>(W, m - t * W));
-  }
-}
-
 CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels, unsigned sharers) : sixteen_(nFrames) {
-  if (nFrames < 1 || nFrames > StackMedian::kMaxFastFrames || bandPixels == 0 || bandPixels % W != 0) return;
+  if (nFrames < 1 || nFrames > kMaxFastFrames || bandPixels == 0 || bandPixels % W != 0) return;
   n_ = static_cast<int>(nFrames);
   k_ = (n_ - 1) / 2;
   capacity_ = bandPixels;
   sideColumns_ = std::max<std::size_t>(W, capacity_ / 16 / W * W);
   const std::size_t rows = static_cast<std::size_t>(n_);
-  network_ = selection_network(StackMedian::kSamples, {StackMedian::kSampleLow, StackMedian::kSampleHigh});
+  network_ = selection_network(kSamples, {kSampleLow, kSampleHigh});
   // Codes that stay in the cache are laid out a frame's row at a time, so
   // that coding writes them in order (rows a line longer than a slice's
   // codes: rows a power of two apart would share cache sets), and the search
@@ -550,8 +244,8 @@ CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels, unsigned 
   frameStride_ = streamed_ ? W : capacity_ + W;
   tileStride_ = streamed_ ? rows * W : W;
   codes_ = allocate_huge_array<std::int8_t>(rows * (capacity_ + W));
-  sample_ = allocate_array<std::int16_t>(StackMedian::kSamples * capacity_);
-  raw_ = allocate_array<pixelvalue>(StackMedian::kSamples * capacity_);
+  sample_ = allocate_array<std::int16_t>(kSamples * capacity_);
+  raw_ = allocate_array<pixelvalue>(kSamples * capacity_);
   base_ = allocate_array<std::int16_t>(capacity_);
   low_ = allocate_array<std::int8_t>(capacity_);
   high_ = allocate_array<std::int8_t>(capacity_);
@@ -568,27 +262,27 @@ CodedMedian::CodedMedian(std::int64_t nFrames, std::size_t bandPixels, unsigned 
 // wide (low > high) and lists it for its 16-bit values.
 bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
   const std::size_t tiles = (count + W - 1) / W;
-  for (int i = 0; i < StackMedian::kSamples; ++i) {
+  for (int i = 0; i < kSamples; ++i) {
     const pixelvalue* s = slice(sample_frame(i));
     if (!s) return false;
     pixelvalue* raw = raw_.get() + static_cast<std::size_t>(i) * capacity_;
     std::memcpy(raw, s, count * sizeof(pixelvalue));
     for (std::size_t p = count; p < tiles * W; ++p) raw[p] = raw[count / W * W];  // a last tile's padding
     for (std::size_t t = 0; t < tiles; ++t) {
-      std::int16_t* row = sample_.get() + (t * StackMedian::kSamples + static_cast<std::size_t>(i)) * W;
+      std::int16_t* row = sample_.get() + (t * kSamples + static_cast<std::size_t>(i)) * W;
       for (std::size_t j = 0; j < W; ++j) row[j] = static_cast<std::int16_t>(raw[t * W + j] ^ 0x8000);
     }
   }
   exceptions_.clear();
   for (std::size_t t = 0; t < tiles; ++t) {
-    std::int16_t* tile = sample_.get() + t * StackMedian::kSamples * W;
+    std::int16_t* tile = sample_.get() + t * kSamples * W;
     run_network(tile, network_.data(), network_.size());
     for (std::size_t j = 0; j < W; ++j) {
       const std::size_t p = t * W + j;
-      const int lo = static_cast<pixelvalue>(tile[StackMedian::kSampleLow * W + j] ^ 0x8000);
-      const int hi = static_cast<pixelvalue>(tile[StackMedian::kSampleHigh * W + j] ^ 0x8000);
+      const int lo = static_cast<pixelvalue>(tile[kSampleLow * W + j] ^ 0x8000);
+      const int hi = static_cast<pixelvalue>(tile[kSampleHigh * W + j] ^ 0x8000);
       const int width = hi - lo + 1;
-      if (width > static_cast<int>(kWindow)) {
+      if (width > static_cast<int>(kCodeWindow)) {
         base_[p] = static_cast<std::int16_t>(lo ^ 0x8000);
         low_[p] = INT8_MIN + 1;  // the whole window: searched like the rest, the result unused
         high_[p] = INT8_MAX - 1;
@@ -597,7 +291,7 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
         continue;
       }
       wideFlag_[p] = 0;
-      const int base = std::clamp(lo - (static_cast<int>(kWindow) - width) / 2, 0, 65536 - static_cast<int>(kWindow));
+      const int base = std::clamp(lo - (static_cast<int>(kCodeWindow) - width) / 2, 0, 65536 - static_cast<int>(kCodeWindow));
       base_[p] = static_cast<std::int16_t>(base ^ 0x8000);
       low_[p] = static_cast<std::int8_t>(lo - base + 1 + INT8_MIN);
       high_[p] = static_cast<std::int8_t>(hi - base + 1 + INT8_MIN);
@@ -610,14 +304,14 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
 // Every frame's slice coded into the tiles, with the values of the first
 // `gathered` wide pixels (as many as the side rows hold) gathered on the way.
 bool CodedMedian::encode_all(std::size_t count, std::size_t gathered, const Slice& slice) {
-  static const EncodeSlice encode_slice = __builtin_cpu_supports("avx2") ? encode_slice_avx2 : encode_slice_sse2;
+  static const EncodeSlice encode_slice = HEDM_HAS_AVX2() ? encode_slice_avx2 : encode_slice_sse2;
   const std::size_t full = count / W;
   for (int f = 0, next = 0; f < n_; ++f) {
     // The sampled frames' slices are at hand already.
-    const bool sampled = next < StackMedian::kSamples && sample_frame(next) == f;
+    const bool sampled = next < kSamples && sample_frame(next) == f;
     const pixelvalue* s = sampled ? raw_.get() + static_cast<std::size_t>(next) * capacity_ : slice(f);
     if (!s) return false;
-    while (next < StackMedian::kSamples && sample_frame(next) <= f) ++next;
+    while (next < kSamples && sample_frame(next) <= f) ++next;
     std::int8_t* codes = codes_.get() + static_cast<std::size_t>(f) * frameStride_;
     encode_slice(s, base_.get(), full, codes, tileStride_, nontemporal_);
     if (full * W < count) {  // a last, partial tile: its pixels padded with the first
@@ -685,7 +379,7 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
 
 bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
                       bool baseline, bool nontemporal) {
-  if (!baseline && !__builtin_cpu_supports("avx2")) return false;
+  if (!baseline && !HEDM_HAS_AVX2()) return false;
   (baseline ? encode_slice_sse2 : encode_slice_avx2)(in, base, tiles, out, W, nontemporal);
   if (nontemporal) _mm_sfence();
   return true;
