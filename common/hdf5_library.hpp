@@ -1,8 +1,8 @@
 // libhdf5, loaded when the first HDF5 stack is opened, not when a program
 // starts: the library and the thirty-odd libraries it needs in turn (curl,
 // TLS, Kerberos, LDAP) would otherwise be loaded by every run of the
-// programs, frame files only included.  Included by hdf5_stack.cpp alone,
-// after <hdf5.h>: each HDF5 function and property or type identifier the
+// programs, frame files only included.  Included by the HDF5 layer's own
+// files alone, after <hdf5.h>: each HDF5 function and property or type identifier the
 // layer uses is reached through the loaded library, under its own name.
 #pragma once
 
@@ -12,8 +12,7 @@
 #include <string>
 #include <type_traits>
 
-namespace hedm {
-namespace {
+namespace hedm::hdf5_detail {
 
 struct Hdf5Library {
   decltype(&::H5open) H5open = nullptr;
@@ -91,8 +90,9 @@ struct Hdf5Library {
   std::string failure;  // why the library could not be loaded, else empty
 };
 
-// The library, loaded once; its `failure` says why when it could not be.
-const Hdf5Library& hdf5_library() {
+// The library, loaded once for the process; its `failure` says why when it
+// could not be.
+inline const Hdf5Library& hdf5_library() {
   static Hdf5Library lib;
   static std::once_flag once;
   std::call_once(once, [] {
@@ -183,8 +183,7 @@ const Hdf5Library& hdf5_library() {
   return lib;
 }
 
-}  // namespace
-}  // namespace hedm
+}  // namespace hedm::hdf5_detail
 
 // From here on every use of these names goes through the loaded library.
 // The library was started (H5open) and its version checked when it was
@@ -194,143 +193,143 @@ const Hdf5Library& hdf5_library() {
 #undef H5OPEN
 #define H5OPEN
 #undef H5open
-#define H5open (hedm::hdf5_library().H5open)
+#define H5open (hedm::hdf5_detail::hdf5_library().H5open)
 #undef H5Aclose
-#define H5Aclose (hedm::hdf5_library().H5Aclose)
+#define H5Aclose (hedm::hdf5_detail::hdf5_library().H5Aclose)
 #undef H5Acreate2
-#define H5Acreate2 (hedm::hdf5_library().H5Acreate2)
+#define H5Acreate2 (hedm::hdf5_detail::hdf5_library().H5Acreate2)
 #undef H5Awrite
-#define H5Awrite (hedm::hdf5_library().H5Awrite)
+#define H5Awrite (hedm::hdf5_detail::hdf5_library().H5Awrite)
 #undef H5Dclose
-#define H5Dclose (hedm::hdf5_library().H5Dclose)
+#define H5Dclose (hedm::hdf5_detail::hdf5_library().H5Dclose)
 #undef H5Dcreate2
-#define H5Dcreate2 (hedm::hdf5_library().H5Dcreate2)
+#define H5Dcreate2 (hedm::hdf5_detail::hdf5_library().H5Dcreate2)
 #undef H5Dget_create_plist
-#define H5Dget_create_plist (hedm::hdf5_library().H5Dget_create_plist)
+#define H5Dget_create_plist (hedm::hdf5_detail::hdf5_library().H5Dget_create_plist)
 #undef H5Dget_space
-#define H5Dget_space (hedm::hdf5_library().H5Dget_space)
+#define H5Dget_space (hedm::hdf5_detail::hdf5_library().H5Dget_space)
 #undef H5Dget_type
-#define H5Dget_type (hedm::hdf5_library().H5Dget_type)
+#define H5Dget_type (hedm::hdf5_detail::hdf5_library().H5Dget_type)
 #undef H5Dopen2
-#define H5Dopen2 (hedm::hdf5_library().H5Dopen2)
+#define H5Dopen2 (hedm::hdf5_detail::hdf5_library().H5Dopen2)
 #undef H5Dread
-#define H5Dread (hedm::hdf5_library().H5Dread)
+#define H5Dread (hedm::hdf5_detail::hdf5_library().H5Dread)
 #undef H5Dwrite
-#define H5Dwrite (hedm::hdf5_library().H5Dwrite)
+#define H5Dwrite (hedm::hdf5_detail::hdf5_library().H5Dwrite)
 #undef H5Eclear2
-#define H5Eclear2 (hedm::hdf5_library().H5Eclear2)
+#define H5Eclear2 (hedm::hdf5_detail::hdf5_library().H5Eclear2)
 #undef H5Eset_auto2
-#define H5Eset_auto2 (hedm::hdf5_library().H5Eset_auto2)
+#define H5Eset_auto2 (hedm::hdf5_detail::hdf5_library().H5Eset_auto2)
 #undef H5Ewalk2
-#define H5Ewalk2 (hedm::hdf5_library().H5Ewalk2)
+#define H5Ewalk2 (hedm::hdf5_detail::hdf5_library().H5Ewalk2)
 #undef H5Fclose
-#define H5Fclose (hedm::hdf5_library().H5Fclose)
+#define H5Fclose (hedm::hdf5_detail::hdf5_library().H5Fclose)
 #undef H5Fcreate
-#define H5Fcreate (hedm::hdf5_library().H5Fcreate)
+#define H5Fcreate (hedm::hdf5_detail::hdf5_library().H5Fcreate)
 #undef H5Fflush
-#define H5Fflush (hedm::hdf5_library().H5Fflush)
+#define H5Fflush (hedm::hdf5_detail::hdf5_library().H5Fflush)
 #undef H5Fget_file_image
-#define H5Fget_file_image (hedm::hdf5_library().H5Fget_file_image)
+#define H5Fget_file_image (hedm::hdf5_detail::hdf5_library().H5Fget_file_image)
 #undef H5Fget_name
-#define H5Fget_name (hedm::hdf5_library().H5Fget_name)
+#define H5Fget_name (hedm::hdf5_detail::hdf5_library().H5Fget_name)
 #undef H5Fis_hdf5
-#define H5Fis_hdf5 (hedm::hdf5_library().H5Fis_hdf5)
+#define H5Fis_hdf5 (hedm::hdf5_detail::hdf5_library().H5Fis_hdf5)
 #undef H5Fopen
-#define H5Fopen (hedm::hdf5_library().H5Fopen)
+#define H5Fopen (hedm::hdf5_detail::hdf5_library().H5Fopen)
 #undef H5Gclose
-#define H5Gclose (hedm::hdf5_library().H5Gclose)
+#define H5Gclose (hedm::hdf5_detail::hdf5_library().H5Gclose)
 #undef H5Gopen2
-#define H5Gopen2 (hedm::hdf5_library().H5Gopen2)
+#define H5Gopen2 (hedm::hdf5_detail::hdf5_library().H5Gopen2)
 #undef H5Lexists
-#define H5Lexists (hedm::hdf5_library().H5Lexists)
+#define H5Lexists (hedm::hdf5_detail::hdf5_library().H5Lexists)
 #undef H5Literate
-#define H5Literate (hedm::hdf5_library().H5Literate)
+#define H5Literate (hedm::hdf5_detail::hdf5_library().H5Literate)
 #undef H5Oclose
-#define H5Oclose (hedm::hdf5_library().H5Oclose)
+#define H5Oclose (hedm::hdf5_detail::hdf5_library().H5Oclose)
 #undef H5Oopen
-#define H5Oopen (hedm::hdf5_library().H5Oopen)
+#define H5Oopen (hedm::hdf5_detail::hdf5_library().H5Oopen)
 #undef H5Pclose
-#define H5Pclose (hedm::hdf5_library().H5Pclose)
+#define H5Pclose (hedm::hdf5_detail::hdf5_library().H5Pclose)
 #undef H5Pcreate
-#define H5Pcreate (hedm::hdf5_library().H5Pcreate)
+#define H5Pcreate (hedm::hdf5_detail::hdf5_library().H5Pcreate)
 #undef H5Pget_chunk
-#define H5Pget_chunk (hedm::hdf5_library().H5Pget_chunk)
+#define H5Pget_chunk (hedm::hdf5_detail::hdf5_library().H5Pget_chunk)
 #undef H5Pget_filter2
-#define H5Pget_filter2 (hedm::hdf5_library().H5Pget_filter2)
+#define H5Pget_filter2 (hedm::hdf5_detail::hdf5_library().H5Pget_filter2)
 #undef H5Pget_layout
-#define H5Pget_layout (hedm::hdf5_library().H5Pget_layout)
+#define H5Pget_layout (hedm::hdf5_detail::hdf5_library().H5Pget_layout)
 #undef H5Pget_nfilters
-#define H5Pget_nfilters (hedm::hdf5_library().H5Pget_nfilters)
+#define H5Pget_nfilters (hedm::hdf5_detail::hdf5_library().H5Pget_nfilters)
 #undef H5Pset_chunk
-#define H5Pset_chunk (hedm::hdf5_library().H5Pset_chunk)
+#define H5Pset_chunk (hedm::hdf5_detail::hdf5_library().H5Pset_chunk)
 #undef H5Pset_chunk_cache
-#define H5Pset_chunk_cache (hedm::hdf5_library().H5Pset_chunk_cache)
+#define H5Pset_chunk_cache (hedm::hdf5_detail::hdf5_library().H5Pset_chunk_cache)
 #undef H5Pset_create_intermediate_group
-#define H5Pset_create_intermediate_group (hedm::hdf5_library().H5Pset_create_intermediate_group)
+#define H5Pset_create_intermediate_group (hedm::hdf5_detail::hdf5_library().H5Pset_create_intermediate_group)
 #undef H5Pset_deflate
-#define H5Pset_deflate (hedm::hdf5_library().H5Pset_deflate)
+#define H5Pset_deflate (hedm::hdf5_detail::hdf5_library().H5Pset_deflate)
 #undef H5Pset_fapl_core
-#define H5Pset_fapl_core (hedm::hdf5_library().H5Pset_fapl_core)
+#define H5Pset_fapl_core (hedm::hdf5_detail::hdf5_library().H5Pset_fapl_core)
 #undef H5Pset_filter
-#define H5Pset_filter (hedm::hdf5_library().H5Pset_filter)
+#define H5Pset_filter (hedm::hdf5_detail::hdf5_library().H5Pset_filter)
 #undef H5Sclose
-#define H5Sclose (hedm::hdf5_library().H5Sclose)
+#define H5Sclose (hedm::hdf5_detail::hdf5_library().H5Sclose)
 #undef H5Screate
-#define H5Screate (hedm::hdf5_library().H5Screate)
+#define H5Screate (hedm::hdf5_detail::hdf5_library().H5Screate)
 #undef H5Screate_simple
-#define H5Screate_simple (hedm::hdf5_library().H5Screate_simple)
+#define H5Screate_simple (hedm::hdf5_detail::hdf5_library().H5Screate_simple)
 #undef H5Sget_simple_extent_dims
-#define H5Sget_simple_extent_dims (hedm::hdf5_library().H5Sget_simple_extent_dims)
+#define H5Sget_simple_extent_dims (hedm::hdf5_detail::hdf5_library().H5Sget_simple_extent_dims)
 #undef H5Sget_simple_extent_ndims
-#define H5Sget_simple_extent_ndims (hedm::hdf5_library().H5Sget_simple_extent_ndims)
+#define H5Sget_simple_extent_ndims (hedm::hdf5_detail::hdf5_library().H5Sget_simple_extent_ndims)
 #undef H5Sselect_hyperslab
-#define H5Sselect_hyperslab (hedm::hdf5_library().H5Sselect_hyperslab)
+#define H5Sselect_hyperslab (hedm::hdf5_detail::hdf5_library().H5Sselect_hyperslab)
 #undef H5Tclose
-#define H5Tclose (hedm::hdf5_library().H5Tclose)
+#define H5Tclose (hedm::hdf5_detail::hdf5_library().H5Tclose)
 #undef H5Tcopy
-#define H5Tcopy (hedm::hdf5_library().H5Tcopy)
+#define H5Tcopy (hedm::hdf5_detail::hdf5_library().H5Tcopy)
 #undef H5Tget_class
-#define H5Tget_class (hedm::hdf5_library().H5Tget_class)
+#define H5Tget_class (hedm::hdf5_detail::hdf5_library().H5Tget_class)
 #undef H5Tget_sign
-#define H5Tget_sign (hedm::hdf5_library().H5Tget_sign)
+#define H5Tget_sign (hedm::hdf5_detail::hdf5_library().H5Tget_sign)
 #undef H5Tget_size
-#define H5Tget_size (hedm::hdf5_library().H5Tget_size)
+#define H5Tget_size (hedm::hdf5_detail::hdf5_library().H5Tget_size)
 #undef H5Tset_cset
-#define H5Tset_cset (hedm::hdf5_library().H5Tset_cset)
+#define H5Tset_cset (hedm::hdf5_detail::hdf5_library().H5Tset_cset)
 #undef H5Tset_size
-#define H5Tset_size (hedm::hdf5_library().H5Tset_size)
+#define H5Tset_size (hedm::hdf5_detail::hdf5_library().H5Tset_size)
 #undef H5Zfilter_avail
-#define H5Zfilter_avail (hedm::hdf5_library().H5Zfilter_avail)
+#define H5Zfilter_avail (hedm::hdf5_detail::hdf5_library().H5Zfilter_avail)
 #if H5_VERSION_GE(1, 12, 0)
 #undef H5Oget_info3
-#define H5Oget_info3 (hedm::hdf5_library().H5Oget_info3)
+#define H5Oget_info3 (hedm::hdf5_detail::hdf5_library().H5Oget_info3)
 #else
 #undef H5Oget_info2
-#define H5Oget_info2 (hedm::hdf5_library().H5Oget_info2)
+#define H5Oget_info2 (hedm::hdf5_detail::hdf5_library().H5Oget_info2)
 #endif
 #undef H5P_DATASET_ACCESS
-#define H5P_DATASET_ACCESS (*hedm::hdf5_library().H5P_CLS_DATASET_ACCESS_ID_g)
+#define H5P_DATASET_ACCESS (*hedm::hdf5_detail::hdf5_library().H5P_CLS_DATASET_ACCESS_ID_g)
 #undef H5P_DATASET_CREATE
-#define H5P_DATASET_CREATE (*hedm::hdf5_library().H5P_CLS_DATASET_CREATE_ID_g)
+#define H5P_DATASET_CREATE (*hedm::hdf5_detail::hdf5_library().H5P_CLS_DATASET_CREATE_ID_g)
 #undef H5P_FILE_ACCESS
-#define H5P_FILE_ACCESS (*hedm::hdf5_library().H5P_CLS_FILE_ACCESS_ID_g)
+#define H5P_FILE_ACCESS (*hedm::hdf5_detail::hdf5_library().H5P_CLS_FILE_ACCESS_ID_g)
 #undef H5P_LINK_CREATE
-#define H5P_LINK_CREATE (*hedm::hdf5_library().H5P_CLS_LINK_CREATE_ID_g)
+#define H5P_LINK_CREATE (*hedm::hdf5_detail::hdf5_library().H5P_CLS_LINK_CREATE_ID_g)
 #undef H5T_NATIVE_INT32
-#define H5T_NATIVE_INT32 (*hedm::hdf5_library().H5T_NATIVE_INT32_g)
+#define H5T_NATIVE_INT32 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_INT32_g)
 #undef H5T_NATIVE_UINT16
-#define H5T_NATIVE_UINT16 (*hedm::hdf5_library().H5T_NATIVE_UINT16_g)
+#define H5T_NATIVE_UINT16 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT16_g)
 #undef H5T_NATIVE_UINT32
-#define H5T_NATIVE_UINT32 (*hedm::hdf5_library().H5T_NATIVE_UINT32_g)
+#define H5T_NATIVE_UINT32 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT32_g)
 #undef H5T_NATIVE_UINT64
-#define H5T_NATIVE_UINT64 (*hedm::hdf5_library().H5T_NATIVE_UINT64_g)
+#define H5T_NATIVE_UINT64 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT64_g)
 #undef H5T_STD_I32LE
-#define H5T_STD_I32LE (*hedm::hdf5_library().H5T_STD_I32LE_g)
+#define H5T_STD_I32LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_I32LE_g)
 #undef H5T_STD_U16LE
-#define H5T_STD_U16LE (*hedm::hdf5_library().H5T_STD_U16LE_g)
+#define H5T_STD_U16LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U16LE_g)
 #undef H5T_STD_U32LE
-#define H5T_STD_U32LE (*hedm::hdf5_library().H5T_STD_U32LE_g)
+#define H5T_STD_U32LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U32LE_g)
 #undef H5T_STD_U64LE
-#define H5T_STD_U64LE (*hedm::hdf5_library().H5T_STD_U64LE_g)
+#define H5T_STD_U64LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U64LE_g)
 #undef H5T_C_S1
-#define H5T_C_S1 (*hedm::hdf5_library().H5T_C_S1_g)
+#define H5T_C_S1 (*hedm::hdf5_detail::hdf5_library().H5T_C_S1_g)
