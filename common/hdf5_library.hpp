@@ -14,79 +14,36 @@
 
 namespace hedm::hdf5_detail {
 
+// The functions and the identifiers (global variables of the library) that
+// the layer uses.
+#define HEDM_HDF5_FUNCTIONS(F) \
+  F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
+  F(H5Dget_space) F(H5Dget_type) F(H5Dopen2) F(H5Dread) F(H5Dwrite) F(H5Eclear2) F(H5Eset_auto2) F(H5Ewalk2) \
+  F(H5Fclose) F(H5Fcreate) F(H5Fflush) F(H5Fget_file_image) F(H5Fget_name) F(H5Fis_hdf5) F(H5Fopen) \
+  F(H5Gclose) F(H5Gopen2) F(H5Lexists) F(H5Literate) F(H5Oclose) F(H5Oopen) F(H5Pclose) F(H5Pcreate) \
+  F(H5Pget_chunk) F(H5Pget_filter2) F(H5Pget_layout) F(H5Pget_nfilters) F(H5Pset_chunk) F(H5Pset_chunk_cache) \
+  F(H5Pset_create_intermediate_group) F(H5Pset_deflate) F(H5Pset_fapl_core) F(H5Pset_filter) F(H5Sclose) \
+  F(H5Screate) F(H5Screate_simple) F(H5Sget_simple_extent_dims) F(H5Sget_simple_extent_ndims) \
+  F(H5Sselect_hyperslab) F(H5Tclose) F(H5Tcopy) F(H5Tget_class) F(H5Tget_sign) F(H5Tget_size) F(H5Tset_cset) \
+  F(H5Tset_size) F(H5Zfilter_avail)
+#define HEDM_HDF5_IDS(G) \
+  G(H5P_CLS_DATASET_ACCESS_ID_g) G(H5P_CLS_DATASET_CREATE_ID_g) G(H5P_CLS_FILE_ACCESS_ID_g) \
+  G(H5P_CLS_LINK_CREATE_ID_g) G(H5T_NATIVE_INT32_g) G(H5T_NATIVE_UINT16_g) G(H5T_NATIVE_UINT32_g) \
+  G(H5T_NATIVE_UINT64_g) G(H5T_STD_I32LE_g) G(H5T_STD_U16LE_g) G(H5T_STD_U32LE_g) G(H5T_STD_U64LE_g) \
+  G(H5T_C_S1_g)
+
 struct Hdf5Library {
-  decltype(&::H5open) H5open = nullptr;
-  decltype(&::H5Aclose) H5Aclose = nullptr;
-  decltype(&::H5Acreate2) H5Acreate2 = nullptr;
-  decltype(&::H5Awrite) H5Awrite = nullptr;
-  decltype(&::H5Dclose) H5Dclose = nullptr;
-  decltype(&::H5Dcreate2) H5Dcreate2 = nullptr;
-  decltype(&::H5Dget_create_plist) H5Dget_create_plist = nullptr;
-  decltype(&::H5Dget_space) H5Dget_space = nullptr;
-  decltype(&::H5Dget_type) H5Dget_type = nullptr;
-  decltype(&::H5Dopen2) H5Dopen2 = nullptr;
-  decltype(&::H5Dread) H5Dread = nullptr;
-  decltype(&::H5Dwrite) H5Dwrite = nullptr;
-  decltype(&::H5Eclear2) H5Eclear2 = nullptr;
-  decltype(&::H5Eset_auto2) H5Eset_auto2 = nullptr;
-  decltype(&::H5Ewalk2) H5Ewalk2 = nullptr;
-  decltype(&::H5Fclose) H5Fclose = nullptr;
-  decltype(&::H5Fcreate) H5Fcreate = nullptr;
-  decltype(&::H5Fflush) H5Fflush = nullptr;
-  decltype(&::H5Fget_file_image) H5Fget_file_image = nullptr;
-  decltype(&::H5Fget_name) H5Fget_name = nullptr;
-  decltype(&::H5Fis_hdf5) H5Fis_hdf5 = nullptr;
-  decltype(&::H5Fopen) H5Fopen = nullptr;
-  decltype(&::H5Gclose) H5Gclose = nullptr;
-  decltype(&::H5Gopen2) H5Gopen2 = nullptr;
-  decltype(&::H5Lexists) H5Lexists = nullptr;
-  decltype(&::H5Literate) H5Literate = nullptr;
-  decltype(&::H5Oclose) H5Oclose = nullptr;
-  decltype(&::H5Oopen) H5Oopen = nullptr;
-  decltype(&::H5Pclose) H5Pclose = nullptr;
-  decltype(&::H5Pcreate) H5Pcreate = nullptr;
-  decltype(&::H5Pget_chunk) H5Pget_chunk = nullptr;
-  decltype(&::H5Pget_filter2) H5Pget_filter2 = nullptr;
-  decltype(&::H5Pget_layout) H5Pget_layout = nullptr;
-  decltype(&::H5Pget_nfilters) H5Pget_nfilters = nullptr;
-  decltype(&::H5Pset_chunk) H5Pset_chunk = nullptr;
-  decltype(&::H5Pset_chunk_cache) H5Pset_chunk_cache = nullptr;
-  decltype(&::H5Pset_create_intermediate_group) H5Pset_create_intermediate_group = nullptr;
-  decltype(&::H5Pset_deflate) H5Pset_deflate = nullptr;
-  decltype(&::H5Pset_fapl_core) H5Pset_fapl_core = nullptr;
-  decltype(&::H5Pset_filter) H5Pset_filter = nullptr;
-  decltype(&::H5Sclose) H5Sclose = nullptr;
-  decltype(&::H5Screate) H5Screate = nullptr;
-  decltype(&::H5Screate_simple) H5Screate_simple = nullptr;
-  decltype(&::H5Sget_simple_extent_dims) H5Sget_simple_extent_dims = nullptr;
-  decltype(&::H5Sget_simple_extent_ndims) H5Sget_simple_extent_ndims = nullptr;
-  decltype(&::H5Sselect_hyperslab) H5Sselect_hyperslab = nullptr;
-  decltype(&::H5Tclose) H5Tclose = nullptr;
-  decltype(&::H5Tcopy) H5Tcopy = nullptr;
-  decltype(&::H5Tget_class) H5Tget_class = nullptr;
-  decltype(&::H5Tget_sign) H5Tget_sign = nullptr;
-  decltype(&::H5Tget_size) H5Tget_size = nullptr;
-  decltype(&::H5Tset_cset) H5Tset_cset = nullptr;
-  decltype(&::H5Tset_size) H5Tset_size = nullptr;
-  decltype(&::H5Zfilter_avail) H5Zfilter_avail = nullptr;
+#define HEDM_FIELD(f) decltype(&::f) f = nullptr;
+  HEDM_HDF5_FUNCTIONS(HEDM_FIELD)
+#undef HEDM_FIELD
+#define HEDM_ID(g) const hid_t* g = nullptr;
+  HEDM_HDF5_IDS(HEDM_ID)
+#undef HEDM_ID
 #if H5_VERSION_GE(1, 12, 0)
   decltype(&::H5Oget_info3) H5Oget_info3 = nullptr;
 #else
   decltype(&::H5Oget_info2) H5Oget_info2 = nullptr;
 #endif
-  const hid_t* H5P_CLS_DATASET_ACCESS_ID_g = nullptr;
-  const hid_t* H5P_CLS_DATASET_CREATE_ID_g = nullptr;
-  const hid_t* H5P_CLS_FILE_ACCESS_ID_g = nullptr;
-  const hid_t* H5P_CLS_LINK_CREATE_ID_g = nullptr;
-  const hid_t* H5T_NATIVE_INT32_g = nullptr;
-  const hid_t* H5T_NATIVE_UINT16_g = nullptr;
-  const hid_t* H5T_NATIVE_UINT32_g = nullptr;
-  const hid_t* H5T_NATIVE_UINT64_g = nullptr;
-  const hid_t* H5T_STD_I32LE_g = nullptr;
-  const hid_t* H5T_STD_U16LE_g = nullptr;
-  const hid_t* H5T_STD_U32LE_g = nullptr;
-  const hid_t* H5T_STD_U64LE_g = nullptr;
-  const hid_t* H5T_C_S1_g = nullptr;
   std::string failure;  // why the library could not be loaded, else empty
 };
 
@@ -106,78 +63,15 @@ inline const Hdf5Library& hdf5_library() {
       *slot = reinterpret_cast<std::remove_reference_t<decltype(*slot)>>(::dlsym(so, name));
       if (!*slot && lib.failure.empty()) lib.failure = std::string("the HDF5 library lacks ") + name;
     };
-    find("H5open", &lib.H5open);
-    find("H5Aclose", &lib.H5Aclose);
-    find("H5Acreate2", &lib.H5Acreate2);
-    find("H5Awrite", &lib.H5Awrite);
-    find("H5Dclose", &lib.H5Dclose);
-    find("H5Dcreate2", &lib.H5Dcreate2);
-    find("H5Dget_create_plist", &lib.H5Dget_create_plist);
-    find("H5Dget_space", &lib.H5Dget_space);
-    find("H5Dget_type", &lib.H5Dget_type);
-    find("H5Dopen2", &lib.H5Dopen2);
-    find("H5Dread", &lib.H5Dread);
-    find("H5Dwrite", &lib.H5Dwrite);
-    find("H5Eclear2", &lib.H5Eclear2);
-    find("H5Eset_auto2", &lib.H5Eset_auto2);
-    find("H5Ewalk2", &lib.H5Ewalk2);
-    find("H5Fclose", &lib.H5Fclose);
-    find("H5Fcreate", &lib.H5Fcreate);
-    find("H5Fflush", &lib.H5Fflush);
-    find("H5Fget_file_image", &lib.H5Fget_file_image);
-    find("H5Fget_name", &lib.H5Fget_name);
-    find("H5Fis_hdf5", &lib.H5Fis_hdf5);
-    find("H5Fopen", &lib.H5Fopen);
-    find("H5Gclose", &lib.H5Gclose);
-    find("H5Gopen2", &lib.H5Gopen2);
-    find("H5Lexists", &lib.H5Lexists);
-    find("H5Literate", &lib.H5Literate);
-    find("H5Oclose", &lib.H5Oclose);
-    find("H5Oopen", &lib.H5Oopen);
-    find("H5Pclose", &lib.H5Pclose);
-    find("H5Pcreate", &lib.H5Pcreate);
-    find("H5Pget_chunk", &lib.H5Pget_chunk);
-    find("H5Pget_filter2", &lib.H5Pget_filter2);
-    find("H5Pget_layout", &lib.H5Pget_layout);
-    find("H5Pget_nfilters", &lib.H5Pget_nfilters);
-    find("H5Pset_chunk", &lib.H5Pset_chunk);
-    find("H5Pset_chunk_cache", &lib.H5Pset_chunk_cache);
-    find("H5Pset_create_intermediate_group", &lib.H5Pset_create_intermediate_group);
-    find("H5Pset_deflate", &lib.H5Pset_deflate);
-    find("H5Pset_fapl_core", &lib.H5Pset_fapl_core);
-    find("H5Pset_filter", &lib.H5Pset_filter);
-    find("H5Sclose", &lib.H5Sclose);
-    find("H5Screate", &lib.H5Screate);
-    find("H5Screate_simple", &lib.H5Screate_simple);
-    find("H5Sget_simple_extent_dims", &lib.H5Sget_simple_extent_dims);
-    find("H5Sget_simple_extent_ndims", &lib.H5Sget_simple_extent_ndims);
-    find("H5Sselect_hyperslab", &lib.H5Sselect_hyperslab);
-    find("H5Tclose", &lib.H5Tclose);
-    find("H5Tcopy", &lib.H5Tcopy);
-    find("H5Tget_class", &lib.H5Tget_class);
-    find("H5Tget_sign", &lib.H5Tget_sign);
-    find("H5Tget_size", &lib.H5Tget_size);
-    find("H5Tset_cset", &lib.H5Tset_cset);
-    find("H5Tset_size", &lib.H5Tset_size);
-    find("H5Zfilter_avail", &lib.H5Zfilter_avail);
+#define HEDM_FIND(name) find(#name, &lib.name);
+    HEDM_HDF5_FUNCTIONS(HEDM_FIND)
+    HEDM_HDF5_IDS(HEDM_FIND)
+#undef HEDM_FIND
 #if H5_VERSION_GE(1, 12, 0)
     find("H5Oget_info3", &lib.H5Oget_info3);
 #else
     find("H5Oget_info2", &lib.H5Oget_info2);
 #endif
-    find("H5P_CLS_DATASET_ACCESS_ID_g", &lib.H5P_CLS_DATASET_ACCESS_ID_g);
-    find("H5P_CLS_DATASET_CREATE_ID_g", &lib.H5P_CLS_DATASET_CREATE_ID_g);
-    find("H5P_CLS_FILE_ACCESS_ID_g", &lib.H5P_CLS_FILE_ACCESS_ID_g);
-    find("H5P_CLS_LINK_CREATE_ID_g", &lib.H5P_CLS_LINK_CREATE_ID_g);
-    find("H5T_NATIVE_INT32_g", &lib.H5T_NATIVE_INT32_g);
-    find("H5T_NATIVE_UINT16_g", &lib.H5T_NATIVE_UINT16_g);
-    find("H5T_NATIVE_UINT32_g", &lib.H5T_NATIVE_UINT32_g);
-    find("H5T_NATIVE_UINT64_g", &lib.H5T_NATIVE_UINT64_g);
-    find("H5T_STD_I32LE_g", &lib.H5T_STD_I32LE_g);
-    find("H5T_STD_U16LE_g", &lib.H5T_STD_U16LE_g);
-    find("H5T_STD_U32LE_g", &lib.H5T_STD_U32LE_g);
-    find("H5T_STD_U64LE_g", &lib.H5T_STD_U64LE_g);
-    find("H5T_C_S1_g", &lib.H5T_C_S1_g);
     if (lib.failure.empty() && lib.H5open() < 0) lib.failure = "the HDF5 library could not start";
   });
   return lib;
