@@ -32,15 +32,11 @@ std::string resolve_links(const std::string& path) {
   return p;
 }
 
-namespace {
-
 std::string folder_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-}  // namespace
 
 std::string hidden_temporary_name(const std::string& target) {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

@@ -63,4 +63,7 @@ std::string hidden_temporary_name(const std::string& target);
 // points at.  A relative link is taken relative to the link's own folder.
 std::string resolve_links(const std::string& path);
 
+// The folder a path names its file in: "." for a bare name.
+std::string folder_of(const std::string& path);
+
 }  // namespace hedm

@@ -86,27 +86,27 @@ Result<Hdf5Stack> open_stack(const std::string& which, const std::string& path) 
   return stack;
 }
 
+// The saturated pixels of all counts divided by the whole frames, truncated.
+Result<long long> per_frame(const Result<std::vector<std::uint64_t>>& counts, std::uint64_t nFrames) {
+  if (!counts) return counts.error();
+  std::uint64_t total = 0;
+  for (std::uint64_t c : *counts) total += c;
+  return static_cast<long long>(total / nFrames);
+}
+
 // The dark count: the saturated pixels of the whole dark file (a trailing
 // partial frame included) divided by its whole frames.
 Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf) {
   if (is_hdf5_path(darkfilename)) {
     Result<Hdf5Stack> stack = open_stack("The dark file", darkfilename);
     if (!stack) return stack.error();
-    const Result<std::vector<std::uint64_t>> counts = count_stack_frames(*stack, satInt);
-    if (!counts) return counts.error();
-    std::uint64_t total = 0;
-    for (std::uint64_t c : *counts) total += c;
-    return static_cast<long long>(total / stack->info().frames);
+    return per_frame(count_stack_frames(*stack, satInt), stack->info().frames);
   }
   InputFile dark;
   if (!dark.open(darkfilename)) return Error{ErrorKind::Input, "Could not read the dark file: " + darkfilename + "."};
   const FrameLayout layout = frame_layout(dark.size());
   if (layout.nFrames == 0) return no_whole_frame("The dark file", darkfilename, dark.size());
-  const Result<std::vector<std::uint64_t>> counts = count_frames(dark, layout, satInt, true, buf);
-  if (!counts) return counts.error();
-  std::uint64_t total = 0;
-  for (std::uint64_t c : *counts) total += c;
-  return static_cast<long long>(total / layout.nFrames);
+  return per_frame(count_frames(dark, layout, satInt, true, buf), layout.nFrames);
 }
 
 // Prints one data file's frame lines.

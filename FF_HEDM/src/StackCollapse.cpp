@@ -49,12 +49,6 @@ Example: StackCollapse dark_stack.ge3 dark_median.ge3
 Manual: man StackCollapse
 )";
 
-// The folder of a path, where an output's temporaries go.
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // An HDF5 output name that holds a stack already is refused like a frame
 // file of more than one frame.
 Status stack_output_free(const std::string& outFN) {

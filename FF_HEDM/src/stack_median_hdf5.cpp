@@ -166,24 +166,16 @@ Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFol
     if (spill.map == MAP_FAILED) return Error{ErrorKind::Memory, "Could not map the spill file of " + info.file + "."};
   }
   MedianFrame m{info.rows, info.columns, info.pixelBytes, {}, {}};
-  if (narrow) {
-    m.narrow.resize(pixels);
-    if (pixels == 0) return m;
-    if (Status s = median_of_stack(static_cast<const std::uint16_t*>(spill.map), info.frames, pixels, m.narrow.data(),
-                                   threads);
-        !s)
-      return s.error();
-    if (info.pixelBytes == 4) {  // a 32-bit stack's medians, as 32-bit values
-      m.wide.assign(m.narrow.begin(), m.narrow.end());
-      m.narrow.clear();
-    }
-  } else {
-    m.wide.resize(pixels);
-    if (pixels == 0) return m;
-    if (Status s = median32_of_stack(static_cast<const std::uint32_t*>(spill.map), info.frames, pixels, m.wide.data(),
-                                     threads);
-        !s)
-      return s.error();
+  if (narrow) m.narrow.resize(pixels);
+  else m.wide.resize(pixels);
+  if (pixels == 0) return m;
+  const Status s =
+      narrow ? median_of_stack(static_cast<const std::uint16_t*>(spill.map), info.frames, pixels, m.narrow.data(), threads)
+             : median32_of_stack(static_cast<const std::uint32_t*>(spill.map), info.frames, pixels, m.wide.data(), threads);
+  if (!s) return s.error();
+  if (narrow && info.pixelBytes == 4) {  // a 32-bit stack's medians, as 32-bit values
+    m.wide.assign(m.narrow.begin(), m.narrow.end());
+    m.narrow.clear();
   }
   return m;
 }
