@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -17,7 +16,6 @@ Error input_error(std::string text) { return Error{ErrorKind::Input, std::move(t
 }  // namespace
 
 InputFile::~InputFile() {
-  if (map_) ::munmap(map_, size_);
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -53,6 +51,19 @@ Status InputFile::open(const std::string& path) {
   return ok();
 }
 
+Status InputFile::adopt(int fd, const std::string& name) {
+  path_ = name;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return input_error("Could not read " + name + ": " + reason(e) + ".");
+  }
+  fd_ = fd;
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  return ok();
+}
+
 Result<std::size_t> InputFile::read_upto(void* dst, std::size_t n, std::uint64_t offset) {
   char* p = static_cast<char*>(dst);
   std::size_t done = 0;
@@ -81,40 +92,6 @@ std::size_t InputFile::read_cached(void* dst, std::size_t n, std::uint64_t offse
   struct iovec slice = {dst, n};
   const ssize_t r = ::preadv2(fd_, &slice, 1, static_cast<off_t>(offset), RWF_NOWAIT);
   return r > 0 ? static_cast<std::size_t>(r) : 0;
-}
-
-const unsigned char* InputFile::mapping() {
-  if (!map_ && fd_ >= 0 && size_ > 0) {
-    void* m = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
-    if (m != MAP_FAILED) map_ = m;
-  }
-  return static_cast<const unsigned char*>(map_);
-}
-
-bool InputFile::populate(std::uint64_t offset, std::uint64_t n) {
-#ifdef MADV_POPULATE_READ
-  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-  if (!map_ || offset >= size_) return false;
-  n = std::min(n, size_ - offset);
-  const std::uint64_t first = offset / page * page;
-  return ::madvise(static_cast<char*>(map_) + first, offset + n - first, MADV_POPULATE_READ) == 0;
-#else
-  (void)offset;
-  (void)n;
-  return false;
-#endif
-}
-
-bool InputFile::resident(std::uint64_t offset, std::size_t n) const {
-  const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-  if (!map_ || n == 0 || offset + n > size_) return false;
-  unsigned char in[64];  // pages looked up: the first 64 at most
-  const std::uint64_t first = offset / page * page;
-  const std::uint64_t pages = std::min<std::uint64_t>((offset + n - first + page - 1) / page, sizeof in);
-  if (::mincore(static_cast<char*>(map_) + first, pages * page, in) != 0) return false;
-  for (std::uint64_t i = 0; i < pages; ++i)
-    if (!(in[i] & 1)) return false;
-  return true;
 }
 
 void InputFile::prefetch(std::uint64_t offset, std::uint64_t n) const {

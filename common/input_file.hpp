@@ -26,6 +26,9 @@ class InputFile {
 
   // An Input error "Could not open <path>: <reason>." when it cannot be.
   Status open(const std::string& path);
+  // Takes an open descriptor (a spill file's) as the file to read, its
+  // size as it is now; `name` names it in messages.
+  Status adopt(int fd, const std::string& name);
   std::uint64_t size() const { return size_; }
 
   // Reads exactly n bytes at offset; a file that ends early is a failure.
@@ -41,25 +44,10 @@ class InputFile {
   // number read, or the read error.
   Result<std::size_t> read_upto(void* dst, std::size_t n, std::uint64_t offset);
 
-  // The whole file mapped for reading (kept until the file is closed), so
-  // that its pages are read where the page cache holds them, not copied;
-  // nullptr where it cannot be mapped.  Reading a page that the file no
-  // longer holds (a file cut short since it was opened) raises SIGBUS.
-  const unsigned char* mapping();
-  // Maps the n bytes at offset of the mapping ahead of their reads, from
-  // the page cache where it holds them (read from the disk where not); a
-  // hint: false where it cannot be done, and the reads map them as they go.
-  bool populate(std::uint64_t offset, std::uint64_t n);
-  // Whether the n bytes at offset (their first 64 pages at most) are all in
-  // the page cache; false where the system cannot tell or they lie beyond
-  // the mapping.
-  bool resident(std::uint64_t offset, std::size_t n) const;
-
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::string path_;
-  void* map_ = nullptr;
 };
 
 }  // namespace hedm

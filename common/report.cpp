@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <new>
 
+#include "progress.hpp"
+
 namespace hedm {
 
 void say(const std::string& line) {
+  clear_progress_line();
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -14,6 +17,7 @@ void say(const std::string& line) {
 
 void sayf(const char* format, ...) {
   std::va_list args;
+  clear_progress_line();
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);

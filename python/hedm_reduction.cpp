@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -59,6 +60,40 @@ py::array_t<T, py::array::c_style> contiguous(const py::array& a, int ndim, cons
   throw py::value_error(e.text);
 }
 
+// A Python callable as a run's watcher, progress(done, total) in bytes:
+// called with the GIL held, from whichever thread selected the band; an
+// exception it raises (KeyboardInterrupt too) stops the run and is raised
+// again once the run has ended.
+class PyProgress {
+ public:
+  explicit PyProgress(py::object fn) : fn_(std::move(fn)) {}
+  hedm::ProgressFn watcher() {
+    if (fn_.is_none()) return {};
+    return [this](std::uint64_t done, std::uint64_t total) -> hedm::Status {
+      py::gil_scoped_acquire gil;
+      try {
+        fn_(done, total);
+      } catch (py::error_already_set& e) {
+        raised_ = std::make_unique<py::error_already_set>(std::move(e));
+        return hedm::Error{hedm::ErrorKind::Argument, "progress raised an exception"};
+      }
+      return hedm::ok();
+    };
+  }
+  // With the GIL held: the callback's exception, if it raised one.
+  void rethrow() {
+    if (raised_) {
+      py::error_already_set e = std::move(*raised_);
+      raised_.reset();
+      throw e;
+    }
+  }
+
+ private:
+  py::object fn_;
+  std::unique_ptr<py::error_already_set> raised_;
+};
+
 py::array_t<pixelvalue> median_frame(const py::array& stack) {
   const auto s = contiguous<pixelvalue>(stack, 3, "stack", "uint16");
   const std::size_t n = static_cast<std::size_t>(s.shape(0));
@@ -79,15 +114,16 @@ py::array_t<pixelvalue> median_frame(const py::array& stack) {
 
 // An HDF5 stack's median frame, of the stack's pixel type; its frames are
 // decoded once into a spill file in $TMPDIR (else /tmp).
-py::array median_stack_file(const std::string& path) {
+py::array median_stack_file(const std::string& path, PyProgress& progress) {
   hedm::Result<hedm::Hdf5Stack> stack = hedm::Hdf5Stack::open(path);
   if (!stack) raise(stack.error());
   const char* tmp = std::getenv("TMPDIR");
   hedm::Result<hedm::MedianFrame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
   {
     py::gil_scoped_release release;
-    m = hedm::median_of_hdf5(*stack, tmp && *tmp ? tmp : "/tmp");
+    m = hedm::median_of_hdf5(*stack, tmp && *tmp ? tmp : "/tmp", 0, progress.watcher());
   }
+  progress.rethrow();
   if (!m) raise(m.error());
   const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
   if (m->pixelBytes == 2) {
@@ -100,8 +136,11 @@ py::array median_stack_file(const std::string& path) {
   return out;
 }
 
-py::array median_file(const std::string& path) {
-  if (hedm::is_hdf5_path(path)) return median_stack_file(path);
+py::array median_file(const std::string& path, const py::object& progressFn) {
+  if (!progressFn.is_none() && !PyCallable_Check(progressFn.ptr()))
+    throw py::type_error("progress must be a callable progress(done, total), or None");
+  PyProgress progress(progressFn);
+  if (hedm::is_hdf5_path(path)) return median_stack_file(path, progress);
   hedm::InputFile in;
   if (hedm::Status s = in.open(path); !s) raise(s.error());
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
@@ -111,8 +150,9 @@ py::array median_file(const std::string& path) {
   hedm::Status s = hedm::ok();
   {
     py::gil_scoped_release release;
-    s = hedm::median_of_file(in, layout.nFrames, dst);
+    s = hedm::median_of_file(in, layout.nFrames, dst, 0, progress.watcher());
   }
+  progress.rethrow();
   if (!s) raise(s.error());
   return out;
 }
@@ -168,7 +208,7 @@ on one thread per processor the process may use, as StackCollapse does (at
 most 8).  Extra memory: below 13 MiB per thread up to 65,536 frames, the result
 aside (measured as the rise of RssAnon: 12.2 MiB per thread at 200 frames,
 8.8 at 1440), and 128 bytes a frame per thread beyond.)");
-  m.def("median_file", &median_file, py::arg("path"),
+  m.def("median_file", &median_file, py::arg("path"), py::kw_only(), py::arg("progress") = py::none(),
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
@@ -177,6 +217,11 @@ or uint32 frames of any shape, for which the array has the stack's frame
 shape and type; its frames are decoded once into a spill file in $TMPDIR).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
 StackCollapse writes, read in bands in the same bounded memory on the same
 threads, with the GIL released.
+progress: None, or a callable progress(done, total) called now and then
+(some 256 times in a run) with the bytes handled so far and in all (an
+HDF5 stack counts its bytes twice: decoded, then selected); it is called
+with the GIL held from the threads that select, and an exception it raises
+stops the run and is raised from median_file.
 Raises OSError when the file cannot be opened or read and ValueError when
 it holds no complete frame, with StackCollapse's message.)");
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),

@@ -101,7 +101,7 @@ TEST(Faults, StackCollapse) {
        true, Limits{.fileSize = 1 << 20}}),
       {"/dev/full", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "/dev/full"}, 1, "No space left on device."},
       {"too little memory", frames(kFrameFile), "StackCollapse", {"@/in.ge3", "@/out.ge3"}, 1,
-       "Could not obtain", true, Limits{.addressSpace = 16 << 20}, true},
+       "Could not obtain", true, Limits{.addressSpace = 10 << 20}, true},
       {"spaces and non-ASCII in names", [](const TempDir& d) { file(d, "dark stack é.ge3", zeros(kFrameFile)); },
        "StackCollapse", {"@/dark stack é.ge3", "@/médian out.ge3"}, 0, "Read file @/dark stack é.ge3.", false},
   };

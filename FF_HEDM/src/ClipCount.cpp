@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "command_line.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "processor_time.hpp"
+#include "progress.hpp"
 #include "report.hpp"
 #include "saturation.hpp"
 
@@ -48,7 +51,7 @@ Manual: man ClipCount
 // own, appended after the whole frames'.  Frames are read one at a time into
 // buf.
 Result<std::vector<std::uint64_t>> count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
-                                                bool partialToo, pixelvalue* buf) {
+                                                bool partialToo, pixelvalue* buf, ProgressCounter* read = nullptr) {
   std::vector<std::uint64_t> counts;
   const std::uint64_t pixels = partialToo ? layout.nPixels : layout.nFrames * kPixelsPerFrame;
   for (std::uint64_t p = 0; p < pixels; p += kPixelsPerFrame) {
@@ -56,13 +59,17 @@ Result<std::vector<std::uint64_t>> count_frames(InputFile& in, const FrameLayout
     if (Status s = in.read_at(buf, n * sizeof(pixelvalue), kHeaderBytes + p * sizeof(pixelvalue)); !s)
       return s.error();
     counts.push_back(count_saturated(buf, n, satInt));
+    if (read)
+      if (Status s = read->add(n * sizeof(pixelvalue)); !s) return s.error();
   }
   return counts;
 }
 
 // Saturated pixels in each frame of an HDF5 stack (16- or 32-bit pixels,
 // frames of any shape), read a frame at a time.
-Result<std::vector<std::uint64_t>> count_stack_frames(Hdf5Stack& stack, std::int32_t satInt) {
+// `read` hears of each frame as its share of the file's bytes.
+Result<std::vector<std::uint64_t>> count_stack_frames(Hdf5Stack& stack, std::int32_t satInt,
+                                                      ProgressCounter* read = nullptr, std::uint64_t fileBytes = 0) {
   const StackInfo& info = stack.info();
   const std::size_t pixels = static_cast<std::size_t>(info.pixels());
   std::vector<std::uint64_t> counts;
@@ -73,6 +80,8 @@ Result<std::vector<std::uint64_t>> count_stack_frames(Hdf5Stack& stack, std::int
     if (!s) return s.error();
     counts.push_back(info.pixelBytes == 2 ? count_saturated(narrow.data(), pixels, satInt)
                                           : count_saturated(wide.data(), pixels, satInt));
+    if (read)
+      if (Status s = read->add(fileBytes * (f + 1) / info.frames - fileBytes * f / info.frames); !s) return s.error();
   }
   return counts;
 }
@@ -117,13 +126,22 @@ void report_counts(const std::string& filename, const std::vector<std::uint64_t>
          static_cast<long long>(counts[f]) - NrSatPxDark);
 }
 
-// Reads one data file, frame file or HDF5 stack, and prints its frame lines.
-Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf) {
+// The size of a file, 0 where it has none to tell.
+std::uint64_t file_bytes(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+// Reads one data file, frame file or HDF5 stack, and prints its frame lines;
+// `read` hears of the bytes of its frames as they are counted.
+Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf,
+                   ProgressCounter& read) {
   if (is_hdf5_path(filename)) {
     Result<Hdf5Stack> stack = open_stack("The data file", filename);
     if (!stack) return stack.error();
     sayf("Reading file: %s\n", filename.c_str());
-    const Result<std::vector<std::uint64_t>> counts = count_stack_frames(*stack, satInt);
+    const Result<std::vector<std::uint64_t>> counts =
+        count_stack_frames(*stack, satInt, &read, file_bytes(split_stack_path(filename).file));
     if (!counts) return counts.error();
     report_counts(filename, *counts, NrSatPxDark);
     return ok();
@@ -135,7 +153,7 @@ Status report_file(const std::string& filename, std::int32_t satInt, long long N
   if (layout.nFrames == 0) return no_whole_frame("The data file", filename, in.size());
   sayf("Reading file: %s\n", filename.c_str());
   if (std::string warning = partial_frame_warning(filename, layout); !warning.empty()) say(warning);
-  const Result<std::vector<std::uint64_t>> counts = count_frames(in, layout, satInt, false, buf);
+  const Result<std::vector<std::uint64_t>> counts = count_frames(in, layout, satInt, false, buf, &read);
   if (!counts) return counts.error();
   report_counts(filename, *counts, NrSatPxDark);
   return ok();
@@ -180,12 +198,28 @@ int run(int argc, char** argv) {
   if (!NrSatPxDark) return fail(NrSatPxDark.error(), kEnding);
   sayf("Number of saturated pixels per dark frame = %lld.\n", *NrSatPxDark);
 
-  for (std::int64_t i = startNr; i <= endNr; ++i) {
+  auto name_of = [&](std::int64_t i) {
     char number[32];
     std::snprintf(number, sizeof number, "%0*d", static_cast<int>(Padding), static_cast<int>(i));
-    if (Status s = report_file(folder + "/" + filestem + "_" + number + ext, satInt, *NrSatPxDark, Image.get()); !s)
-      return fail(s.error(), kEnding);
+    return folder + "/" + filestem + "_" + number + ext;
+  };
+  // On a terminal, a line that says how far the series has been read, by
+  // the files' sizes (up to the first that is missing: the run stops
+  // there); every report line clears it first.
+  ProgressLine progress("ClipCount");
+  const ProgressFn watcher = progress.watcher();
+  std::uint64_t seriesBytes = 0;
+  for (std::int64_t i = startNr; watcher && i <= endNr; ++i) {
+    const std::string name = name_of(i);
+    const std::uint64_t bytes = file_bytes(is_hdf5_path(name) ? split_stack_path(name).file : name);
+    if (bytes == 0) break;
+    seriesBytes += bytes;
   }
+  ProgressCounter read(watcher, seriesBytes);
+  for (std::int64_t i = startNr; i <= endNr; ++i)
+    if (Status s = report_file(name_of(i), satInt, *NrSatPxDark, Image.get(), read); !s)
+      return fail(s.error(), kEnding);
+  progress.clear();
   Image.reset();
   sayf("Time elapsed: %f s.\n", processor_seconds(start, std::clock()));
   return kCompleted;

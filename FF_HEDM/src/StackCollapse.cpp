@@ -6,9 +6,10 @@
 // per band, on one thread per processor the run may use, and the medians are
 // written in order as soon as they are known, so memory stays within 64 MiB
 // for one thread and 32 MiB per further thread whatever the number of
-// frames.  The
-// output is a temporary until the last band is written: a run that fails
-// part way leaves the earlier output as it was.  An output name that holds
+// frames; the file is read with pread, never mapped, so none of its pages
+// counts in the run's resident memory.  The output is a temporary until the
+// last band is written: a run that fails part way leaves the earlier output
+// as it was.  An output name that holds
 // a stack of frames is refused: the arguments were given the wrong way round.
 //
 // HDF5 stacks (today's detectors: any frame shape, 16- or 32-bit pixels)
@@ -26,6 +27,7 @@
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "output_file.hpp"
+#include "progress.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
 #include "stack_median.hpp"
@@ -86,20 +88,21 @@ Status write_median(const std::string& outFN, const MedianFrame& m, const FrameO
 
 // The median of an HDF5 stack, decoded once into a spill file beside the
 // output, then written.
-Status collapse_stack(const std::string& inFN, const std::string& outFN) {
+Status collapse_stack(const std::string& inFN, const std::string& outFN, const ProgressFn& progress) {
   Result<Hdf5Stack> stack = Hdf5Stack::open(inFN);
   if (!stack) return stack.error();
   say("Read file " + inFN + ".");
-  const Result<MedianFrame> m = median_of_hdf5(*stack, folder_of(split_stack_path(outFN).file));
+  const Result<MedianFrame> m = median_of_hdf5(*stack, folder_of(split_stack_path(outFN).file), 0, progress);
   if (!m) return m.error();
   const FrameOrigin origin{stack->info().file, stack->info().dataset, stack->info().frames};
   return write_median(outFN, *m, origin, &*stack);
 }
 
 // The median of a frame file, written as HDF5.
-Status collapse_to_hdf5(InputFile& in, const std::string& inFN, std::uint64_t nFrames, const std::string& outFN) {
+Status collapse_to_hdf5(InputFile& in, const std::string& inFN, std::uint64_t nFrames, const std::string& outFN,
+                        const ProgressFn& progress) {
   MedianFrame m{nrPixels, nrPixels, 2, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
-  if (Status s = median_of_file(in, nFrames, m.narrow.data()); !s) return s;
+  if (Status s = median_of_file(in, nFrames, m.narrow.data(), 0, progress); !s) return s;
   return write_median(outFN, m, FrameOrigin{inFN, "", nFrames}, nullptr);
 }
 
@@ -117,8 +120,11 @@ int run(int argc, char** argv) {
   if (std::string stack = hdf5Out ? "" : stack_in_the_way(outFN); !stack.empty())
     return fail(Error{ErrorKind::Output, stack + " Nothing written."}, kEnding);
   if (Status s = hdf5Out ? stack_output_free(outFN) : ok(); !s) return fail(s.error(), kEnding);
+  // On a terminal, a line that says how far the run has come; any report
+  // line clears it first.
+  ProgressLine progress("StackCollapse");
   if (hdf5In) {
-    if (Status s = collapse_stack(inFN, outFN); !s) return fail(s.error(), kEnding);
+    if (Status s = collapse_stack(inFN, outFN, progress.watcher()); !s) return fail(s.error(), kEnding);
     return kCompleted;
   }
 
@@ -132,7 +138,8 @@ int run(int argc, char** argv) {
   say("Read file " + inFN + ".");
   if (std::string warning = partial_frame_warning(inFN, layout); !warning.empty()) say(warning);
   if (hdf5Out) {
-    if (Status s = collapse_to_hdf5(in, inFN, layout.nFrames, outFN); !s) return fail(s.error(), kEnding);
+    if (Status s = collapse_to_hdf5(in, inFN, layout.nFrames, outFN, progress.watcher()); !s)
+      return fail(s.error(), kEnding);
     return kCompleted;
   }
   OutputFile out;
@@ -142,7 +149,8 @@ int run(int argc, char** argv) {
   auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count) {
     return out.write(medians, count * sizeof(pixelvalue));
   };
-  if (Status m = median_of_file(in, layout.nFrames, write_band); !m) return fail(m.error(), kEnding);
+  if (Status m = median_of_file(in, layout.nFrames, write_band, 0, progress.watcher()); !m)
+    return fail(m.error(), kEnding);
   if (Status c = out.commit(); !c) return fail(c.error(), kEnding);
   return kCompleted;
 }

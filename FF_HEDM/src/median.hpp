@@ -34,11 +34,11 @@
 // (kSampledFrames) rather than from the robust bounds.
 //
 // Memory, per thread (stack_median.cpp reads the bands, each thread with a
-// selector and buffers of its own; the budgets are kFileBands, kMappedBands
-// and kMemoryBands):
-// - network and 16-bit search: a band of every frame's slice, 8 MiB from a
-//   file read with pread or a stack in memory, 1 MiB from a mapped file;
-//   copied tiles, 128 KiB at most.
+// selector and buffers of its own; the budgets are kFileBands and
+// kMemoryBands):
+// - network and 16-bit search: a band of every frame's slice, 1 to 16 MiB
+//   from a file (64 KiB a frame), 8 MiB from a stack in memory; copied
+//   tiles, 128 KiB at most.
 // - coded: the band's codes, n x (band pixels + 64) bytes: 8 MiB at most up
 //   to 510 frames (kCachedCodeBytes; they stay in the cache); deeper, up to
 //   48 MiB with one thread (8 MiB for a stack in memory), less with several

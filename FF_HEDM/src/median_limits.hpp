@@ -63,18 +63,14 @@ struct BandBudget {
   std::size_t minBytes, maxBytes, sliceBytes, codeBytes, bandStep;
 };
 
-// For files: shallow stacks fill a buffer of 8 MiB per band, of whole pages
-// of each frame.  Coded bands keep their codes in the cache up to 510
+// For files, read with pread: shallow stacks' bands take slices of 64 KiB
+// a frame, 1 to 16 MiB a band: smaller slices cost more calls than the
+// cache saves (100 frames, 32 KiB slices: as much processor time, more
+// wall time on a busy machine), larger ones leave the band in the last
+// level cache only.  Coded bands keep their codes in the cache up to 510
 // frames (slices of 32 to 64 KiB); deeper ones write them past it, and take
-// slices of 64 KiB up to 1536 frames (1440 frames: 45 MiB of codes), few
-// enough calls that reading the file this way costs about a quarter more
-// than reading it whole in order (32 KiB slices: a half more).
-inline constexpr BandBudget kFileBands{8u << 20, 24u << 20, 16u << 10, 48u << 20, 2048};
-// For a mapped file, whose slices cost no call: shallow stacks' bands take
-// 1 MiB, which stays in the second-level cache between the copy and the
-// selection (100 frames, one thread: 230 to 270 ms against 267 to 316 ms
-// with 8 MiB, side by side); coded bands as for files.
-inline constexpr BandBudget kMappedBands{1u << 20, 1u << 20, 16u << 10, 48u << 20, 2048};
+// slices of 64 KiB up to 1536 frames (1440 frames: 45 MiB of codes).
+inline constexpr BandBudget kFileBands{1u << 20, 16u << 20, 64u << 10, 48u << 20, 2048};
 // For stacks in memory, where a slice costs no call: 8 MiB at most, bands
 // a tile of pixels apart.
 inline constexpr BandBudget kMemoryBands{8u << 20, 8u << 20, 16u << 10, 8u << 20, 64};

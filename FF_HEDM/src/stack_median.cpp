@@ -1,8 +1,6 @@
 #include "stack_median.hpp"
 
 #include <sched.h>
-#include <setjmp.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -173,7 +171,8 @@ Status run_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelva
 // order.
 template <class Source>
 Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, unsigned threads,
-                         std::vector<Source>& sources, pixelvalue* out, const BandSink& put) {
+                         std::vector<Source>& sources, pixelvalue* out, const BandSink& put,
+                         const ProgressFn& progress) {
   if (threads == 0) threads = worker_threads();
   threads = std::min<unsigned>(threads, static_cast<unsigned>(sources.size()));
   const bool coded = nFrames >= kMinCodedFrames && nFrames <= kMaxFastFrames;
@@ -195,8 +194,13 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
                 : allocate_huge_array<pixelvalue>(std::max(band, kHugePageBytes / sizeof(pixelvalue)));
     if (!own) return out_of_memory(band * sizeof(pixelvalue));
   }
-  for (unsigned t = 0; t < threads; ++t) sources[t].share(t, threads);
   const std::size_t stepBands = threads;  // bands the other threads take before a thread's next one
+  ProgressCounter counter(progress, nFrames * pixels * sizeof(pixelvalue));
+  auto count_band = [&](std::size_t count, Error* e) {
+    const Status s = counter.add(nFrames * count * sizeof(pixelvalue));
+    if (!s) *e = s.error();
+    return static_cast<bool>(s);
+  };
   if (coded) {
     // Deep stacks: a slice of every frame at a time, coded as it comes.
     std::vector<std::unique_ptr<CodedMedian>> selectors;
@@ -208,12 +212,10 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
       Source& source = sources[t];
       if (p0 + stepBands * band < pixels)
         source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-      // Made here, outside the guarded reads: a jump back from a faulting
-      // read skips no object with a destructor.
       const CodedMedian::Slice slice = [&](std::int64_t f) {
         return source.view(static_cast<std::uint64_t>(f), p0, count, e);
       };
-      return source.guarded([&] { return selectors[t]->collapse(count, slice, dst); });
+      return selectors[t]->collapse(count, slice, dst) && count_band(count, e);
     };
     return run_bands(threads, pixels, band, out, own.get(), select, put);
   }
@@ -234,93 +236,33 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
     Shallow& s = *shallow[t];
     if (p0 + stepBands * band < pixels)
       source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-    return source.guarded([&] {
-      for (std::uint64_t f = 0; f < nFrames; ++f)
-        if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
-      s.selector.collapse(s.slices.get(), stride, count, dst);
-      return true;
-    });
+    for (std::uint64_t f = 0; f < nFrames; ++f)
+      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
+    s.selector.collapse(s.slices.get(), stride, count, dst);
+    return count_band(count, e);
   };
   return run_bands(threads, pixels, band, out, own.get(), select, put);
 }
 
-// Reading a mapped file that has been cut short since it was opened (or a
-// page the disk cannot give) raises SIGBUS.  While a thread selects a band
-// from the mapping it arms a jump back to where the band began; the band is
-// then read again with pread, which fails with a message that says why.
-// The handler is in place while any run reads a mapping; a SIGBUS that is
-// not such a read is left to the handler that was there before.
-thread_local sigjmp_buf* tArmed = nullptr;
-std::mutex gBusMutex;
-int gBusUsers = 0;
-struct sigaction gBusBefore;
-
-extern "C" void on_bus_error(int sig, siginfo_t* info, void* context) {
-  if (sigjmp_buf* jump = tArmed) {
-    tArmed = nullptr;
-    siglongjmp(*jump, 1);
-  }
-  if ((gBusBefore.sa_flags & SA_SIGINFO) && gBusBefore.sa_sigaction) return gBusBefore.sa_sigaction(sig, info, context);
-  if (!(gBusBefore.sa_flags & SA_SIGINFO) && gBusBefore.sa_handler != SIG_DFL && gBusBefore.sa_handler != SIG_IGN)
-    return gBusBefore.sa_handler(sig);
-  ::signal(SIGBUS, SIG_DFL);  // the faulting read runs again and ends the process as it would have
-}
-
-class BusGuard {
- public:
-  BusGuard() {
-    std::lock_guard<std::mutex> lock(gBusMutex);
-    if (gBusUsers++ > 0) return;
-    struct sigaction sa = {};
-    sa.sa_sigaction = on_bus_error;
-    sa.sa_flags = SA_SIGINFO;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGBUS, &sa, &gBusBefore);
-  }
-  ~BusGuard() {
-    std::lock_guard<std::mutex> lock(gBusMutex);
-    if (--gBusUsers == 0) ::sigaction(SIGBUS, &gBusBefore, nullptr);
-  }
-  BusGuard(const BusGuard&) = delete;
-  BusGuard& operator=(const BusGuard&) = delete;
-};
-
-// One thread's reader of a frame file's slices: from the file's mapping
-// where there is one (the page cache's pages read where they lie, no call
-// and no copy per slice), else with pread.  Where the page cache does not
-// hold a band's slices (a file not read lately), the thread's next band's
-// slices are asked for ahead, so that the disk reads them while this band
-// is selected, many at a time, rather than one slice at a time as each is
+// One thread's reader of a frame file's slices, with pread: the page cache's
+// pages are copied from the kernel's own mapping of them, at the same speed
+// whatever size of page the cache holds the file in (a mapping of the file
+// in this process reads it at the speed of its page-table walks, several
+// times slower where the cache holds small pages, and counts the whole file
+// in the process's resident memory).  Where the page cache does not hold a
+// band's slices (a file not read lately), the thread's next band's slices
+// are asked for ahead, so that the disk reads them while this band is
+// selected, many at a time, rather than one slice at a time as each is
 // needed.
 class FileSlices {
  public:
-  FileSlices(InputFile& in, std::uint64_t nFrames, const unsigned char* map)
-      : in_(&in), nFrames_(nFrames), map_(map) {}
+  FileSlices(InputFile& in, const FramesInFile& frames) : in_(&in), frames_(frames) {}
   bool reserve(std::size_t pixels) {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
-  // select() run with reads from the mapping guarded: where one faults,
-  // select() again with pread.
-  template <class Select>
-  bool guarded(Select&& select) {
-    if (!map_) return select();
-    sigjmp_buf jump;
-    if (sigsetjmp(jump, 1) == 0) {
-      tArmed = &jump;
-      const bool ok = select();
-      tArmed = nullptr;
-      return ok;
-    }
-    map_ = nullptr;
-    return select();
-  }
   bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error* err) {
     const std::size_t bytes = count * sizeof(pixelvalue);
-    if (map_) {
-      std::memcpy(dst, map_ + offset(f, p0), bytes);
-      return true;
-    }
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
     if (got == bytes) return true;
     ++uncached_;
@@ -329,49 +271,24 @@ class FileSlices {
     return static_cast<bool>(s);
   }
   const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t count, Error* err) {
-    if (map_) return reinterpret_cast<const pixelvalue*>(map_ + offset(f, p0));
     return fill(f, p0, count, buffer_.get(), err) ? buffer_.get() : nullptr;
   }
-  // Thread t of `threads`: where the file is in the page cache, the
-  // thread's share of the mapping is mapped in one go before its first band
-  // (its pages then cost no fault each; 1440 frames, one thread: 0.2 to 0.3
-  // s of processor time less).
-  void share(unsigned t, unsigned threads) {
-    share_ = {t, threads};
-  }
+  // Where more than an eighth of the band just read had to come from the
+  // disk, the next band's slices are asked for now.
   void ahead(std::size_t p0, std::size_t count) {
-    const std::size_t bytes = count * sizeof(pixelvalue);
-    if (map_ && share_.second) {
-      const std::uint64_t first = nFrames_ * share_.first / share_.second, end = nFrames_ * (share_.first + 1) / share_.second;
-      share_ = {};
-      if (warm()) in_->populate(offset(first, 0), (end - first) * kFrameBytes);
-    }
-    // Read from the mapping, one slice of the band is looked up in the page
-    // cache, a frame further on each time; read with pread, the band just
-    // read tells.
-    const bool cold = map_ ? !in_->resident(offset(probes_++ * 7919 % nFrames_, p0), bytes) : uncached_ > nFrames_ / 8;
-    if (cold)
-      for (std::uint64_t f = 0; f < nFrames_; ++f) in_->prefetch(offset(f, p0), bytes);
+    if (uncached_ > frames_.nFrames / 8)
+      for (std::uint64_t f = 0; f < frames_.nFrames; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));
     uncached_ = 0;
   }
 
  private:
-  static std::uint64_t offset(std::uint64_t f, std::size_t p0) {
-    return kHeaderBytes + f * kFrameBytes + p0 * sizeof(pixelvalue);
+  std::uint64_t offset(std::uint64_t f, std::size_t p0) const {
+    return frames_.first + (f * frames_.pixels + p0) * sizeof(pixelvalue);
   }
-  // Whether the page cache holds the file, as 16 of its pages tell.
-  bool warm() const {
-    for (std::uint64_t i = 0; i < 16; ++i)
-      if (!in_->resident(offset(nFrames_ * i / 16, kPixelsPerFrame * i / 16), 1)) return false;
-    return true;
-  }
-  std::pair<unsigned, unsigned> share_ = {};
   InputFile* in_;
-  std::uint64_t nFrames_;
-  const unsigned char* map_;
-  std::uint64_t probes_ = 0;
+  FramesInFile frames_;
   std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
-  AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands read with pread
+  AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands
 };
 
 // A thread's reader of a stack in memory: slices are read where they lie.
@@ -379,11 +296,6 @@ class StackSlices {
  public:
   StackSlices(const pixelvalue* stack, std::size_t pixels) : stack_(stack), pixels_(pixels) {}
   bool reserve(std::size_t) { return true; }
-  void share(unsigned, unsigned) {}
-  template <class Select>
-  bool guarded(Select&& select) {
-    return select();
-  }
   bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error*) {
     std::memcpy(dst, stack_ + f * pixels_ + p0, count * sizeof(pixelvalue));
     return true;
@@ -417,29 +329,34 @@ unsigned worker_threads() {
 
 namespace {
 
-Status collapse_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, const BandSink& sink, unsigned threads) {
-  BusGuard guard;
-  const unsigned char* map = in.mapping();
-
+Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, const BandSink& sink,
+                     unsigned threads, const ProgressFn& progress) {
   std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, nFrames, map);
-  return collapse_in_bands(nFrames, kPixelsPerFrame, map ? kMappedBands : kFileBands, threads, sources, out, sink);
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames);
+  return collapse_in_bands(frames.nFrames, frames.pixels, kFileBands, threads, sources, out, sink, progress);
 }
 
 }  // namespace
 
-Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads) {
-  return collapse_file(in, nFrames, nullptr, sink, threads);
+Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads,
+                      const ProgressFn& progress) {
+  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, nullptr, sink, threads, progress);
 }
 
-Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads) {
-  return collapse_file(in, nFrames, out, nullptr, threads);
+Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads,
+                      const ProgressFn& progress) {
+  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, out, nullptr, threads, progress);
+}
+
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads,
+                                const ProgressFn& progress) {
+  return collapse_file(in, frames, out, nullptr, threads, progress);
 }
 
 Status median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out,
                        unsigned threads) {
   std::vector<StackSlices> sources(kMaxThreads, StackSlices(stack, pixels));
-  return collapse_in_bands(nFrames, pixels, kMemoryBands, threads, sources, out, nullptr);
+  return collapse_in_bands(nFrames, pixels, kMemoryBands, threads, sources, out, nullptr, ProgressFn{});
 }
 
 }  // namespace hedm

@@ -21,10 +21,11 @@
 #include "frame_file.hpp"
 #include "input_file.hpp"
 #include "median_limits.hpp"
+#include "progress.hpp"
 
 namespace hedm {
 
-// The bands' budgets (BandBudget: kFileBands, kMappedBands, kMemoryBands)
+// The bands' budgets (BandBudget: kFileBands, kMemoryBands)
 // and kMaxThreads are in median_limits.hpp.
 //
 // Threads a stack is selected with: one per processor the process may run
@@ -36,13 +37,28 @@ unsigned worker_threads();
 // An Input error naming the file when it cannot be read, a Memory error
 // when memory cannot be had; a failure on any thread stops them all and
 // gives its one error.
-Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads = 0);
+// `progress` hears of the bytes selected so far out of all.
+Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads = 0,
+                      const ProgressFn& progress = {});
 // The same, the medians handed to `sink` as soon as they and all before them
 // are known, in pixel order (first, medians, count), from one thread at a
 // time; an error from the sink stops the run and is the run's error.
 // StackCollapse writes them out as they come.
 using BandSink = std::function<Status(std::size_t, const pixelvalue*, std::size_t)>;
-Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads = 0);
+Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads = 0,
+                      const ProgressFn& progress = {});
+
+// Where a stack's frames lie in a file: from byte `first` on, nFrames frames
+// of `pixels` 16-bit pixels each, one after another.
+struct FramesInFile {
+  std::uint64_t first;
+  std::uint64_t nFrames;
+  std::size_t pixels;
+};
+// The median frame of such frames (an HDF5 stack's decoded frames), read as
+// a frame file's are.
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads = 0,
+                                const ProgressFn& progress = {});
 
 // The median frame of nFrames frames of `pixels` pixels in memory, frame f
 // at stack + f * pixels, on `threads` threads (0: worker_threads()).  A

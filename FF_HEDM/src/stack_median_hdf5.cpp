@@ -1,16 +1,19 @@
 #include "stack_median_hdf5.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
+#include "input_file.hpp"
+#include "memory.hpp"
 #include "stack_median.hpp"
 
 namespace hedm {
@@ -45,17 +48,6 @@ bool write_all(int fd, const void* data, std::size_t n) {
   return true;
 }
 
-// The spill file's descriptor and mapping, released together.
-struct Spill {
-  int fd = -1;
-  void* map = MAP_FAILED;
-  std::size_t bytes = 0;
-  ~Spill() {
-    if (map != MAP_FAILED) ::munmap(map, bytes);
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 Error spill_error(const std::string& folder, int e) {
   return Error{ErrorKind::Output,
                "Could not write the decoded frames to a spill file in " + folder + ": " + std::strerror(e) + "."};
@@ -63,11 +55,12 @@ Error spill_error(const std::string& folder, int e) {
 
 // Every frame of the stack, in order, at the spill file's end.
 template <class T>
-Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder) {
+Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder, ProgressCounter& decoded) {
   std::vector<T> frame(stack.info().pixels());
   for (std::uint64_t f = 0; f < stack.info().frames; ++f) {
     if (Status s = stack.read_frame(f, frame.data()); !s) return s;
     if (!write_all(fd, frame.data(), frame.size() * sizeof(T))) return spill_error(folder, errno);
+    if (Status s = decoded.add(frame.size() * sizeof(T)); !s) return s;
   }
   return ok();
 }
@@ -77,7 +70,8 @@ Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder) {
 // always do: the fast 16-bit selection then gives the same medians.  The
 // first value beyond 16 bits turns the spill into 32-bit values, the frames
 // before it widened.  *narrow says which the spill holds.
-Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bool* narrow) {
+Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bool* narrow,
+                         ProgressCounter& decoded) {
   const std::size_t pixels = static_cast<std::size_t>(stack.info().pixels());
   std::vector<std::uint32_t> frame(pixels);
   std::vector<std::uint16_t> low(pixels);
@@ -105,34 +99,51 @@ Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bo
       written = write_all(fd, frame.data(), pixels * 4);
     }
     if (!written) return spill_error(folder, errno);
+    if (Status s = decoded.add(pixels * 4); !s) return s;
   }
   return ok();
 }
 
-}  // namespace
-
-Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out,
-                         unsigned threads) {
+// The lower median of each of `pixels` columns of nFrames frames of 32-bit
+// values, frame f's pixels p0 .. p0 + count - 1 copied to dst by
+// fill(f, p0, count, dst) (an error stops the run).  Bands of pixels whose
+// columns take at most 8 MiB are copied out of the frames a row at a time,
+// then each column selected on its own, on `threads` threads.  Memory that
+// runs out on any thread ends the run with a Memory error.
+template <class Fill>
+Status median32_in_bands(std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out, unsigned threads,
+                         Fill&& fill, const ProgressFn& progress) {
   if (threads == 0) threads = worker_threads();
-  // Bands of pixels whose columns take at most 8 MiB, copied out of the
-  // frames a row at a time, then each column selected on its own.
   const std::size_t band =
       std::clamp<std::size_t>((std::size_t{8} << 20) / (sizeof(std::uint32_t) * std::max<std::uint64_t>(nFrames, 1)),
                               1, std::max<std::size_t>(pixels, 1));
   const std::size_t nBands = (pixels + band - 1) / band;
   const std::size_t k = static_cast<std::size_t>((nFrames - 1) / 2);
+  ProgressCounter counter(progress, nFrames * pixels * sizeof(std::uint32_t));
   std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failure;
+  Status result = ok();
+  auto fail = [&](Status s) {
+    std::lock_guard<std::mutex> lock(failure);
+    if (!stop.exchange(true)) result = std::move(s);
+  };
   auto work = [&] {
-    std::vector<std::uint32_t> columns(band * nFrames), column(nFrames);
-    for (std::size_t b; (b = next.fetch_add(1)) < nBands;) {
-      const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
-      for (std::uint64_t f = 0; f < nFrames; ++f)
-        std::memcpy(columns.data() + f * count, stack + f * pixels + p0, count * sizeof(std::uint32_t));
-      for (std::size_t p = 0; p < count; ++p) {
-        for (std::uint64_t f = 0; f < nFrames; ++f) column[f] = columns[f * count + p];
-        std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(k), column.end());
-        out[p0 + p] = column[k];
+    try {
+      std::vector<std::uint32_t> columns(band * nFrames), column(nFrames);
+      for (std::size_t b; !stop.load(std::memory_order_relaxed) && (b = next.fetch_add(1)) < nBands;) {
+        const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
+        for (std::uint64_t f = 0; f < nFrames; ++f)
+          if (Status s = fill(f, p0, count, columns.data() + f * count); !s) return fail(s);
+        for (std::size_t p = 0; p < count; ++p) {
+          for (std::uint64_t f = 0; f < nFrames; ++f) column[f] = columns[f * count + p];
+          std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(k), column.end());
+          out[p0 + p] = column[k];
+        }
+        if (Status s = counter.add(nFrames * count * sizeof(std::uint32_t)); !s) return fail(s);
       }
+    } catch (const std::bad_alloc&) {
+      fail(out_of_memory(band * nFrames * sizeof(std::uint32_t)));
     }
   };
   std::vector<std::thread> pool;
@@ -145,33 +156,54 @@ Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std:
   }
   work();
   for (std::thread& th : pool) th.join();
-  return ok();
+  return result;
 }
 
-Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFolder, unsigned threads) {
+}  // namespace
+
+Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out,
+                         unsigned threads) {
+  auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, std::uint32_t* dst) {
+    std::memcpy(dst, stack + f * pixels + p0, count * sizeof(std::uint32_t));
+    return ok();
+  };
+  return median32_in_bands(nFrames, pixels, out, threads, fill, ProgressFn{});
+}
+
+Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFolder, unsigned threads,
+                                   const ProgressFn& progress) {
   const StackInfo& info = stack.info();
   if (info.frames == 0)
     return Error{ErrorKind::Data, "Input file " + info.file + " holds no frame (dataset " + info.dataset + ")."};
-  Spill spill;
-  spill.fd = spill_file(spillFolder);
-  if (spill.fd < 0) return spill_error(spillFolder, errno);
+  const int fd = spill_file(spillFolder);
+  if (fd < 0) return spill_error(spillFolder, errno);
+  InputFile spill;  // closes the spill file, and so removes it, however the run ends
+  if (Status s = spill.adopt(fd, "the spill file of " + info.file); !s) return s.error();
+  // Decoding and selecting each count the stack's bytes: the run's progress
+  // is both, one after the other.
+  const std::uint64_t pixels = info.pixels(), stackBytes = info.frames * pixels * info.pixelBytes;
+  ProgressCounter decoded(progress_stage(progress, 0, 2 * stackBytes), stackBytes);
   bool narrow = info.pixelBytes == 2;
-  const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, spill.fd, spillFolder)
-                                : spill_wide_frames(stack, spill.fd, spillFolder, &narrow);
+  const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, fd, spillFolder, decoded)
+                                : spill_wide_frames(stack, fd, spillFolder, &narrow, decoded);
   if (!spilled) return spilled.error();
-  const std::size_t pixels = static_cast<std::size_t>(info.pixels());
-  spill.bytes = static_cast<std::size_t>(info.frames * pixels * (narrow ? 2 : 4));
-  if (spill.bytes > 0) {
-    spill.map = ::mmap(nullptr, spill.bytes, PROT_READ, MAP_SHARED, spill.fd, 0);
-    if (spill.map == MAP_FAILED) return Error{ErrorKind::Memory, "Could not map the spill file of " + info.file + "."};
-  }
   MedianFrame m{info.rows, info.columns, info.pixelBytes, {}, {}};
   if (narrow) m.narrow.resize(pixels);
   else m.wide.resize(pixels);
   if (pixels == 0) return m;
-  const Status s =
-      narrow ? median_of_stack(static_cast<const std::uint16_t*>(spill.map), info.frames, pixels, m.narrow.data(), threads)
-             : median32_of_stack(static_cast<const std::uint32_t*>(spill.map), info.frames, pixels, m.wide.data(), threads);
+  // The spill is read back in bands with pread, as frame files are: mapped,
+  // its pages would count in the run's resident memory, all of them.
+  const ProgressFn selected = progress_stage(progress, stackBytes, 2 * stackBytes);
+  Status s = ok();
+  if (narrow) {
+    s = median_of_frames_in_file(spill, FramesInFile{0, info.frames, static_cast<std::size_t>(pixels)},
+                                 m.narrow.data(), threads, selected);
+  } else {
+    auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, std::uint32_t* dst) {
+      return spill.read_at(dst, count * sizeof(std::uint32_t), (f * pixels + p0) * sizeof(std::uint32_t));
+    };
+    s = median32_in_bands(info.frames, static_cast<std::size_t>(pixels), m.wide.data(), threads, fill, selected);
+  }
   if (!s) return s.error();
   if (narrow && info.pixelBytes == 4) {  // a 32-bit stack's medians, as 32-bit values
     m.wide.assign(m.narrow.begin(), m.narrow.end());

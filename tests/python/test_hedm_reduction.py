@@ -135,3 +135,24 @@ def test_scale_image_is_panel_packs_conversion(tmp_path):
     assert h.scale_image(np.array([2.5, 1.25, -3.0], dtype=np.float32)).tolist() == [14000, 7000, 0]
     with pytest.raises(TypeError, match="float32"):
         h.scale_image(np.zeros(4, dtype=np.float64))
+
+
+def test_median_file_progress_is_called_and_its_exception_stops_the_run(tmp_path):
+    stack = tmp_path / "scan.ge3"
+    assert run("hedm-sample-data", "scan", str(stack), "30").returncode == 0
+    calls = []
+    got = h.median_file(str(stack), progress=lambda done, total: calls.append((done, total)))
+    assert np.array_equal(got, h.median_file(str(stack)))
+    assert calls[-1] == (30 * 2048 * 2048 * 2,) * 2 and all(t == calls[-1][1] for _, t in calls)
+    assert [d for d, _ in calls] == sorted(d for d, _ in calls)
+
+    class Stop(Exception):
+        pass
+
+    def stop(done, total):
+        raise Stop(f"{done} of {total}")
+
+    with pytest.raises(Stop):
+        h.median_file(str(stack), progress=stop)
+    with pytest.raises(TypeError, match="callable"):
+        h.median_file(str(stack), progress=3)
