@@ -18,7 +18,9 @@
 #     runs merge to the same counts; without the share count, the array
 #     must run 0 to N-1;
 #  5. a dark job that fails cancels the far-field job: the resume runs the
-#     dark job again, then every share, and the run merges.
+#     dark job again, then every share, and the run merges;
+#  6. with memory accounted and enforced (a job past its --mem is killed),
+#     StackCollapse collapses a 400-frame stack (3.4 GB) in --mem=1G.
 #   tests/slurm_test.sh <build-dir>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -71,13 +73,16 @@ SlurmctldLogFile=$work/log/slurmctld.log
 SlurmdLogFile=$work/log/slurmd.log
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
+JobAcctGatherType=jobacct_gather/linux
+JobAcctGatherParams=OverMemoryKill
+JobAcctGatherFrequency=task=1
 AccountingStorageType=accounting_storage/none
 JobCompType=jobcomp/filetxt
 JobCompLoc=$work/log/jobcomp.txt
 SchedulerType=sched/builtin
 SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
+SelectTypeParameters=CR_Core_Memory
+DefMemPerCPU=512
 MpiDefault=none
 ReturnToService=2
 MinJobAge=3600
@@ -256,6 +261,19 @@ wait_for $(sed -n -e 's/.* as job \([0-9]*\)\.$/\1/p' -e 's/^Submitted them as j
 merged=$(hedm-merge-counts 2>/dev/null | sed "s|$data5|DATA|") || true
 check "then the run merges to one ClipCount run's counts" \
   test "$merged" = "$(cd "$work/ref" && ClipCount "$work/ref" scan 5 1 4 .ge3 dark_a_median.ge3 14000 | sed -e '1d' -e '$d' -e "s|$work/ref|DATA|")"
+
+# --- 6. a deep stack in the memory a job is given --------------------------------
+mkdir -p "$work/run6" && cd "$work/run6"
+truncate -s $((8192 + 400 * 8388608)) deep.ge3  # sparse: no disk taken, read as zeros
+job=$(sbatch --parsable --mem=100M --wrap "python3 -c 'x = bytearray(400 << 20); import time; time.sleep(4)'")
+wait_for "$job"
+check "memory is enforced: a job past its --mem is killed" \
+  bash -c "scontrol show job $job | grep -qE 'JobState=(OUT_OF_MEMORY|FAILED|CANCELLED)'"
+job=$(sbatch --parsable --mem=1G -c 2 --wrap "StackCollapse deep.ge3 median.ge3")
+wait_for "$job"
+cat slurm-"$job".out
+check "a 400-frame collapse COMPLETED in --mem=1G" bash -c "scontrol show job $job | grep -q 'JobState=COMPLETED'"
+check "its median is the zero frame" cmp -s median.ge3 <(head -c $((8192 + 8388608)) /dev/zero)
 
 if command -v sacct >/dev/null; then
   echo "sacct --completion:"; sacct -c -n -o JobID,JobName,State,ExitCode 2>/dev/null | head -n 20 || true
