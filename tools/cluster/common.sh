@@ -125,6 +125,113 @@ hedm_quote() {
   REPLY=${line% }
 }
 
+# hedm_words LINE: the words of a line that hedm_quote wrote, read back as
+# data into the array REPLY_WORDS: nothing in it is run or expanded, so a
+# record edited by hand can at worst be refused.  A word is made of plain
+# characters, backslash-escaped ones, '...' and $'...' (with the escapes
+# printf %q writes: \n \t \E ..., \NNN, \xHH).  Returns 1, the reason in
+# REPLY, for what hedm_quote never writes: a quote not closed, an unknown
+# escape, a NUL byte, or an unquoted character the shell would read as code
+# or a pattern ($ ` " ( ) ; & | < > * ? [ ] { } !, control characters).
+hedm_words() {
+  local s=$1 i=0 n=${#1} c word="" inword=0 rest part code ch
+  REPLY_WORDS=()
+  while (( i < n )); do
+    c=${s:i:1}
+    if [ "$c" = ' ' ] || [ "$c" = $'\t' ]; then
+      (( inword == 0 )) || REPLY_WORDS+=("$word")
+      word="" inword=0 i=$((i + 1))
+      continue
+    fi
+    inword=1
+    if [ "$c" = '\' ]; then
+      (( i + 1 < n )) || { REPLY="a backslash ends the line"; return 1; }
+      word+=${s:i+1:1} i=$((i + 2))
+    elif [ "$c" = "'" ]; then
+      rest=${s:i+1}
+      [[ $rest == *"'"* ]] || { REPLY="a quote is not closed"; return 1; }
+      part=${rest%%"'"*}
+      word+=$part i=$((i + ${#part} + 2))
+    elif [ "${s:i:2}" = "\$'" ]; then
+      i=$((i + 2))
+      while :; do
+        (( i < n )) || { REPLY="a quote is not closed"; return 1; }
+        c=${s:i:1}
+        if [ "$c" = "'" ]; then i=$((i + 1)); break; fi
+        if [ "$c" != '\' ]; then word+=$c i=$((i + 1)); continue; fi
+        rest=${s:i+1:3}
+        case $rest in
+          [abefnrtvE]*) printf -v ch "\\${rest:0:1}"; i=$((i + 2)) ;;
+          [\\\'\"?]*) ch=${rest:0:1} i=$((i + 2)) ;;
+          [0-7]*)
+            [[ $rest =~ ^[0-7]{1,3} ]]
+            code=${BASH_REMATCH[0]}
+            (( 8#$code > 0 && 8#$code < 256 )) || { REPLY="the escape \\$code is no byte of a word"; return 1; }
+            printf -v ch "\\$code"
+            i=$((i + 1 + ${#code})) ;;
+          x[0-9A-Fa-f]*)
+            [[ ${s:i+2:2} =~ ^[0-9A-Fa-f]{1,2} ]]
+            code=${BASH_REMATCH[0]}
+            (( 16#$code > 0 )) || { REPLY="the escape \\x$code is no byte of a word"; return 1; }
+            printf -v ch "\\x$code"
+            i=$((i + 2 + ${#code})) ;;
+          *) REPLY="the escape \\${rest:0:1} is not one printf %q writes"; return 1 ;;
+        esac
+        word+=$ch
+      done
+    else
+      case $c in
+        [\$\`\"\(\)\;\&\|\<\>\*\?\[\]\{\}\!] | [[:cntrl:]])
+          printf -v c '%q' "$c"
+          REPLY="the character $c stands unquoted"
+          return 1 ;;
+      esac
+      word+=$c i=$((i + 1))
+    fi
+  done
+  (( inword == 0 )) || REPLY_WORDS+=("$word")
+  return 0
+}
+
+# hedm_whole TEXT: whether TEXT is a whole number as the commands record
+# them (hedm_number's REPLY: digits, a minus sign, no leading zero), within
+# the signed 32-bit range.
+hedm_whole() {
+  [[ $1 =~ ^-?(0|[1-9][0-9]{0,9})$ ]] && (( $1 >= -2147483648 && $1 <= 2147483647 ))
+}
+
+# hedm_record_arguments FILE COUNT: the "arguments:" line of a run record
+# (COUNT 7: folder stem first last dark saturation shares) or of a share
+# record (COUNT 6, without shares), read as data and checked, in the array
+# RECORD_ARGS.  Returns 1, with the reason in REPLY, for a record that names
+# no arguments, cannot be read as data, or holds values these commands never
+# write (another count, an empty folder, stem or dark, numbers that are not
+# whole, a range that holds no number, no share).
+hedm_record_arguments() {
+  local file=$1 count=$2 k
+  RECORD_ARGS=()
+  hedm_record_value "$file" arguments || { REPLY="$file names no arguments."; return 1; }
+  hedm_words "$REPLY" ||
+    { REPLY="$file: its arguments line is not as these commands write it ($REPLY); nothing of it is used."; return 1; }
+  if [ ${#REPLY_WORDS[@]} -ne "$count" ]; then
+    REPLY="$file does not hold the $count arguments of a $([ "$count" -eq 7 ] && echo run || echo share)."
+    return 1
+  fi
+  for k in 0 1 4; do
+    [ -n "${REPLY_WORDS[k]}" ] || { REPLY="$file: its arguments hold an empty $(
+      case $k in 0) echo folder ;; 1) echo stem ;; *) echo dark ;; esac) name."; return 1; }
+  done
+  for k in 2 3 5 ${REPLY_WORDS[6]+6}; do
+    hedm_whole "${REPLY_WORDS[k]}" ||
+      { REPLY="$file: its arguments hold \"${REPLY_WORDS[k]}\" where a whole number belongs."; return 1; }
+  done
+  (( REPLY_WORDS[2] <= REPLY_WORDS[3] )) ||
+    { REPLY="$file: its arguments hold the range ${REPLY_WORDS[2]} to ${REPLY_WORDS[3]}, which holds no number."; return 1; }
+  (( count != 7 || REPLY_WORDS[6] >= 1 )) ||
+    { REPLY="$file: its arguments hold ${REPLY_WORDS[6]} shares."; return 1; }
+  RECORD_ARGS=("${REPLY_WORDS[@]}")
+}
+
 # hedm_record_value FILE KEY: the value of the last "KEY: value" line of
 # FILE in REPLY; returns 1 when there is none.
 hedm_record_value() {
