@@ -10,8 +10,9 @@ prints "-2147483648 <END as read>".
 Records: the words the commands write into their records (bash's printf %q)
 read back by the shared reader into the same words, for random words of
 every byte; lines that would run code were they evaluated are refused and
-run nothing; and hedm-merge-counts and hedm-far-field-resume refuse runs
-whose records were edited so, naming the record, and run nothing.
+run nothing; and hedm-merge-counts, hedm-far-field-status and
+hedm-far-field-resume refuse runs whose records were edited so, naming the
+record, and run nothing.
     tests/cluster_numbers_test.py <build-dir>"""
 import os
 import pathlib
@@ -171,7 +172,7 @@ with tempfile.TemporaryDirectory() as work:
     ]
     for k, (what, arguments, options, expect) in enumerate(EDITED):
         folder = run_folder(f"edited{k}", arguments, options)
-        for cmd in ("hedm-merge-counts", "hedm-far-field-resume"):
+        for cmd in ("hedm-merge-counts", "hedm-far-field-status", "hedm-far-field-resume"):
             status, said = command(cmd, cwd=folder)
             if status == 0 or "run.txt" not in said or expect not in said or (folder / "CANARY").exists():
                 print(f"{cmd} on a run.txt with {what}: status {status}, said {said.strip()!r}")

@@ -275,6 +275,114 @@ hedm_last_run() {
   REPLY=$1/$run
 }
 
+# Runs on one machine (GNU parallel, xargs) keep their logs in a folder of
+# their own too, LOGS/run_NNNN, numbered from 0001 on, so that a later run
+# never writes over an earlier one's logs.
+#
+# hedm_local_runs LOGS: the numbers of those run folders, ascending, one per line.
+hedm_local_runs() {
+  local d
+  for d in "$1"/run_[0-9]*/; do
+    d=${d%/}
+    d=${d##*/run_}
+    [[ $d =~ ^[0-9]+$ ]] && echo "$((10#$d))"
+  done | sort -n
+}
+
+# hedm_last_local_run LOGS: the last of them (the highest number) in REPLY;
+# returns 1 when there is none.
+hedm_last_local_run() {
+  local n
+  n=$(hedm_local_runs "$1" | tail -n 1)
+  [ -n "$n" ] || return 1
+  printf -v REPLY '%s/run_%04d' "$1" "$n"
+}
+
+# hedm_new_local_run LOGS: a new run folder below LOGS, numbered on from the
+# last, made (mkdir makes only one of two runs that start at once the owner
+# of a number), in REPLY.  Returns 1 with the reason in REPLY.
+hedm_new_local_run() {
+  local logs=$1 n dir
+  mkdir -p -- "$logs" 2>/dev/null || { REPLY="$logs cannot be made: the logs go there."; return 1; }
+  n=$(hedm_local_runs "$logs" | tail -n 1)
+  n=$(( ${n:-0} + 1 ))
+  while :; do
+    printf -v dir '%s/run_%04d' "$logs" "$n"
+    mkdir -- "$dir" 2>/dev/null && break
+    [ -e "$dir" ] || { REPLY="$dir cannot be made: $logs is not writable."; return 1; }
+    n=$((n + 1))
+  done
+  REPLY=$dir
+}
+
+# The words for a task or share whose record says it started and that ended
+# without saying how: nothing of it runs any more.
+HEDM_NEVER_ENDED="started, never ended: cancelled, killed, out of time or its node lost"
+
+# hedm_running RECORD: whether the process that wrote RECORD's "process: PID
+# on HOST" line still runs (on this host, as hedm-far-field-share).
+hedm_running() {
+  local pid host
+  hedm_record_value "$1" process || return 1
+  pid=${REPLY%% on *} host=${REPLY#* on }
+  [[ $pid =~ ^[0-9]+$ ]] && [ "$host" = "$(hostname)" ] || return 1
+  [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q 'hedm-far-field-share'
+}
+
+# hedm_latest_state RECORD [QUEUED]: how the latest attempt that RECORD
+# (a task's or a share's) tells of stands, in REPLY: its COMPLETED or FAILED
+# line; "running since DATE" (QUEUED says RUNNING, or its process still
+# runs here); HEDM_NEVER_ENDED for a start without an end.  QUEUED (a Slurm
+# state and job, as hedm_queued gives them) of a task queued again is put
+# before the record's state.  Returns 1 when there is no record (REPLY
+# then says how it is queued, or is empty).
+hedm_latest_state() {
+  local record=$1 queued=${2:-} state
+  if ! hedm_record_value "$record" state; then
+    REPLY=""
+    [ -z "$queued" ] || REPLY="queued (${queued,,})"
+    return 1
+  fi
+  state=$REPLY
+  if [[ $state == STARTED* ]]; then
+    if [[ $queued == RUNNING* ]]; then
+      REPLY="running since ${state#STARTED } (${queued#RUNNING })"
+    elif hedm_running "$record"; then
+      REPLY="running since ${state#STARTED }"
+    elif [ -n "$queued" ]; then
+      REPLY="queued again (${queued,,}); its last attempt $HEDM_NEVER_ENDED"
+    else
+      REPLY=$HEDM_NEVER_ENDED
+    fi
+  elif [ -n "$queued" ]; then
+    REPLY="queued again (${queued,,}); its last attempt: $state"
+  else
+    REPLY=$state
+  fi
+}
+
+# hedm_run_jobs RUN: the Slurm jobs a run's records name (its own, the
+# dark job, the resubmissions, each task's), one per line.
+hedm_run_jobs() {
+  cat "$1"/run.txt "$1"/submit.txt "$1"/task_*.txt 2>/dev/null | sed -n -E 's/^jobs?: //p' |
+    tr ' ' '\n' | sed 's/_.*//' | grep -E '^[0-9]+$' | sort -u || true
+}
+
+# hedm_queued RUN: the run's far-field array tasks that Slurm still holds
+# (pending or running), from squeue, in the associative array HEDM_QUEUED:
+# share number -> "STATE job JOB_TASK".  Empty where squeue is not there.
+declare -A HEDM_QUEUED=()
+hedm_queued() {
+  local jobs job task state command
+  HEDM_QUEUED=()
+  command -v squeue >/dev/null || return 0
+  jobs=" $(hedm_run_jobs "$1" | tr '\n' ' ') "
+  while read -r job task state command; do
+    [[ $jobs == *" $job "* && $task =~ ^[0-9]+$ && " $command " =~ [/\ ]hedm-slurm-far-field\  ]] || continue
+    HEDM_QUEUED[$task]="$state job ${job}_$task"
+  done < <(squeue -h -r -o '%F %K %T %o' 2>/dev/null || true)
+}
+
 # hedm_problem TEXT: one failed check, kept in HEDM_PROBLEMS (a line each)
 # for the caller to print.
 HEDM_PROBLEMS=""
@@ -282,11 +390,15 @@ hedm_problem() {
   HEDM_PROBLEMS+=$1$'\n'
 }
 
-# hedm_far_field_checks FOLDER STEM FIRST LAST DARK DARK_MEDIANS...: what a
-# far-field run needs before it is queued; prints one line per failed check
-# and returns 1 when any failed.  DARK (as ClipCount takes it) must be one
-# of DARK_MEDIANS (the medians a dark job will write) or an existing file.
+# hedm_far_field_checks [--no-images] FOLDER STEM FIRST LAST DARK
+# DARK_MEDIANS...: what a far-field run needs before it is queued; prints
+# one line per failed check and returns 1 when any failed.  DARK (as
+# ClipCount takes it) must be one of DARK_MEDIANS (the medians a dark job
+# will write) or an existing file.  The images at the ends of the range
+# must exist, but with --no-images (the caller checks the images it needs).
 hedm_far_field_checks() {
+  local images=1
+  [ "$1" != --no-images ] || { images=0; shift; }
   local folder=$1 stem=$2 first=$3 last=$4 dark=$5 ok=0 p n image
   shift 5
   if [ ! -d "$folder" ]; then
@@ -299,7 +411,7 @@ hedm_far_field_checks() {
   if [ "$first" -gt "$last" ]; then
     hedm_problem "The range $first to $last holds no image."
     ok=1
-  else
+  elif [ "$images" -eq 1 ]; then
     for n in "$first" "$last"; do
       printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
       [ -r "$image" ] || { hedm_problem "The image $image (number $n, at an end of the range) does not exist or cannot be read."; ok=1; }
@@ -320,6 +432,31 @@ hedm_far_field_checks() {
   fi
   for p in PanelPack ClipCount hedm-far-field-share hedm-slurm-far-field; do
     [ -x "$bin/$p" ] || { hedm_problem "The program $bin/$p is missing."; ok=1; }
+  done
+  return "$ok"
+}
+
+# hedm_missing_images FOLDER STEM FIRST LAST WHAT: a failed check (a line to
+# HEDM_PROBLEMS) for each run of missing or unreadable images among FIRST
+# to LAST, WHAT naming whose numbers they are ("share 3"); returns 1 when
+# any is missing.
+hedm_missing_images() {
+  local folder=$1 stem=$2 first=$3 last=$4 what=$5 n from="" image ok=0
+  for (( n = first; n <= last + 1; n++ )); do
+    printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
+    if (( n <= last )) && { [ ! -r "$image" ] || [ -d "$image" ]; }; then
+      [ -n "$from" ] || from=$n
+      continue
+    fi
+    [ -n "$from" ] || continue
+    if (( from == n - 1 )); then
+      printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$from"
+      hedm_problem "The image $image (number $from, $what) does not exist or cannot be read."
+    else
+      printf -v image '%s/%s_%05d.raw to %s_%05d.raw' "$folder" "$stem" "$from" "$stem" "$((n - 1))"
+      hedm_problem "The images $image (numbers $from to $((n - 1)), $what) do not exist or cannot be read."
+    fi
+    from="" ok=1
   done
   return "$ok"
 }
