@@ -94,22 +94,63 @@ class PyProgress {
   std::unique_ptr<py::error_already_set> raised_;
 };
 
-py::array_t<pixelvalue> median_frame(const py::array& stack) {
-  const auto s = contiguous<pixelvalue>(stack, 3, "stack", "uint16");
+// The medians of a 32-bit stack, as StackCollapse selects those of a 32-bit
+// HDF5 stack, but a band of pixels at a time rather than the whole stack: a
+// band whose values all fit in 16 bits (as a photon-counting detector's
+// nearly always do) by the 16-bit selection on a narrowed copy of it, any
+// other band by the 32-bit selection on a copy of it.  The lower medians are
+// the same either way; the copies take at most kWideBandBytes.
+constexpr std::size_t kWideBandBytes = std::size_t{32} << 20;
+
+hedm::Status median_of_wide_stack(const std::uint32_t* in, std::size_t n, std::size_t pixels, std::uint32_t* out) {
+  const std::size_t band = std::clamp<std::size_t>(kWideBandBytes / (sizeof(std::uint32_t) * n), 1, pixels);
+  std::vector<std::uint16_t> narrow(band * n), medians(band);
+  std::vector<std::uint32_t> wide;
+  for (std::size_t p0 = 0; p0 < pixels; p0 += band) {
+    const std::size_t count = std::min(band, pixels - p0);
+    bool fits = true;
+    for (std::size_t f = 0; f < n && fits; ++f) {
+      const std::uint32_t* row = in + f * pixels + p0;
+      fits = *std::max_element(row, row + count) <= 0xffff;
+      std::copy(row, row + count, narrow.begin() + static_cast<std::ptrdiff_t>(f * count));
+    }
+    if (fits) {
+      if (hedm::Status s = hedm::median_of_stack(narrow.data(), n, count, medians.data()); !s) return s;
+      std::copy(medians.begin(), medians.begin() + static_cast<std::ptrdiff_t>(count), out + p0);
+      continue;
+    }
+    wide.resize(band * n);
+    for (std::size_t f = 0; f < n; ++f)
+      std::copy(in + f * pixels + p0, in + f * pixels + p0 + count, wide.begin() + static_cast<std::ptrdiff_t>(f * count));
+    if (hedm::Status s = hedm::median32_of_stack(wide.data(), n, count, out + p0); !s) return s;
+  }
+  return hedm::ok();
+}
+
+// The median frame of a stack of T, 16- or 32-bit pixels.
+template <class T>
+py::array_t<T> median_frame_of(const py::array& stack) {
+  const auto s = contiguous<T>(stack, 3, "stack", "uint16 or uint32");
   const std::size_t n = static_cast<std::size_t>(s.shape(0));
   const std::size_t rows = static_cast<std::size_t>(s.shape(1)), cols = static_cast<std::size_t>(s.shape(2));
   if (n == 0) throw py::value_error("stack holds no frame: an empty stack has no median");
-  py::array_t<pixelvalue> out({rows, cols});
+  py::array_t<T> out({rows, cols});
   if (rows * cols == 0) return out;
-  const pixelvalue* in = s.data();
-  pixelvalue* dst = out.mutable_data();
+  const T* in = s.data();
+  T* dst = out.mutable_data();
   hedm::Status done = hedm::ok();
   {
     py::gil_scoped_release release;
-    done = hedm::median_of_stack(in, n, rows * cols, dst);
+    if constexpr (sizeof(T) == 2) done = hedm::median_of_stack(in, n, rows * cols, dst);
+    else done = median_of_wide_stack(in, n, rows * cols, dst);
   }
   if (!done) raise(done.error());
   return out;
+}
+
+py::array median_frame(const py::array& stack) {
+  if (stack.dtype().is(py::dtype::of<std::uint32_t>())) return median_frame_of<std::uint32_t>(stack);
+  return median_frame_of<pixelvalue>(stack);
 }
 
 // An HDF5 stack's median frame, of the stack's pixel type; its frames are
@@ -187,6 +228,58 @@ py::array_t<pixelvalue> scale_image(const py::array& image) {
   return out;
 }
 
+// The name of an argument's type, never its value: "numpy.ndarray", "list".
+std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+// Adds to the function `name` of module m a last definition that takes the
+// calls no other definition takes, and raises a TypeError of one line that
+// says what the function takes and the types it was given.  pybind11's own
+// message would hold every argument's repr: a list of frames passed where
+// an array belongs gave hundreds of kilobytes of numbers.  With `paths`, an
+// os.PathLike argument (a pathlib.Path) is first taken as its path and the
+// call made again.
+void other_arguments(py::module_& m, const char* name, const char* takes, bool paths = false) {
+  py::handle module = m;
+  m.def(
+      name,
+      [module, name, takes, paths](const py::args& args, const py::kwargs& kwargs) -> py::object {
+        std::string types;
+        for (py::handle a : args) types += (types.empty() ? "" : ", ") + type_name(a);
+        for (auto [key, value] : kwargs)
+          types += (types.empty() ? "" : ", ") + std::string(py::str(key)) + "=" + type_name(value);
+        const std::string refused = std::string(name) + "() takes (" + takes + "), not (" + types + ")";
+        if (paths) {
+          const py::module_ os = py::module_::import("os");
+          bool changed = false;
+          py::list given;
+          for (py::handle a : args) {
+            const bool path = py::isinstance(a, os.attr("PathLike"));
+            given.append(path ? os.attr("fspath")(a) : py::reinterpret_borrow<py::object>(a));
+            changed = changed || path;
+          }
+          py::dict named;
+          for (auto [key, value] : kwargs) {
+            const bool path = py::isinstance(value, os.attr("PathLike"));
+            named[key] = path ? os.attr("fspath")(value) : py::reinterpret_borrow<py::object>(value);
+            changed = changed || path;
+          }
+          if (changed) {
+            try {
+              return module.attr(name)(*py::tuple(given), **named);
+            } catch (py::error_already_set& e) {
+              // Refused again: named by the types this call was given.
+              if (e.matches(PyExc_TypeError) &&
+                  std::string(py::str(e.value())).rfind(std::string(name) + "() takes (", 0) == 0)
+                throw py::type_error(refused);
+              throw;
+            }
+          }
+        }
+        throw py::type_error(refused);
+      },
+      "Any other arguments: a TypeError naming the types given.");
+}
+
 }  // namespace
 
 PYBIND11_MODULE(hedm_reduction, m) {
@@ -198,16 +291,21 @@ PYBIND11_MODULE(hedm_reduction, m) {
   m.def("median_frame", &median_frame, py::arg("stack"),
         R"(The exact lower median over the frames of a stack.
 
-stack: a 3-D uint16 array (frames, rows, columns) of any frame shape.
-Returns a new 2-D uint16 array (rows, columns): for every pixel the value at
-index (n - 1) // 2 of its n values sorted, the value StackCollapse writes.
+stack: a 3-D uint16 or uint32 array (frames, rows, columns) of any frame
+shape.  Returns a new 2-D array (rows, columns) of the stack's type: for
+every pixel the value at index (n - 1) // 2 of its n values sorted, the
+value StackCollapse writes.
 For an even number of frames this is the lower of the two middle values;
 numpy's median would average them.  A C-contiguous stack is read where it
 lies; other layouts are copied once.  The GIL is released while it computes,
 on one thread per processor the process may use, as StackCollapse does (at
 most 8).  Extra memory: below 13 MiB per thread up to 65,536 frames, the result
 aside (measured as the rise of RssAnon: 12.2 MiB per thread at 200 frames,
-8.8 at 1440), and 128 bytes a frame per thread beyond.)");
+8.8 at 1440), and 128 bytes a frame per thread beyond.  A uint32 stack is
+taken a band of pixels at a time, copied (at most 32 MiB more): a band
+whose values all fit in 16 bits by the same selection as uint16 stacks,
+any other by StackCollapse's selection for 32-bit HDF5 stacks.
+Any other argument than an array raises TypeError, naming its type.)");
   m.def("median_file", &median_file, py::arg("path"), py::kw_only(), py::arg("progress") = py::none(),
         R"(The median frame of a detector frame file, as StackCollapse computes it.
 
@@ -238,4 +336,8 @@ image: a float32 array of any shape (a detector image is 2048 x 2048).
 Every pixel v becomes trunc(v / max * 14000) in double precision, negative
 pixels and values that are not a number 0.  Returns a uint16 array of the
 same shape, byte for byte the frame PanelPack writes for that image.)");
+  other_arguments(m, "median_frame", "stack: numpy.ndarray of uint16 or uint32");
+  other_arguments(m, "median_file", "path: str or os.PathLike, *, progress: callable or None", true);
+  other_arguments(m, "saturated_counts", "stack: numpy.ndarray of uint16, threshold: int");
+  other_arguments(m, "scale_image", "image: numpy.ndarray of float32");
 }

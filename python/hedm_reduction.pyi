@@ -1,13 +1,18 @@
 """The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files."""
 import os
+from typing import overload
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
 
+@overload
 def median_frame(stack: npt.NDArray[np.uint16]) -> npt.NDArray[np.uint16]:
     """The exact lower median over axis 0 of a (frames, rows, columns) uint16 stack, as StackCollapse computes it."""
+@overload
+def median_frame(stack: npt.NDArray[np.uint32]) -> npt.NDArray[np.uint32]:
+    """The same for a uint32 stack (a photon-counting detector's), as StackCollapse computes a 32-bit HDF5 stack's."""
 
 def median_file(path: str | os.PathLike[str]) -> npt.NDArray[np.uint16]:
     """The 2048 x 2048 median frame of a detector frame file, byte for byte StackCollapse's output frame."""

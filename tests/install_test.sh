@@ -26,11 +26,11 @@ out=$("$prefix/bin/StackCollapse" 2>&1) && status=0 || status=$?
 [ "$status" -eq 1 ] && [ "$out" = "Not enough arguments, exiting." ] || { echo "installed StackCollapse: $status $out"; fail=1; }
 printf 'GridSize 2\nRsample 1\nDataDirectory %s\n' "$prefix" >"$prefix/p.txt"
 "$prefix/bin/BuildTriMesh" "$prefix/p.txt" >/dev/null && [ "$(head -1 "$prefix/grid.txt")" = 6 ] || { echo "installed BuildTriMesh failed"; fail=1; }
-for cmd in hedm-sample-data hedm-share hedm-far-field-share hedm-merge-counts hedm-slurm-far-field hedm-slurm-dark \
+for cmd in hedm-sample-data hedm-share hedm-far-field-share hedm-merge-counts hedm-far-field-status hedm-slurm-far-field hedm-slurm-dark \
   hedm-far-field-submit hedm-far-field-resume; do
   [ -x "$prefix/bin/$cmd" ] || { echo "missing bin/$cmd"; fail=1; continue; }
   [ -f "$prefix/share/man/man1/$cmd.1" ] || { echo "missing man page $cmd.1"; fail=1; }
-  case "$cmd" in hedm-sample-data | hedm-share | hedm-merge-counts) continue ;; esac  # they call no program
+  case "$cmd" in hedm-sample-data | hedm-share | hedm-merge-counts | hedm-far-field-status) continue ;; esac  # they call no program
   grep -q "^bin='$prefix/bin'" "$prefix/bin/$cmd" ||
     { echo "installed $cmd does not call the installed programs"; fail=1; }
 done

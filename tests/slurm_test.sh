@@ -6,12 +6,16 @@
 #     its message, and nothing is queued;
 #  2. hedm-far-field-submit with three images missing: two dark stacks
 #     collapsed by one array, then the far-field array after it; exactly the
-#     three shares holding them FAILED, each task kept to one CPU, and the
-#     merge refuses the run naming them;
-#  3. the images restored, sbatch --array=K with the same arguments redoes
+#     three shares holding them FAILED, each task kept to one CPU, the
+#     status names them, and the merge refuses the run naming them (with
+#     -o, writing nothing);
+#  3. the resume refuses while the images are missing, naming them; the
+#     images restored, sbatch --array=K with the same arguments redoes
 #     share K, hedm-far-field-resume the other two (not while its job is
-#     held, and with the first submission's sbatch options), and then has
-#     nothing left; every output and the merged counts equal a
+#     held, and with the first submission's sbatch options; the status
+#     says they are queued again), and then has nothing left; the status
+#     shows every share completed though the old .out files still say
+#     FAILED; every output and the merged counts (-o) equal a
 #     single-process run byte for byte;
 #  4. a second run in the same folder with another share count (and an
 #     index outside it, and two CPUs a task) keeps its logs apart: both
@@ -19,7 +23,10 @@
 #     must run 0 to N-1;
 #  5. a dark job that fails cancels the far-field job: the resume runs the
 #     dark job again, then every share, and the run merges;
-#  6. with memory accounted and enforced (a job past its --mem is killed),
+#  6. a task cancelled while it runs (PanelPack waits on an image that is a
+#     pipe no one writes): running, then, once scancel has ended it, named
+#     "started, never ended: ..." by the status, the merge and the resume;
+#  7. with memory accounted and enforced (a job past its --mem is killed),
 #     StackCollapse collapses a 400-frame stack (3.4 GB) in --mem=1G.
 #   tests/slurm_test.sh <build-dir>
 set -euo pipefail
@@ -198,8 +205,17 @@ grep -h '^CPUs' hedm-far-field_"$farJob"_*.out
 check "each task ran on one CPU" test "$(grep -h -c '^CPUs: .* (1 of ' hedm-far-field_"$farJob"_*.out | sort -u)" = 1
 check "the merge refuses the run, naming the failed tasks" bash -c "! hedm-merge-counts >/dev/null 2>merge.err"
 check "the merge names task 4 by its index and numbers" grep -q "^task 4 (numbers 11 to 12): no counts: FAILED: PanelPack: Could not read" merge.err
+check "merge -o of the incomplete run writes nothing" bash -c "! hedm-merge-counts -o counts.txt 2>/dev/null && [ ! -e counts.txt ] && [ -z \"\$(ls -A | grep '^\.counts')\" ]"
+check "the status of the run fails" bash -c "! hedm-far-field-status >status.txt"
+check "and names each failed share with its reason" \
+  grep -q "^share 2 (numbers 7 to 8): FAILED: PanelPack: Could not read $data/scan_00008.raw" status.txt
+check "and what is left" grep -qx "2 of 5 shares completed; not completed: shares 0,2,4 (hedm-far-field-resume logs/$farJob submits them again)." status.txt
 
 # --- 3. redo one share by hand, resume the rest --------------------------------
+check "the resume refuses while images of the failed shares are missing, naming them" \
+  refused "hedm-far-field-resume: The image $data/scan_00008.raw (number 8, share 2) does not exist or cannot be read." \
+  hedm-far-field-resume
+check "every one of them" bash -c "hedm-far-field-resume | grep -c 'The image .* does not exist' | grep -qx 3"
 mv "$work"/aside/scan_00002.raw "$work"/aside/scan_00008.raw "$work"/aside/scan_00011.raw "$data/"
 job=$(sbatch --parsable --array=2 "$prefix/bin/hedm-slurm-far-field" "$data" scan 1 12 dark_a_median.ge3 14000 5)
 wait_for "$job"
@@ -212,11 +228,17 @@ check "the resume submits exactly shares 0 and 4" grep -q -- "--array=0,4" resum
 check "and says why" grep -q "share 4 (numbers 11 to 12): FAILED: PanelPack: Could not read" resume.txt
 queued=1 check "not again while its job is queued" refused "job $resumed of the run logs/$farJob is still queued" hedm-far-field-resume
 check "with the first submission's sbatch options" bash -c "scontrol show job $resumed | grep -q 'JobName=hedmtest'"
+hedm-far-field-status >status.txt || true
+check "the status says the resumed shares are queued again" \
+  grep -q "^share 4 (numbers 11 to 12): queued again (pending job ${resumed}_4); its last attempt: FAILED: PanelPack" status.txt
 scontrol release "$resumed"
 wait_for "$resumed"
 check "the resumed shares COMPLETED" test "$(states "$resumed" | awk '{print $1, $2}' | tr '\n' ' ')" = "0 COMPLETED 4 COMPLETED "
 check "then nothing is left to resume" bash -c "hedm-far-field-resume | grep -q 'completed; nothing to submit'"
 check "and nothing was queued" queue_empty
+check "the status shows every share completed" bash -c "hedm-far-field-status >status.txt && grep -q '^All 5 shares completed' status.txt"
+check "and no failure, though the old .out files still hold theirs" \
+  bash -c "! grep -q FAILED status.txt && grep -q FAILED hedm-far-field_${farJob}_2.out"
 same=1
 for f in "$work"/ref/*.ge3; do cmp -s "$f" "data/$(basename "$f")" || { echo "differs: $(basename "$f")"; same=0; }; done
 check "every frame file and median identical to the single-process run" test "$same" -eq 1
@@ -226,6 +248,8 @@ merged_is_reference() {  # hedm-merge-counts arguments
   merged=$(hedm-merge-counts "$@" 2>merge.err) && [ "$(sed "s|$data|DATA|" <<<"$merged")" = "$reference" ]
 }
 check "merged counts identical to one ClipCount run" merged_is_reference
+check "and with -o, written to the file" \
+  bash -c "hedm-merge-counts -o counts.txt 2>/dev/null && [ \"\$(sed 's|$data|DATA|' counts.txt)\" = \"\$1\" ]" _ "$reference"
 echo "the reduction took $(python3 -c "print(round($(date +%s.%N) - $t0, 1))") s in Slurm"
 
 # --- 4. a second run in the same folder ----------------------------------------
@@ -262,8 +286,33 @@ merged=$(hedm-merge-counts 2>/dev/null | sed "s|$data5|DATA|") || true
 check "then the run merges to one ClipCount run's counts" \
   test "$merged" = "$(cd "$work/ref" && ClipCount "$work/ref" scan 5 1 4 .ge3 dark_a_median.ge3 14000 | sed -e '1d' -e '$d' -e "s|$work/ref|DATA|")"
 
-# --- 6. a deep stack in the memory a job is given --------------------------------
-mkdir -p "$work/run6" && cd "$work/run6"
+# --- 6. a task cancelled while it runs -------------------------------------------
+mkdir -p "$work/run6/data" && cd "$work/run6"
+data6=$work/run6/data
+cp "$work"/ref/scan_0000[1-4].raw "$work/ref/dark_a_median.ge3" "$data6/"
+rm "$data6/scan_00003.raw"
+mkfifo "$data6/scan_00003.raw"  # PanelPack waits on it for ever
+job6=$(sbatch --parsable --array=0-1 "$prefix/bin/hedm-slurm-far-field" "$data6" scan 1 4 dark_a_median.ge3 14000 2)
+for i in $(seq 300); do
+  grep -q '^state: STARTED' "logs/$job6/task_0001.txt" 2>/dev/null && [ "$(states "$job6" | awk '$1 == 0 {print $2}')" = COMPLETED ] && break
+  sleep 0.2
+done
+hedm-far-field-status >status.txt || true
+check "a task that runs is running" grep -q "^share 1 (numbers 3 to 4): running since .* (job ${job6}_1)$" status.txt
+scancel "$job6"
+wait_for "$job6"
+rm "$data6/scan_00003.raw" && cp "$work/ref/scan_00003.raw" "$data6/"
+never="started, never ended: cancelled, killed, out of time or its node lost"
+hedm-far-field-status >status.txt || true
+check "once cancelled, the status names it as never ended" grep -qx "share 1 (numbers 3 to 4): $never" status.txt
+check "and so does the merge" bash -c "hedm-merge-counts 2>&1 >/dev/null | grep -qx 'task 1 (numbers 3 to 4): no counts: $never'"
+hedm-far-field-resume >resume.txt || true
+check "and the resume, which submits it again" grep -qx "  share 1 (numbers 3 to 4): $never" resume.txt
+wait_for $(sed -n 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
+check "then the run is complete" bash -c "hedm-far-field-status | grep -q '^All 2 shares completed'"
+
+# --- 7. a deep stack in the memory a job is given --------------------------------
+mkdir -p "$work/run7" && cd "$work/run7"
 truncate -s $((8192 + 400 * 8388608)) deep.ge3  # sparse: no disk taken, read as zeros
 job=$(sbatch --parsable --mem=100M --wrap "python3 -c 'x = bytearray(400 << 20); import time; time.sleep(4)'")
 wait_for "$job"

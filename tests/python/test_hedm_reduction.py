@@ -3,6 +3,7 @@
 Run by CTest as: python3 -m pytest tests/python, with HEDM_BUILD naming the
 build folder (the module and the programs are there)."""
 import os
+import pathlib
 import subprocess
 
 import numpy as np
@@ -55,15 +56,67 @@ def test_median_frame_of_views_that_are_not_contiguous():
     assert stack.flags.writeable and np.array_equal(stack, stack.copy())  # the input is left as it was
 
 
-def test_median_frame_refuses_what_is_not_a_uint16_stack():
-    with pytest.raises(TypeError, match="uint16"):
-        h.median_frame(np.zeros((3, 4, 4), dtype=np.int32))
-    with pytest.raises(TypeError, match="uint16"):
-        h.median_frame(np.zeros((3, 4, 4), dtype=np.float64))
+def test_median_frame_of_uint32_stacks_is_the_lower_median():
+    # 1025 frames are taken in bands of 8184 pixels: 20000 pixels make three,
+    # and only the middle one holds values beyond 16 bits, so that both
+    # selections and the bands' seams are passed through.
+    stack = RNG.integers(0, 65536, size=(1025, 2, 10000), dtype=np.uint32)
+    stack[:, 0, 1000:1010] = 65535
+    stack[RNG.integers(0, 1025, 500), 1, RNG.integers(0, 10000, 500)] = 0xFFFFFFFF
+    stack[3, 0, 9000] = 1 << 20
+    got = h.median_frame(stack)
+    assert got.dtype == np.uint32 and got.shape == (2, 10000)
+    assert np.array_equal(got, lower_median(stack))
+    for n in (1, 2, 7, 64):
+        wide = RNG.integers(0, 1 << 32, size=(n, 5, 9), dtype=np.uint32)
+        narrow = wide & 0xFFFF
+        assert np.array_equal(h.median_frame(wide), lower_median(wide))
+        assert np.array_equal(h.median_frame(narrow), h.median_frame(narrow.astype(np.uint16)))
+    view = stack[::5, :, ::7]
+    assert np.array_equal(h.median_frame(view), lower_median(np.ascontiguousarray(view)))
+
+
+def test_median_frame_refuses_what_is_not_a_uint16_or_uint32_stack():
+    for dtype in (np.int32, np.float64, np.uint8, np.int16):
+        with pytest.raises(TypeError, match=f"uint16 or uint32, not {np.dtype(dtype).name}"):
+            h.median_frame(np.zeros((3, 4, 4), dtype=dtype))
     with pytest.raises(ValueError, match="3 dimensions"):
         h.median_frame(np.zeros((4, 4), dtype=np.uint16))
     with pytest.raises(ValueError, match="no frame"):
         h.median_frame(np.zeros((0, 4, 4), dtype=np.uint16))
+
+
+FRAMES = [np.zeros((2048, 2048), dtype=np.uint16) for _ in range(10)]
+
+
+@pytest.mark.parametrize("call, takes, given", [
+    (lambda: h.median_frame(FRAMES), "stack: numpy.ndarray of uint16 or uint32", "list"),
+    (lambda: h.median_frame(FRAMES, 3), "stack: numpy.ndarray of uint16 or uint32", "list, int"),
+    (lambda: h.median_frame(), "stack: numpy.ndarray of uint16 or uint32", ""),
+    (lambda: h.median_frame(stak=FRAMES), "stack: numpy.ndarray of uint16 or uint32", "stak=list"),
+    (lambda: h.median_file(FRAMES), "path: str or os.PathLike", "list"),
+    (lambda: h.median_file(pathlib.Path("x.ge3"), FRAMES), "path: str or os.PathLike", "PosixPath, list"),
+    (lambda: h.saturated_counts(FRAMES, 14000), "stack: numpy.ndarray of uint16, threshold: int", "list, int"),
+    (lambda: h.saturated_counts(np.stack(FRAMES), 14000.5), "stack: numpy.ndarray of uint16, threshold: int",
+     "numpy.ndarray, float"),
+    (lambda: h.scale_image([1.0] * 100000), "image: numpy.ndarray of float32", "list"),
+])
+def test_wrong_argument_types_raise_a_one_line_type_error(call, takes, given):
+    # Named by the argument types, never their values: pybind11's own
+    # message held every frame's numbers.
+    with pytest.raises(TypeError) as caught:
+        call()
+    text = str(caught.value)
+    assert text.endswith(f"() takes ({takes}), not ({given})") and "\n" not in text and len(text) < 200
+
+
+def test_median_file_takes_a_path_object(tmp_path):
+    stack = tmp_path / "stack.ge3"
+    assert run("hedm-sample-data", "stack", str(stack), "3").returncode == 0
+    assert np.array_equal(h.median_file(stack), h.median_file(str(stack)))
+    assert np.array_equal(h.median_file(path=stack), h.median_file(str(stack)))
+    with pytest.raises(OSError, match="missing.ge3"):
+        h.median_file(tmp_path / "missing.ge3")
 
 
 def test_median_file_is_stack_collapses_frame(tmp_path):

@@ -125,6 +125,113 @@ hedm_quote() {
   REPLY=${line% }
 }
 
+# hedm_words LINE: the words of a line that hedm_quote wrote, read back as
+# data into the array REPLY_WORDS: nothing in it is run or expanded, so a
+# record edited by hand can at worst be refused.  A word is made of plain
+# characters, backslash-escaped ones, '...' and $'...' (with the escapes
+# printf %q writes: \n \t \E ..., \NNN, \xHH).  Returns 1, the reason in
+# REPLY, for what hedm_quote never writes: a quote not closed, an unknown
+# escape, a NUL byte, or an unquoted character the shell would read as code
+# or a pattern ($ ` " ( ) ; & | < > * ? [ ] { } !, control characters).
+hedm_words() {
+  local s=$1 i=0 n=${#1} c word="" inword=0 rest part code ch
+  REPLY_WORDS=()
+  while (( i < n )); do
+    c=${s:i:1}
+    if [ "$c" = ' ' ] || [ "$c" = $'\t' ]; then
+      (( inword == 0 )) || REPLY_WORDS+=("$word")
+      word="" inword=0 i=$((i + 1))
+      continue
+    fi
+    inword=1
+    if [ "$c" = '\' ]; then
+      (( i + 1 < n )) || { REPLY="a backslash ends the line"; return 1; }
+      word+=${s:i+1:1} i=$((i + 2))
+    elif [ "$c" = "'" ]; then
+      rest=${s:i+1}
+      [[ $rest == *"'"* ]] || { REPLY="a quote is not closed"; return 1; }
+      part=${rest%%"'"*}
+      word+=$part i=$((i + ${#part} + 2))
+    elif [ "${s:i:2}" = "\$'" ]; then
+      i=$((i + 2))
+      while :; do
+        (( i < n )) || { REPLY="a quote is not closed"; return 1; }
+        c=${s:i:1}
+        if [ "$c" = "'" ]; then i=$((i + 1)); break; fi
+        if [ "$c" != '\' ]; then word+=$c i=$((i + 1)); continue; fi
+        rest=${s:i+1:3}
+        case $rest in
+          [abefnrtvE]*) printf -v ch "\\${rest:0:1}"; i=$((i + 2)) ;;
+          [\\\'\"?]*) ch=${rest:0:1} i=$((i + 2)) ;;
+          [0-7]*)
+            [[ $rest =~ ^[0-7]{1,3} ]]
+            code=${BASH_REMATCH[0]}
+            (( 8#$code > 0 && 8#$code < 256 )) || { REPLY="the escape \\$code is no byte of a word"; return 1; }
+            printf -v ch "\\$code"
+            i=$((i + 1 + ${#code})) ;;
+          x[0-9A-Fa-f]*)
+            [[ ${s:i+2:2} =~ ^[0-9A-Fa-f]{1,2} ]]
+            code=${BASH_REMATCH[0]}
+            (( 16#$code > 0 )) || { REPLY="the escape \\x$code is no byte of a word"; return 1; }
+            printf -v ch "\\x$code"
+            i=$((i + 2 + ${#code})) ;;
+          *) REPLY="the escape \\${rest:0:1} is not one printf %q writes"; return 1 ;;
+        esac
+        word+=$ch
+      done
+    else
+      case $c in
+        [\$\`\"\(\)\;\&\|\<\>\*\?\[\]\{\}\!] | [[:cntrl:]])
+          printf -v c '%q' "$c"
+          REPLY="the character $c stands unquoted"
+          return 1 ;;
+      esac
+      word+=$c i=$((i + 1))
+    fi
+  done
+  (( inword == 0 )) || REPLY_WORDS+=("$word")
+  return 0
+}
+
+# hedm_whole TEXT: whether TEXT is a whole number as the commands record
+# them (hedm_number's REPLY: digits, a minus sign, no leading zero), within
+# the signed 32-bit range.
+hedm_whole() {
+  [[ $1 =~ ^-?(0|[1-9][0-9]{0,9})$ ]] && (( $1 >= -2147483648 && $1 <= 2147483647 ))
+}
+
+# hedm_record_arguments FILE COUNT: the "arguments:" line of a run record
+# (COUNT 7: folder stem first last dark saturation shares) or of a share
+# record (COUNT 6, without shares), read as data and checked, in the array
+# RECORD_ARGS.  Returns 1, with the reason in REPLY, for a record that names
+# no arguments, cannot be read as data, or holds values these commands never
+# write (another count, an empty folder, stem or dark, numbers that are not
+# whole, a range that holds no number, no share).
+hedm_record_arguments() {
+  local file=$1 count=$2 k
+  RECORD_ARGS=()
+  hedm_record_value "$file" arguments || { REPLY="$file names no arguments."; return 1; }
+  hedm_words "$REPLY" ||
+    { REPLY="$file: its arguments line is not as these commands write it ($REPLY); nothing of it is used."; return 1; }
+  if [ ${#REPLY_WORDS[@]} -ne "$count" ]; then
+    REPLY="$file does not hold the $count arguments of a $([ "$count" -eq 7 ] && echo run || echo share)."
+    return 1
+  fi
+  for k in 0 1 4; do
+    [ -n "${REPLY_WORDS[k]}" ] || { REPLY="$file: its arguments hold an empty $(
+      case $k in 0) echo folder ;; 1) echo stem ;; *) echo dark ;; esac) name."; return 1; }
+  done
+  for k in 2 3 5 ${REPLY_WORDS[6]+6}; do
+    hedm_whole "${REPLY_WORDS[k]}" ||
+      { REPLY="$file: its arguments hold \"${REPLY_WORDS[k]}\" where a whole number belongs."; return 1; }
+  done
+  (( REPLY_WORDS[2] <= REPLY_WORDS[3] )) ||
+    { REPLY="$file: its arguments hold the range ${REPLY_WORDS[2]} to ${REPLY_WORDS[3]}, which holds no number."; return 1; }
+  (( count != 7 || REPLY_WORDS[6] >= 1 )) ||
+    { REPLY="$file: its arguments hold ${REPLY_WORDS[6]} shares."; return 1; }
+  RECORD_ARGS=("${REPLY_WORDS[@]}")
+}
+
 # hedm_record_value FILE KEY: the value of the last "KEY: value" line of
 # FILE in REPLY; returns 1 when there is none.
 hedm_record_value() {
@@ -168,6 +275,114 @@ hedm_last_run() {
   REPLY=$1/$run
 }
 
+# Runs on one machine (GNU parallel, xargs) keep their logs in a folder of
+# their own too, LOGS/run_NNNN, numbered from 0001 on, so that a later run
+# never writes over an earlier one's logs.
+#
+# hedm_local_runs LOGS: the numbers of those run folders, ascending, one per line.
+hedm_local_runs() {
+  local d
+  for d in "$1"/run_[0-9]*/; do
+    d=${d%/}
+    d=${d##*/run_}
+    [[ $d =~ ^[0-9]+$ ]] && echo "$((10#$d))"
+  done | sort -n
+}
+
+# hedm_last_local_run LOGS: the last of them (the highest number) in REPLY;
+# returns 1 when there is none.
+hedm_last_local_run() {
+  local n
+  n=$(hedm_local_runs "$1" | tail -n 1)
+  [ -n "$n" ] || return 1
+  printf -v REPLY '%s/run_%04d' "$1" "$n"
+}
+
+# hedm_new_local_run LOGS: a new run folder below LOGS, numbered on from the
+# last, made (mkdir makes only one of two runs that start at once the owner
+# of a number), in REPLY.  Returns 1 with the reason in REPLY.
+hedm_new_local_run() {
+  local logs=$1 n dir
+  mkdir -p -- "$logs" 2>/dev/null || { REPLY="$logs cannot be made: the logs go there."; return 1; }
+  n=$(hedm_local_runs "$logs" | tail -n 1)
+  n=$(( ${n:-0} + 1 ))
+  while :; do
+    printf -v dir '%s/run_%04d' "$logs" "$n"
+    mkdir -- "$dir" 2>/dev/null && break
+    [ -e "$dir" ] || { REPLY="$dir cannot be made: $logs is not writable."; return 1; }
+    n=$((n + 1))
+  done
+  REPLY=$dir
+}
+
+# The words for a task or share whose record says it started and that ended
+# without saying how: nothing of it runs any more.
+HEDM_NEVER_ENDED="started, never ended: cancelled, killed, out of time or its node lost"
+
+# hedm_running RECORD: whether the process that wrote RECORD's "process: PID
+# on HOST" line still runs (on this host, as hedm-far-field-share).
+hedm_running() {
+  local pid host
+  hedm_record_value "$1" process || return 1
+  pid=${REPLY%% on *} host=${REPLY#* on }
+  [[ $pid =~ ^[0-9]+$ ]] && [ "$host" = "$(hostname)" ] || return 1
+  [ -r "/proc/$pid/cmdline" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q 'hedm-far-field-share'
+}
+
+# hedm_latest_state RECORD [QUEUED]: how the latest attempt that RECORD
+# (a task's or a share's) tells of stands, in REPLY: its COMPLETED or FAILED
+# line; "running since DATE" (QUEUED says RUNNING, or its process still
+# runs here); HEDM_NEVER_ENDED for a start without an end.  QUEUED (a Slurm
+# state and job, as hedm_queued gives them) of a task queued again is put
+# before the record's state.  Returns 1 when there is no record (REPLY
+# then says how it is queued, or is empty).
+hedm_latest_state() {
+  local record=$1 queued=${2:-} state
+  if ! hedm_record_value "$record" state; then
+    REPLY=""
+    [ -z "$queued" ] || REPLY="queued (${queued,,})"
+    return 1
+  fi
+  state=$REPLY
+  if [[ $state == STARTED* ]]; then
+    if [[ $queued == RUNNING* ]]; then
+      REPLY="running since ${state#STARTED } (${queued#RUNNING })"
+    elif hedm_running "$record"; then
+      REPLY="running since ${state#STARTED }"
+    elif [ -n "$queued" ]; then
+      REPLY="queued again (${queued,,}); its last attempt $HEDM_NEVER_ENDED"
+    else
+      REPLY=$HEDM_NEVER_ENDED
+    fi
+  elif [ -n "$queued" ]; then
+    REPLY="queued again (${queued,,}); its last attempt: $state"
+  else
+    REPLY=$state
+  fi
+}
+
+# hedm_run_jobs RUN: the Slurm jobs a run's records name (its own, the
+# dark job, the resubmissions, each task's), one per line.
+hedm_run_jobs() {
+  cat "$1"/run.txt "$1"/submit.txt "$1"/task_*.txt 2>/dev/null | sed -n -E 's/^jobs?: //p' |
+    tr ' ' '\n' | sed 's/_.*//' | grep -E '^[0-9]+$' | sort -u || true
+}
+
+# hedm_queued RUN: the run's far-field array tasks that Slurm still holds
+# (pending or running), from squeue, in the associative array HEDM_QUEUED:
+# share number -> "STATE job JOB_TASK".  Empty where squeue is not there.
+declare -A HEDM_QUEUED=()
+hedm_queued() {
+  local jobs job task state command
+  HEDM_QUEUED=()
+  command -v squeue >/dev/null || return 0
+  jobs=" $(hedm_run_jobs "$1" | tr '\n' ' ') "
+  while read -r job task state command; do
+    [[ $jobs == *" $job "* && $task =~ ^[0-9]+$ && " $command " =~ [/\ ]hedm-slurm-far-field\  ]] || continue
+    HEDM_QUEUED[$task]="$state job ${job}_$task"
+  done < <(squeue -h -r -o '%F %K %T %o' 2>/dev/null || true)
+}
+
 # hedm_problem TEXT: one failed check, kept in HEDM_PROBLEMS (a line each)
 # for the caller to print.
 HEDM_PROBLEMS=""
@@ -175,11 +390,15 @@ hedm_problem() {
   HEDM_PROBLEMS+=$1$'\n'
 }
 
-# hedm_far_field_checks FOLDER STEM FIRST LAST DARK DARK_MEDIANS...: what a
-# far-field run needs before it is queued; prints one line per failed check
-# and returns 1 when any failed.  DARK (as ClipCount takes it) must be one
-# of DARK_MEDIANS (the medians a dark job will write) or an existing file.
+# hedm_far_field_checks [--no-images] FOLDER STEM FIRST LAST DARK
+# DARK_MEDIANS...: what a far-field run needs before it is queued; prints
+# one line per failed check and returns 1 when any failed.  DARK (as
+# ClipCount takes it) must be one of DARK_MEDIANS (the medians a dark job
+# will write) or an existing file.  The images at the ends of the range
+# must exist, but with --no-images (the caller checks the images it needs).
 hedm_far_field_checks() {
+  local images=1
+  [ "$1" != --no-images ] || { images=0; shift; }
   local folder=$1 stem=$2 first=$3 last=$4 dark=$5 ok=0 p n image
   shift 5
   if [ ! -d "$folder" ]; then
@@ -192,7 +411,7 @@ hedm_far_field_checks() {
   if [ "$first" -gt "$last" ]; then
     hedm_problem "The range $first to $last holds no image."
     ok=1
-  else
+  elif [ "$images" -eq 1 ]; then
     for n in "$first" "$last"; do
       printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
       [ -r "$image" ] || { hedm_problem "The image $image (number $n, at an end of the range) does not exist or cannot be read."; ok=1; }
@@ -213,6 +432,31 @@ hedm_far_field_checks() {
   fi
   for p in PanelPack ClipCount hedm-far-field-share hedm-slurm-far-field; do
     [ -x "$bin/$p" ] || { hedm_problem "The program $bin/$p is missing."; ok=1; }
+  done
+  return "$ok"
+}
+
+# hedm_missing_images FOLDER STEM FIRST LAST WHAT: a failed check (a line to
+# HEDM_PROBLEMS) for each run of missing or unreadable images among FIRST
+# to LAST, WHAT naming whose numbers they are ("share 3"); returns 1 when
+# any is missing.
+hedm_missing_images() {
+  local folder=$1 stem=$2 first=$3 last=$4 what=$5 n from="" image ok=0
+  for (( n = first; n <= last + 1; n++ )); do
+    printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
+    if (( n <= last )) && { [ ! -r "$image" ] || [ -d "$image" ]; }; then
+      [ -n "$from" ] || from=$n
+      continue
+    fi
+    [ -n "$from" ] || continue
+    if (( from == n - 1 )); then
+      printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$from"
+      hedm_problem "The image $image (number $from, $what) does not exist or cannot be read."
+    else
+      printf -v image '%s/%s_%05d.raw to %s_%05d.raw' "$folder" "$stem" "$from" "$stem" "$((n - 1))"
+      hedm_problem "The images $image (numbers $from to $((n - 1)), $what) do not exist or cannot be read."
+    fi
+    from="" ok=1
   done
   return "$ok"
 }
