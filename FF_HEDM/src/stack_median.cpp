@@ -3,17 +3,12 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "band_runner.hpp"
 #include "median.hpp"
 #include "memory.hpp"
 
@@ -75,90 +70,31 @@ std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const B
 }
 
 // Bands of `band` pixels over all `pixels`, selected on `threads` threads
-// (this one among them), each taking the next band that no thread has
-// taken.  select(t, p0, count, dst, err) selects a band on thread t's own
-// selector and buffers, its medians to dst: the band's place in `frame`
-// where there is a frame, else (one thread only) the buffer `own`.  put
-// takes the medians in pixel order, from one thread at a time: each band as
-// it is selected with one thread, and with several, every run of bands
-// whose bands before it are all selected.
-//
-// The first failure on any thread (select false, or put's error) is kept
-// and stops every thread before its next band; an exception thrown on a
-// thread (memory that ran out) is thrown again here once all have stopped.
-// A thread that cannot be started leaves its bands to the others.
+// by the band runner: select(t, p0, count, dst, err) selects a band on
+// thread t's own selector and buffers, its medians to dst: the band's place
+// in `frame` where there is a frame, else (one thread only) the buffer
+// `own`.  put takes the medians in pixel order: each band as it is selected
+// with one thread, and with several, every run of bands whose bands before
+// it are all selected.
 template <class Select>
-Status run_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelvalue* frame, pixelvalue* own,
-                 Select&& select, const BandSink& put) {
+Status select_bands(unsigned threads, std::size_t pixels, std::size_t band, pixelvalue* frame, pixelvalue* own,
+                    Select&& select, const BandSink& put) {
   const std::size_t nBands = (pixels + band - 1) / band;
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::mutex failure, order;
-  Error firstError{ErrorKind::Input, ""};
-  std::exception_ptr thrown;
-  std::vector<char> done(nBands, 0);
-  std::size_t handed = 0;  // bands handed to put
-  bool handing = false;    // a thread is handing bands to put
-  auto fail = [&](Error error, std::exception_ptr e) {
-    std::lock_guard<std::mutex> lock(failure);
-    if (!stop.exchange(true)) {
-      firstError = std::move(error);
-      thrown = e;
-    }
-  };
-  auto work = [&](unsigned t) {
+  auto work = [&](unsigned t, std::size_t b) -> Status {
+    const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
+    pixelvalue* dst = frame ? frame + p0 : own;
     Error e{ErrorKind::Input, ""};
-    try {
-      for (std::size_t b; !stop.load(std::memory_order_relaxed) && (b = next.fetch_add(1)) < nBands;) {
-        const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
-        pixelvalue* dst = frame ? frame + p0 : own;
-        if (!select(t, p0, count, dst, &e)) return fail(e, nullptr);
-        if (!frame) {
-          if (!put) continue;
-          if (Status s = put(p0, dst, count); !s) return fail(s.error(), nullptr);
-          continue;
-        }
-        // The bands selected in order so far go to put from one thread at a
-        // time, outside the lock: a thread that finds another handing them
-        // on leaves its band to that one and selects its next band.
-        std::unique_lock<std::mutex> lock(order);
-        done[b] = 1;
-        if (handing) continue;
-        handing = true;
-        for (;;) {
-          std::size_t end = handed;
-          while (end < nBands && done[end]) ++end;
-          if (end == handed || !put || stop.load()) break;
-          const std::size_t first = handed * band, last = std::min(end * band, pixels);
-          handed = end;
-          lock.unlock();
-          const Status handedOn = put(first, frame + first, last - first);
-          lock.lock();
-          if (!handedOn) {
-            handing = false;
-            lock.unlock();
-            return fail(handedOn.error(), nullptr);
-          }
-        }
-        handing = false;
-      }
-    } catch (...) {
-      fail(Error{ErrorKind::Memory, ""}, std::current_exception());
-    }
+    if (!select(t, p0, count, dst, &e)) return e;
+    if (!frame && put) return put(p0, dst, count);
+    return ok();
   };
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(work, t);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the started ones take all bands
-    }
-  }
-  work(0);
-  for (std::thread& th : pool) th.join();
-  if (thrown) std::rethrow_exception(thrown);
-  if (stop) return firstError;
-  return ok();
+  BandsDone inOrder;
+  if (frame && put)
+    inOrder = [&](std::size_t first, std::size_t end) {
+      const std::size_t p0 = first * band, last = std::min(end * band, pixels);
+      return put(p0, frame + p0, last - p0);
+    };
+  return run_bands(threads, nBands, work, inOrder);
 }
 
 // Bands over all `pixels` on `threads` threads (0: worker_threads()), thread
@@ -217,7 +153,7 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
       };
       return selectors[t]->collapse(count, slice, dst) && count_band(count, e);
     };
-    return run_bands(threads, pixels, band, out, own.get(), select, put);
+    return select_bands(threads, pixels, band, out, own.get(), select, put);
   }
   const std::size_t stride = band + 32;
   struct Shallow {
@@ -241,7 +177,7 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
     s.selector.collapse(s.slices.get(), stride, count, dst);
     return count_band(count, e);
   };
-  return run_bands(threads, pixels, band, out, own.get(), select, put);
+  return select_bands(threads, pixels, band, out, own.get(), select, put);
 }
 
 // One thread's reader of a frame file's slices, with pread: the page cache's

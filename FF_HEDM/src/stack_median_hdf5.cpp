@@ -4,16 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 
+#include "band_runner.hpp"
 #include "input_file.hpp"
-#include "memory.hpp"
 #include "stack_median.hpp"
 
 namespace hedm {
@@ -108,8 +103,7 @@ Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bo
 // values, frame f's pixels p0 .. p0 + count - 1 copied to dst by
 // fill(f, p0, count, dst) (an error stops the run).  Bands of pixels whose
 // columns take at most 8 MiB are copied out of the frames a row at a time,
-// then each column selected on its own, on `threads` threads.  Memory that
-// runs out on any thread ends the run with a Memory error.
+// then each column selected on its own, on `threads` threads.
 template <class Fill>
 Status median32_in_bands(std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out, unsigned threads,
                          Fill&& fill, const ProgressFn& progress) {
@@ -120,43 +114,24 @@ Status median32_in_bands(std::uint64_t nFrames, std::size_t pixels, std::uint32_
   const std::size_t nBands = (pixels + band - 1) / band;
   const std::size_t k = static_cast<std::size_t>((nFrames - 1) / 2);
   ProgressCounter counter(progress, nFrames * pixels * sizeof(std::uint32_t));
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::mutex failure;
-  Status result = ok();
-  auto fail = [&](Status s) {
-    std::lock_guard<std::mutex> lock(failure);
-    if (!stop.exchange(true)) result = std::move(s);
-  };
-  auto work = [&] {
-    try {
-      std::vector<std::uint32_t> columns(band * nFrames), column(nFrames);
-      for (std::size_t b; !stop.load(std::memory_order_relaxed) && (b = next.fetch_add(1)) < nBands;) {
-        const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
-        for (std::uint64_t f = 0; f < nFrames; ++f)
-          if (Status s = fill(f, p0, count, columns.data() + f * count); !s) return fail(s);
-        for (std::size_t p = 0; p < count; ++p) {
-          for (std::uint64_t f = 0; f < nFrames; ++f) column[f] = columns[f * count + p];
-          std::nth_element(column.begin(), column.begin() + static_cast<std::ptrdiff_t>(k), column.end());
-          out[p0 + p] = column[k];
-        }
-        if (Status s = counter.add(nFrames * count * sizeof(std::uint32_t)); !s) return fail(s);
-      }
-    } catch (const std::bad_alloc&) {
-      fail(out_of_memory(band * nFrames * sizeof(std::uint32_t)));
+  // Each thread's columns and column, made when it takes its first band.
+  std::vector<std::vector<std::uint32_t>> columns(threads), column(threads);
+  auto work = [&](unsigned t, std::size_t b) -> Status {
+    if (column[t].empty()) {
+      columns[t].resize(band * nFrames);
+      column[t].resize(nFrames);
     }
-  };
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads && t < nBands; ++t) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // the started threads take every band
+    const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
+    for (std::uint64_t f = 0; f < nFrames; ++f)
+      if (Status s = fill(f, p0, count, columns[t].data() + f * count); !s) return s;
+    for (std::size_t p = 0; p < count; ++p) {
+      for (std::uint64_t f = 0; f < nFrames; ++f) column[t][f] = columns[t][f * count + p];
+      std::nth_element(column[t].begin(), column[t].begin() + static_cast<std::ptrdiff_t>(k), column[t].end());
+      out[p0 + p] = column[t][k];
     }
-  }
-  work();
-  for (std::thread& th : pool) th.join();
-  return result;
+    return counter.add(nFrames * count * sizeof(std::uint32_t));
+  };
+  return run_bands(threads, nBands, work);
 }
 
 }  // namespace
