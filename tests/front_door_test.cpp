@@ -66,3 +66,47 @@ TEST(FrontDoor, OtherCommandLinesBehaveAsBefore) {
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 }
+
+// Names that would be misread or would replace a file are refused before
+// anything is written: hedm-sample-data makes new files only (neither
+// replacing one nor writing through a link to one), and FramePreview takes
+// no output named for an image format it does not write.
+TEST(FrontDoor, OutputNamesTakenOrMisreadAreRefused) {
+  TempDir dir;
+  write_file(dir / "dark_stack.ge3", "real data");
+  std::filesystem::create_symlink("dark_stack.ge3", dir / "link_stack.ge3");
+  write_file(dir / "mic.bin.AllMatches", "real rows");
+  struct Case {
+    std::string program;
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"hedm-sample-data", {"stack", "dark_stack.ge3", "3"},
+       "dark_stack.ge3 exists: hedm-sample-data writes new files only and never replaces one. Nothing written.\n"},
+      {"hedm-sample-data", {"stack", "link_stack.ge3", "3"},
+       "link_stack.ge3 is a symbolic link (to dark_stack.ge3): hedm-sample-data never writes through one. Nothing "
+       "written.\n"},
+      {"hedm-sample-data", {"results", "mic.bin", "3"},
+       "mic.bin.AllMatches exists: hedm-sample-data writes new files only and never replaces one. Nothing written.\n"},
+      {"FramePreview", {"dark_stack.ge3", "view.jpg"},
+       "view.jpg: FramePreview writes PNG (.png) and PGM (.pgm) images, not .jpg. Name the output NAME.png or "
+       "NAME.pgm. Exiting.\n"},
+      {"FramePreview", {"dark_stack.ge3", "out/view.TIFF", "--log"},
+       "out/view.TIFF: FramePreview writes PNG (.png) and PGM (.pgm) images, not .TIFF. Name the output NAME.png or "
+       "NAME.pgm. Exiting.\n"},
+      {"FramePreview", {"dark_stack.ge3", "view.PNG"},
+       "view.PNG: FramePreview writes PNG (.png) and PGM (.pgm) images, not .PNG. Name the output NAME.png or "
+       "NAME.pgm. Exiting.\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run(c.program, c.args, dir.path().string());
+    EXPECT_EQ(r.status, 1) << c.args[1];
+    EXPECT_EQ(r.out, c.out) << c.args[1];
+  }
+  EXPECT_EQ(read_file(dir / "dark_stack.ge3"), "real data");
+  EXPECT_EQ(read_file(dir / "mic.bin.AllMatches"), "real rows");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+  // A device replaces nothing and is written as before.
+  EXPECT_EQ(run("hedm-sample-data", {"grains", "/dev/null", "2"}).status, 0);
+}
