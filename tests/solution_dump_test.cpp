@@ -167,20 +167,3 @@ TEST(SolutionDump, AllMatchesWrittenForAnotherSolutionCount) {
     }
   }
 }
-
-// Any other partial last row, of either file, is passed over with a warning
-// that names its bytes; the tables are as without it.
-TEST(SolutionDump, PartialLastRowsAreNamed) {
-  TempDir dir;
-  write_file(dir / "mic.bin", doubles(std::vector<double>(22, 1.0)) + std::string(7, '\0'));
-  write_file(dir / "mic.bin.AllMatches", doubles(std::vector<double>(11 * 3 + 1, 1.0)));  // 3 rows and 8 bytes
-  write_file(dir / "p.txt", "PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary " + (dir / "mic.bin") +
-                                "\nMicFileText " + (dir / "out.txt") + "\n");
-  RunResult r = run("SolutionDump", {dir / "p.txt"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "NrRows: 2\nWarning: " + (dir / "mic.bin") +
-                       " ends in a partial row: its last 7 bytes are passed over.\nWarning: " +
-                       (dir / "mic.bin.AllMatches") + " ends in a partial row: its last 8 bytes are passed over.\n");
-  const std::string table = read_file(dir / "out.txt.AllMatches");
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4 + 3);
-}
