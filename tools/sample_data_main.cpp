@@ -33,6 +33,7 @@ const char kHelp[] = R"(Usage: hedm-sample-data KIND OUTPUT ...
         a grain list for GrainQuats
 Frame files get a header of zeros, as PanelPack writes; --patterned-header
 fills it with a byte pattern instead (to see it pass through StackCollapse).
+Only new names are written: a name that exists, or a symbolic link, is refused.
 Example: hedm-sample-data stack dark_stack.ge3 10
 Manual: man hedm-sample-data
 )";

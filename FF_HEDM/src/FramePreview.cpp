@@ -1,7 +1,8 @@
 // FramePreview: one frame of a detector frame file as an image a person can
 // look at in a browser or any viewer.
 //   FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
-// OUTPUT ending in .png (or .pgm) gets the 8-bit view; any other OUTPUT is a
+// OUTPUT ending in .png (or .pgm) gets the 8-bit view; one named for another
+// image format (.jpg, .tif, ...) is refused; any other OUTPUT is a
 // stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view), as
 // earlier versions wrote them.
 
