@@ -53,6 +53,8 @@ bool LineReader::next(const char** piece, std::size_t* length) {
   piece_[n] = '\0';
   line_ = nextLine_;
   if (ended) ++nextLine_;
+  continued_ = midLine_;
+  midLine_ = !ended;
   *piece = piece_;
   *length = n;
   return true;

@@ -1,7 +1,9 @@
 // Text inputs (parameter files, grain lists) read line by line in pieces of
 // at most 999 characters, as a 1000-byte line buffer takes them: a longer
-// line comes as several pieces, each handled as a line of its own.  Files
-// that are not regular (a FIFO, a process substitution) read as well.
+// line comes as several pieces, and continued() tells the pieces after the
+// first apart, so that a reader can take them as the rest of their line
+// (grain lists) or as lines of their own (parameter files).  Files that are
+// not regular (a FIFO, a process substitution) read as well.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +34,9 @@ class LineReader {
   // The line of the file the last piece came from, from 1, counted by the
   // newlines read: the number an editor shows.
   long long line() const { return line_; }
+  // Whether the last piece continues the line of the piece before it (that
+  // piece held kPieceChars characters and no newline).
+  bool continued() const { return continued_; }
   int error() const { return error_; }
 
  private:
@@ -43,6 +48,7 @@ class LineReader {
   char piece_[kPieceChars + 1];
   long long line_ = 0, nextLine_ = 1;
   int error_ = 0;
+  bool continued_ = false, midLine_ = false;
 };
 
 }  // namespace hedm

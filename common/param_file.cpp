@@ -8,20 +8,33 @@
 
 namespace hedm {
 
-void apply_param_line(const char* line, std::span<ParamKey> keys) {
+namespace {
+
+// A number that ends at line[end] followed at once by a comma and a digit:
+// "1,5", a decimal comma, which the scan would read as 1.
+bool decimal_comma(const char* line, int end) {
+  return line[end] == ',' && line[end + 1] >= '0' && line[end + 1] <= '9';
+}
+
+}  // namespace
+
+const ParamKey* apply_param_line(const char* line, std::span<ParamKey> keys) {
   const std::size_t len = std::strlen(line);
   for (ParamKey& k : keys) {
     if (len < k.key.size() || std::memcmp(line, k.key.data(), k.key.size()) != 0) continue;
     char dummy[1000];
+    int end = 0;
     if (int** i = std::get_if<int*>(&k.dest)) {
       int v;
-      if (std::sscanf(line, "%999s %d", dummy, &v) == 2) {
+      if (std::sscanf(line, "%999s %d%n", dummy, &v, &end) == 2) {
+        if (decimal_comma(line, end)) return &k;
         **i = v;
         k.set = true;
       }
     } else if (double** d = std::get_if<double*>(&k.dest)) {
       double v;
-      if (std::sscanf(line, "%999s %lf", dummy, &v) == 2) {
+      if (std::sscanf(line, "%999s %lf%n", dummy, &v, &end) == 2) {
+        if (decimal_comma(line, end)) return &k;
         **d = v;
         k.set = true;
       }
@@ -32,8 +45,9 @@ void apply_param_line(const char* line, std::span<ParamKey> keys) {
         k.set = true;
       }
     }
-    return;  // the first matching key takes the line
+    return nullptr;  // the first matching key takes the line
   }
+  return nullptr;
 }
 
 Status read_param_file(const std::string& path, std::span<ParamKey> keys) {
@@ -45,7 +59,15 @@ Status read_param_file(const std::string& path, std::span<ParamKey> keys) {
   }
   const char* line;
   std::size_t length;
-  while (lines.next(&line, &length)) apply_param_line(line, keys);
+  while (lines.next(&line, &length)) {
+    if (const ParamKey* k = apply_param_line(line, keys)) {
+      std::string text(line);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      return Error{ErrorKind::Input, std::string(k->key.substr(0, k->key.size() - 1)) + " on line " +
+                                         std::to_string(lines.line()) + " of " + path + " (\"" + text +
+                                         "\") has a decimal comma: write the number with a point."};
+    }
+  }
   if (lines.error())
     return Error{ErrorKind::Input, "Could not read the parameter file " + path + ": " + std::strerror(lines.error()) + "."};
   return ok();

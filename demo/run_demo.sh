@@ -25,6 +25,9 @@ run() {
 }
 
 step "Generating sample data in $out"
+# hedm-sample-data makes new files only: the sample data of an earlier demo
+# run in this folder goes first.
+rm -f "$out"/scan_0000[1-5].raw "$out/dark_stack.ge3" "$out/grains.txt" "$out/mic.bin" "$out/mic.bin.AllMatches"
 "$build/hedm-sample-data" floats "$out/scan_" 1 5 raw 3      # five images, number 3 overexposed
 "$build/hedm-sample-data" stack "$out/dark_stack.ge3" 10     # ten dark frames
 "$build/hedm-sample-data" grains "$out/grains.txt" 200

@@ -105,8 +105,6 @@ TEST(BuildTriMesh, FailuresNameTheCauseAndWriteNoGrid) {
        "Could not open the parameter file " + (dir / "none.txt") + ": No such file or directory. Exiting.\n", 1, d},
       {"GridSize 2\nRsample x\n", {p},
        "The parameter file " + p + " gives no value for: Rsample, DataDirectory. Exiting.\n", 1, d},
-      {"GridSize 0\nRsample 1\nDataDirectory " + d + "\n", {p},
-       "GridSize is 0: triangles of no size cannot cover the sample. Exiting.\n", 1, d},
       {"GridSize 0.001\nRsample 1000\nDataDirectory " + d + "\n", {p},
        "GridSize 0.001 and Rsample 1000 need 1.1547e+06 triangle rows per side; at most 18918 can be "
        "written (6 * rows^2 grid points must stay below 2^31). Exiting.\n", 1, d},
@@ -121,14 +119,28 @@ TEST(BuildTriMesh, FailuresNameTheCauseAndWriteNoGrid) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_FALSE(exists(c.gridDir + "/grid.txt"));
   }
-  // No points: a grid.txt of the count alone, also where the row count
-  // overflows to minus infinity.
-  for (const char* negative : {"GridSize 2\nRsample -1", "GridSize -1e-300\nRsample 1e300",
-                               "GridSize -1e-320\nRsample 5", "GridSize 2\nRsample -inf"}) {
-    write_file(p, std::string(negative) + "\nDataDirectory " + d + "\n");
+  // Lengths that are no positive finite numbers, and a decimal comma: each
+  // named, and an earlier grid.txt stays byte for byte.
+  write_file(d + "/grid.txt", "earlier grid\n");
+  const std::pair<std::string, std::string> refused[] = {
+      {"GridSize -5\nRsample 1", "GridSize -5 is not a positive finite number"},
+      {"GridSize 0\nRsample 1", "GridSize 0 is not a positive finite number"},
+      {"GridSize 2\nRsample 0", "Rsample 0 is not a positive finite number"},
+      {"GridSize 2\nRsample -1", "Rsample -1 is not a positive finite number"},
+      {"GridSize -1e-300\nRsample 1e300", "GridSize -1e-300 is not a positive finite number"},
+      {"GridSize 2\nRsample -inf", "Rsample -inf is not a positive finite number"},
+      {"GridSize nan\nRsample 1", "GridSize nan is not a positive finite number"},
+      {"GridSize 2\nRsample 1e999", "Rsample inf is not a positive finite number"},
+  };
+  for (const auto& [params, why] : refused) {
+    write_file(p, params + "\nDataDirectory " + d + "\n");
     RunResult r = run("BuildTriMesh", {p});
-    EXPECT_EQ(r.status, 0) << negative;
-    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Number of grid points: 0.") << negative;
-    EXPECT_EQ(read_file(d + "/grid.txt"), "0\n") << negative;
+    EXPECT_EQ(r.status, 1) << params;
+    EXPECT_EQ(r.out, why + ": it is a length. grid.txt is not written. Exiting.\n") << params;
   }
+  write_file(p, "GridSize 2\n# the sample\nRsample 1,5\nDataDirectory " + d + "\n");
+  RunResult r = run("BuildTriMesh", {p});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Rsample on line 3 of " + p + " (\"Rsample 1,5\") has a decimal comma: write the number with a point. Exiting.\n");
+  EXPECT_EQ(read_file(d + "/grid.txt"), "earlier grid\n");
 }

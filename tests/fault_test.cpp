@@ -186,7 +186,7 @@ TEST(Faults, BuildTriMesh) {
       {"an infinite row count", params("GridSize 1e-300\nRsample 1e300\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
        "need inf triangle rows per side"},
       {"not a number", params("GridSize nan\nRsample 1\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 1,
-       "need nan triangle rows per side"},
+       "GridSize nan is not a positive finite number"},
       {"huge values print in full", params("GridSize 1e300\nRsample 1\nDataDirectory @\n"), "BuildTriMesh", {"@/p.txt"}, 0,
        "Number of grid points: 6.", false},
       {"grid.txt is a directory", [](const TempDir& d) { file(d, "p.txt", "GridSize 2\nRsample 1\nDataDirectory " + d.path().string() + "\n"); fs::create_directory(d / "grid.txt"); },

@@ -1,8 +1,11 @@
 // Grain lines read as the C library's scanner reads them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "grain_line.hpp"
 
@@ -50,4 +53,63 @@ TEST(GrainLine, ScansAsTheCLibraryDoes) {
   EXPECT_EQ(hedm::scan_grain_line(" \t\r\n", &g), -1);
   EXPECT_TRUE(hedm::is_blank(""));
   EXPECT_FALSE(hedm::is_blank(" x"));
+}
+
+namespace {
+
+// The C library's reading of a line of any length: words unbounded, into
+// buffers as long as the line.
+int c_library_scan(const std::string& line, hedm::Grain* g) {
+  std::vector<char> w(line.size() + 1);
+  double* M = g->OrientMatrix;
+  double* L = g->LatC;
+  char* s = w.data();
+  return std::sscanf(line.c_str(),
+                     "%d %lf %lf %lf %lf %lf %lf %lf %lf %lf %s %s %s %lf %lf %lf %lf %lf %lf %s %s %s %s",
+                     &g->GrainID, &M[0], &M[1], &M[2], &M[3], &M[4], &M[5], &M[6], &M[7], &M[8], s, s, s, &L[0],
+                     &L[1], &L[2], &L[3], &L[4], &L[5], s, s, s, s);
+}
+
+// A line put together from pieces of at most 999 characters, as a grain
+// list is read; "(cut)" appended where it was cut at the limit.
+std::string gathered(const std::string& line) {
+  hedm::LongGrainLine g;
+  g.start(line.data(), std::min<std::size_t>(999, line.size()));
+  for (std::size_t at = 999; at < line.size(); at += 999)
+    g.add(line.data() + at, std::min<std::size_t>(999, line.size() - at));
+  return g.text() + std::string(g.cut() ? "(cut)" : "");
+}
+
+}  // namespace
+
+// Lines longer than a piece: a word of any length is one field (where a
+// bounded scan would split it), on the plain path and on the C library's.
+TEST(GrainLine, LongLinesScanAsTheCLibraryDoes) {
+  const std::string id = "7 ", fields = "1 0 0 0 1 0 0 0 1 ", lattice = " 4 5 6 90 90 120 w x y z";
+  const std::string words(1500, 'a'), blanks(2000, ' '), nines(3000, '9'), zeros(1200, '0');
+  const std::string lines[] = {
+      id + fields + words + " b c" + lattice,
+      id + fields.substr(0, 8) + "inf " + fields.substr(8) + words + " b c" + lattice,
+      id + blanks + fields + "a b c" + lattice + " " + nines,
+      id + "1." + zeros + "5 0 0 0 1 0 0 0 1 a b c" + lattice,
+  };
+  for (const std::string& line : lines) {
+    hedm::Grain fast, ref;
+    EXPECT_EQ(hedm::scan_grain_line(line.c_str(), &fast), c_library_scan(line, &ref)) << line.size();
+    EXPECT_EQ(fast.GrainID, ref.GrainID);
+    EXPECT_EQ(std::memcmp(fast.OrientMatrix, ref.OrientMatrix, sizeof ref.OrientMatrix), 0) << line.size();
+    EXPECT_EQ(std::memcmp(fast.LatC, ref.LatC, sizeof ref.LatC), 0) << line.size();
+  }
+}
+
+// A long line is kept up to the white space after its 23rd field, up to a
+// zero byte, or, for fields that run on without end, up to the last white
+// space within the limit.
+TEST(GrainLine, LongLinesAreGatheredUpToTheirLastField) {
+  const std::string grain = "7 1 0 0 0 1 0 0 0 1 a b c 4 5 6 90 90 120 w x y z";
+  EXPECT_EQ(gathered(std::string(1200, ' ') + grain + " " + std::string(3000, '5') + "\n"),
+            std::string(1200, ' ') + grain + " ");
+  EXPECT_EQ(gathered(grain.substr(0, 20) + std::string(1, '\0') + std::string(2000, '1')), grain.substr(0, 20));
+
+  EXPECT_EQ(gathered("7 1 " + std::string(hedm::LongGrainLine::kMaxChars + 5000, 'x')), "7 1 (cut)");
 }

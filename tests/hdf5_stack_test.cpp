@@ -308,7 +308,7 @@ TEST_F(Hdf5Files, SampleStacksReadAsH5pyReadsThem) {
   const char* layouts[][3] = {{"tile", "bitshuffle", "32"}, {"frame", "deflate", "16"}, {"contiguous", "none", "16"}};
   for (const auto& l : layouts) {
     SCOPED_TRACE(std::string(l[0]) + " " + l[1] + " " + l[2]);
-    const std::string path = at("sample.h5");
+    const std::string path = at(std::string("sample_") + l[0] + ".h5");  // a new name: sample data replaces no file
     const RunResult r = run("hedm-sample-data", {"h5", path, "5", "9", "--rows", "37", "--columns", "300",
                                                  "--chunks", l[0], "--filter", l[1], "--bits", l[2]});
     ASSERT_EQ(r.status, 0) << r.out;

@@ -19,6 +19,7 @@ namespace {
 struct Piece {
   std::string text;  // the whole piece, zero bytes inside included
   long long line;
+  bool continued = false;  // the rest of the line of the piece before
   bool operator==(const Piece&) const = default;
 };
 
@@ -30,7 +31,7 @@ std::vector<Piece> pieces(const std::string& path) {
   std::size_t n;
   while (lines.next(&p, &n)) {
     EXPECT_EQ(p[n], '\0');
-    out.push_back({std::string(p, n), lines.line()});
+    out.push_back({std::string(p, n), lines.line(), lines.continued()});
   }
   EXPECT_EQ(lines.error(), 0);
   return out;
@@ -49,10 +50,12 @@ TEST(LineReader, PiecesOfAtMost999CharactersNumberedByTheFilesLines) {
       {"empty", "", {}},
       {"lines", "one\ntwo\n", {{"one\n", 1}, {"two\n", 2}}},
       {"no newline at the end", "one\nlast", {{"one\n", 1}, {"last", 2}}},
-      {"999 characters, then the newline alone", a999 + "\nx\n", {{a999, 1}, {"\n", 1}, {"x\n", 2}}},
+      {"999 characters, then the newline alone", a999 + "\nx\n", {{a999, 1}, {"\n", 1, true}, {"x\n", 2}}},
       {"a long line in pieces", b + "\nshort\n",
-       {{std::string(999, 'b'), 1}, {std::string(501, 'b') + "\n", 1}, {"short\n", 2}}},
+       {{std::string(999, 'b'), 1}, {std::string(501, 'b') + "\n", 1, true}, {"short\n", 2}}},
       {"a zero byte inside a line", std::string("1 2\0 3\nnext\n", 12), {{std::string("1 2\0 3\n", 7), 1}, {"next\n", 2}}},
+      {"a line of 2000 characters, then one without a newline", std::string(2000, 'c') + "\nend",
+       {{std::string(999, 'c'), 1}, {std::string(999, 'c'), 1, true}, {"cc\n", 1, true}, {"end", 2}}},
       {"blank lines count", "\n\n\nx\n", {{"\n", 1}, {"\n", 2}, {"\n", 3}, {"x\n", 4}}},
   };
   for (const Case& c : cases) {

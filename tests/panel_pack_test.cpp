@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 #include "float_convert.hpp"
 #include "testkit.hpp"
@@ -35,7 +36,8 @@ TEST(PanelPack, ConvertsEveryNumberFromStartToEndInSteps) {
     RunResult r = run("PanelPack", {stem, "1", endNr, "5", "raw", "2"});
     EXPECT_EQ(r.status, 1) << "a complete run ends with 1";
     EXPECT_EQ(r.out, "Read file " + stem + "00001.raw.\nCould not read " + stem +
-                         "00003.raw. Continuing to the next file.\nRead file " + stem + "00005.raw.\n");
+                         "00003.raw. Continuing to the next file.\nRead file " + stem + "00005.raw.\nWarning: " +
+                         stem + "00005.raw is larger than one image (16777216 bytes): its last 12 bytes are passed over.\n");
     EXPECT_FALSE(exists(stem + "00003.ge3"));
     const std::string one = read_file(stem + "00001.ge3"), five = read_file(stem + "00005.ge3");
     ASSERT_EQ(one.size(), hedm::kOneFrameFileBytes);
@@ -146,4 +148,27 @@ TEST(PanelPack, OutputThatCannotBeWrittenKeepsTheEarlierOneAndTheRunGoesOn) {
                        "00002.ge3: File too large. Continuing to the next file.\nNo image was converted.\n");
   EXPECT_EQ(read_file(stem + "00001.ge3"), "earlier frame file");
   EXPECT_FALSE(exists(stem + "00002.ge3"));
+}
+
+// An infinite pixel leaves no scale (+inf as the maximum would blank the
+// frame): the number is skipped with the count of such pixels, an earlier
+// output of it stays, and the run ends with 2.
+TEST(PanelPack, ImagesWithInfinitePixelsAreNotConverted) {
+  TempDir dir;
+  const std::string stem = dir / "p";
+  const float inf = std::numeric_limits<float>::infinity();
+  write_file(stem + "00001.raw", float_image(1.0f, {{5, inf}}));
+  write_file(stem + "00002.raw", float_image(1.0f, {{0, -inf}, {4194303, inf}, {9, 2.0f}}));
+  write_file(stem + "00003.raw", float_image(1.0f, {{9, 2.0f}}));
+  write_file(stem + "00001.ge3", "earlier frame file");
+  RunResult r = run("PanelPack", {stem, "1", "3", "5", "raw", "1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "Read file " + stem + "00001.raw.\n" + stem +
+                       "00001.raw holds 1 infinite pixel: an image with infinite values cannot be scaled. No output "
+                       "written for it. Continuing to the next file.\nRead file " + stem + "00002.raw.\n" + stem +
+                       "00002.raw holds 2 infinite pixels: an image with infinite values cannot be scaled. No output "
+                       "written for it. Continuing to the next file.\nRead file " + stem + "00003.raw.\n");
+  EXPECT_EQ(read_file(stem + "00001.ge3"), "earlier frame file");
+  EXPECT_FALSE(exists(stem + "00002.ge3"));
+  EXPECT_EQ(pixel_at(read_file(stem + "00003.ge3"), 0, 9), 14000);
 }

@@ -80,3 +80,43 @@ TEST(ParamFile, LongLinesAndMissingKeys) {
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().text, "Could not open the parameter file " + (dir / "none.txt") + ": No such file or directory.");
 }
+
+// A number followed at once by a comma and a digit is a decimal comma
+// ("1,5", which would read as 1): the line sets nothing and names its key.
+// A comma after the number otherwise, or in a word, is no decimal comma.
+TEST(ParamFile, DecimalCommaIsRefused) {
+  struct Case {
+    const char* line;
+    const char* refusedKey;  // nullptr: the line is taken
+    double GlobalPosition;
+    int PhaseNr;
+    std::string word;
+  };
+  const Case cases[] = {
+      {"GlobalPosition 1,5\n", "GlobalPosition ", -1, -1, "unset"},
+      {"GlobalPosition \t-0,25 mm\n", "GlobalPosition ", -1, -1, "unset"},
+      {"PhaseNr 2,0\n", "PhaseNr ", -1, -1, "unset"},
+      {"GlobalPosition 1, 5\n", nullptr, 1, -1, "unset"},
+      {"GlobalPosition 1.5,x\n", nullptr, 1.5, -1, "unset"},
+      {"PhaseNr 2,\n", nullptr, -1, 2, "unset"},
+      {"MicFileBinary run1,5\n", nullptr, -1, -1, "run1,5"},
+  };
+  for (const Case& c : cases) {
+    Settings s;
+    ParamKey keys[] = {{"PhaseNr ", &s.PhaseNr}, {"GlobalPosition ", &s.GlobalPosition}, {"MicFileBinary ", &s.word}};
+    const ParamKey* refused = hedm::apply_param_line(c.line, keys);
+    EXPECT_EQ(refused ? refused->key : std::string_view(), std::string_view(c.refusedKey ? c.refusedKey : "")) << c.line;
+    EXPECT_EQ(s.GlobalPosition, c.GlobalPosition) << c.line;
+    EXPECT_EQ(s.PhaseNr, c.PhaseNr) << c.line;
+    EXPECT_EQ(s.word, c.word) << c.line;
+  }
+
+  testkit::TempDir dir;
+  testkit::write_file(dir / "p.txt", "PhaseNr 1\n% a comment\nGlobalPosition 1,5\r\n");
+  Settings s;
+  ParamKey keys[] = {{"PhaseNr ", &s.PhaseNr}, {"GlobalPosition ", &s.GlobalPosition}};
+  const hedm::Status st = hedm::read_param_file(dir / "p.txt", keys);
+  ASSERT_FALSE(st);
+  EXPECT_EQ(st.error().text, "GlobalPosition on line 3 of " + (dir / "p.txt") +
+                                 " (\"GlobalPosition 1,5\") has a decimal comma: write the number with a point.");
+}

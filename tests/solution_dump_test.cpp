@@ -37,7 +37,9 @@ TEST(SolutionDump, WritesBothTables) {
                                 "\nMicFileText " + (dir / "mic.txt") + "\nSaveNSolutions 3\nGridSize 9\n");
   RunResult r = run("SolutionDump", {dir / "p.txt"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "NrRows: 10\n");
+  EXPECT_EQ(r.out, "NrRows: 10\nWarning: " + (dir / "mic.bin") +
+                       " ends in a partial row: its last 7 bytes are passed over.\nWarning: " +
+                       (dir / "mic.bin.AllMatches") + " ends in a partial row: its last 8 bytes are passed over.\n");
   const std::string header = "%TriEdgeSize 5.250000\n%NumPhases 3\n%GlobalPosition 12.500000\n";
   std::string expect = header +
       "%RowNr\tNrMatches\tRunTime\tX\tY\tTriEdgeSize\tUpDown\tEul1\tEul2\tEul3\tConfidence\tPhaseNr\n";
@@ -72,7 +74,9 @@ TEST(SolutionDump, RowWidthsAndFailures) {
   };
   const Case cases[] = {
       {base + "MicFileBinary " + (dir / "mic.bin") + "\nSaveNSolutions 0\n", 0, "NrRows: 1\n", 2},  // 7 wide
-      {base + "MicFileBinary " + (dir / "mic.bin") + "\n", 0, "NrRows: 1\n", 1},  // 11 wide
+      {base + "MicFileBinary " + (dir / "mic.bin") + "\n", 0,
+       "NrRows: 1\nWarning: " + (dir / "mic.bin.AllMatches") + " ends in a partial row: its last 24 bytes are passed over.\n",
+       1},  // 11 wide
       {base + "MicFileBinary " + (dir / "mic.bin") + "\nSaveNSolutions -2\n", 0, "NrRows: 1\n", 0},
       {base + "MicFileBinary " + (dir / "mic.bin") + "\nSaveNSolutions 1073741824\n", 1,
        "SaveNSolutions 1073741824 makes an all-matches row wider than 2^31 values. Exiting.\n", -1},
@@ -118,4 +122,48 @@ TEST(SolutionDump, RowWidthsAndFailures) {
   r = run("SolutionDump", {dir / "p.txt"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "NrRows: 1\nCould not write /dev/full: No space left on device. Exiting.\n");
+}
+
+// All-matches files written for 3 solutions a row, read with 1, 3 and 5:
+// a file that holds exactly the result file's rows at another count is
+// refused, naming both counts (the result table stays, the all-matches
+// table is not written); at the right count it is converted.  Row counts
+// chosen so that the file is a whole number of rows at the wrong count too
+// (11 rows of 19 values are 19 rows of 11), and so that it is not (10 rows).
+TEST(SolutionDump, AllMatchesWrittenForAnotherSolutionCount) {
+  TempDir dir;
+  for (const int nrRows : {10, 11}) {
+    write_file(dir / "mic.bin", doubles(std::vector<double>(11 * nrRows, 0.5)));
+    write_file(dir / "mic.bin.AllMatches", doubles(std::vector<double>(19 * nrRows, 2.5)));
+    const std::string size = std::to_string(152 * nrRows), rows = std::to_string(nrRows);
+    for (const int nSaves : {1, 3, 5}) {
+      std::filesystem::remove(dir / "out.txt");
+      std::filesystem::remove(dir / "out.txt.AllMatches");
+      write_file(dir / "p.txt", "PhaseNr 1\nNumPhases 1\nGlobalPosition 0\nMicFileBinary " + (dir / "mic.bin") +
+                                    "\nMicFileText " + (dir / "out.txt") + "\nSaveNSolutions " +
+                                    std::to_string(nSaves) + "\n");
+      RunResult r = run("SolutionDump", {dir / "p.txt"});
+      const std::string at = "NrRows " + rows + ", SaveNSolutions " + std::to_string(nSaves);
+      EXPECT_TRUE(exists(dir / "out.txt")) << at;
+      if (nSaves == 3) {
+        EXPECT_EQ(r.status, 0) << at;
+        EXPECT_EQ(r.out, "NrRows: " + rows + "\n") << at;
+        const std::string table = read_file(dir / "out.txt.AllMatches");
+        EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4 + nrRows) << at;
+        continue;
+      }
+      const int rowBytes = 8 * (4 * nSaves + 7);
+      const int whole = 152 * nrRows / rowBytes, rest = 152 * nrRows % rowBytes;
+      EXPECT_EQ(r.status, 1) << at;
+      EXPECT_EQ(r.out, "NrRows: " + rows + "\nThe all-matches file " + (dir / "mic.bin.AllMatches") + " holds " +
+                           size + " bytes: at SaveNSolutions " + std::to_string(nSaves) + " (rows of " +
+                           std::to_string(rowBytes) + " bytes) that is " + std::to_string(whole) + " rows" +
+                           (rest ? " and " + std::to_string(rest) + " bytes" : "") +
+                           ", but at SaveNSolutions 3 (rows of 152 bytes) exactly the " + rows +
+                           " rows of the result file. Set SaveNSolutions 3 in " + (dir / "p.txt") +
+                           "; the all-matches table is not written. Exiting.\n")
+          << at;
+      EXPECT_FALSE(exists(dir / "out.txt.AllMatches")) << at;
+    }
+  }
 }

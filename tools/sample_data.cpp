@@ -131,7 +131,7 @@ bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool 
 bool write_float_images(const std::string& stem, int first, int last, const std::string& ext,
                         int clipped, std::string* err) {
   std::vector<float> img(kPixelsPerFrame);
-  for (int i = first; i <= last; ++i) {
+  for (std::int64_t i = first; i <= last; ++i) {  // 64 bits: LAST may be the largest int
     std::mt19937 rng(static_cast<unsigned>(i));
     std::normal_distribution<float> noise(20.0f, 5.0f);
     for (float& v : img) v = noise(rng);
@@ -146,7 +146,7 @@ bool write_float_images(const std::string& stem, int first, int last, const std:
     if (i == clipped)
       for (float& v : img) v = std::min(v, 1500.0f);  // flat-topped spots
     char nr[32];
-    std::snprintf(nr, sizeof nr, "%05d.", i);
+    std::snprintf(nr, sizeof nr, "%05d.", static_cast<int>(i));
     OutputFile out;
     if (!done(out.create(stem + nr + ext), err) || !done(out.write(img.data(), img.size() * sizeof(float)), err) ||
         !done(out.commit(), err))

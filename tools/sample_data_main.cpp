@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "command_line.hpp"
+#include "output_file.hpp"
 #include "report.hpp"
 #include "sample_data.hpp"
 
@@ -30,6 +33,7 @@ const char kHelp[] = R"(Usage: hedm-sample-data KIND OUTPUT ...
         a grain list for GrainQuats
 Frame files get a header of zeros, as PanelPack writes; --patterned-header
 fills it with a byte pattern instead (to see it pass through StackCollapse).
+Only new names are written: a name that exists, or a symbolic link, is refused.
 Example: hedm-sample-data stack dark_stack.ge3 10
 Manual: man hedm-sample-data
 )";
@@ -85,6 +89,39 @@ bool stack_option(const std::string& name, const char* value, hedm::StackShape* 
   return false;
 }
 
+// Sample data goes to new names only: a name that exists (most likely real
+// data, a dark stack that cannot be taken again) is never replaced, nor the
+// file a symbolic link points at.  A character device or a FIFO (/dev/null)
+// replaces nothing and is written as before.  False with *err naming the
+// first name in the way.
+bool all_new(const std::vector<std::string>& paths, std::string* err) {
+  for (const std::string& p : paths) {
+    struct stat info;
+    if (::lstat(p.c_str(), &info) != 0) continue;
+    if (S_ISLNK(info.st_mode)) {
+      *err = p + " is a symbolic link (to " + hedm::resolve_links(p) +
+             "): hedm-sample-data never writes through one. Nothing written.";
+      return false;
+    }
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) continue;
+    *err = p + " exists: hedm-sample-data writes new files only and never replaces one. Nothing written.";
+    return false;
+  }
+  return true;
+}
+
+// all_new for the names the floats kind writes: STEM<NNNNN>.EXT for FIRST
+// to LAST.
+bool floats_new(const std::string& stem, std::int32_t first, std::int32_t last, const std::string& ext,
+                std::string* err) {
+  for (std::int64_t i = first; i <= last; ++i) {
+    char nr[32];
+    std::snprintf(nr, sizeof nr, "%05d.", static_cast<int>(i));
+    if (!all_new({stem + nr + ext}, err)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,21 +153,25 @@ int main(int argc, char** argv) {
   bool ok = false;
   if ((what == "stack" || what == "scan") && n >= 3) {
     ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
+         all_new({args[1]}, &err) &&
          (what == "stack" ? sample::write_dark_stack(args[1], a, static_cast<unsigned>(b), patterned, &err)
                           : sample::write_scan_stack(args[1], a, static_cast<unsigned>(b), patterned, &err));
   } else if (what == "h5" && n >= 3) {
-    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err);
+    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
+         all_new({args[1]}, &err);
     shape.frames = static_cast<std::uint64_t>(a);
     ok = ok && sample::write_hdf5_dark_stack(args[1], shape, static_cast<unsigned>(b), &err);
   } else if (what == "floats" && n >= 4) {
     ok = number(args, 2, "FIRST", 0, INT32_MIN, &a, &err) && number(args, 3, "LAST", 0, INT32_MIN, &b, &err) &&
          number(args, 5, "CLIPPED", -1, INT32_MIN, &c, &err) &&
+         floats_new(args[1], a, b, n > 4 ? args[4] : "raw", &err) &&
          sample::write_float_images(args[1], a, b, n > 4 ? args[4] : "raw", c, &err);
   } else if (what == "results" && n >= 3) {
     ok = number(args, 2, "ROWS", 0, 0, &a, &err) && number(args, 3, "SAVED", 1, 0, &b, &err) &&
+         all_new({args[1], std::string(args[1]) + ".AllMatches"}, &err) &&
          sample::write_result_files(args[1], a, b, &err);
   } else if (what == "grains" && n >= 3) {
-    ok = number(args, 2, "LINES", 0, 0, &a, &err) && sample::write_grain_list(args[1], a, &err);
+    ok = number(args, 2, "LINES", 0, 0, &a, &err) && all_new({args[1]}, &err) && sample::write_grain_list(args[1], a, &err);
   } else {
     hedm::sayf("%s", kHelp);
     return 1;

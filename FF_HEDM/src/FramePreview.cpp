@@ -1,7 +1,8 @@
 // FramePreview: one frame of a detector frame file as an image a person can
 // look at in a browser or any viewer.
 //   FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
-// OUTPUT ending in .png (or .pgm) gets the 8-bit view; any other OUTPUT is a
+// OUTPUT ending in .png (or .pgm) gets the 8-bit view; one named for another
+// image format (.jpg, .tif, ...) is refused; any other OUTPUT is a
 // stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view), as
 // earlier versions wrote them.
 
@@ -46,6 +47,25 @@ const char kUsage[] =
 bool ends_with(const std::string& s, const char* tail) {
   const std::size_t n = std::strlen(tail);
   return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The extension of an output name that names an image format FramePreview
+// does not write (".jpg", ".tif", ...; ".PNG" too, as the stem rule reads
+// only ".png" and ".pgm" in lower case), or empty.  Such a name would
+// otherwise be taken as a stem and give two PGM files named ".jpg.pgm".
+std::string foreign_image_extension(const std::string& output) {
+  static const char* const kForeign[] = {"jpg", "jpeg", "jpe",  "jfif", "jp2", "j2k", "tif", "tiff", "gif",
+                                         "bmp", "webp", "ppm",  "pbm",  "pnm", "pam", "tga", "ico",  "heic",
+                                         "heif", "avif", "exr", "svg",  "png", "pgm"};
+  const std::size_t dot = output.rfind('.');
+  if (dot == std::string::npos || output.find('/', dot) != std::string::npos) return "";
+  const std::string ext = output.substr(dot + 1);
+  if (ext == "png" || ext == "pgm") return "";
+  std::string lower = ext;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* f : kForeign)
+    if (lower == f) return "." + ext;
+  return "";
 }
 
 // What the command line asks for.
@@ -94,6 +114,9 @@ Result<Options> read_options(int argc, char** argv) {
     return argument("The percentiles must satisfy 0 <= low < high <= 100.");
   if (o.bin < 1 || o.bin > static_cast<int>(nrPixels))
     return argument("--bin " + std::to_string(o.bin) + " is outside 1 to 2048.");
+  if (const std::string ext = foreign_image_extension(output); !ext.empty())
+    return argument(output + ": FramePreview writes PNG (.png) and PGM (.pgm) images, not " + ext +
+                    ". Name the output NAME.png or NAME.pgm.");
   const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
   if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
     return argument("--raw " + raw + ": the name must end in .png or .pgm.");

@@ -109,7 +109,17 @@ Outcome convert_number(const std::string& FileName, const std::string& OutFileNa
   if (*got < kFloatImageBytes)
     return skip(Outcome::Passed, "Could not read " + FileName + " in full: it holds " + std::to_string(*got) + " of " +
                                      std::to_string(kFloatImageBytes) + " bytes." + notWritten);
-  const float maxVal = image_maximum(inimage, kPixelsPerFrame);
+  std::size_t nInfinite = 0;
+  const float maxVal = image_maximum(inimage, kPixelsPerFrame, &nInfinite);
+  // An infinite pixel leaves no scale: +inf as the maximum would turn every
+  // other pixel to 0, a blank frame that passes for an image.
+  if (nInfinite > 0)
+    return skip(Outcome::Failed, FileName + " holds " + std::to_string(nInfinite) +
+                                     (nInfinite == 1 ? " infinite pixel" : " infinite pixels") +
+                                     ": an image with infinite values cannot be scaled." + notWritten);
+  if (in.size() > kFloatImageBytes)
+    say("Warning: " + FileName + " is larger than one image (" + std::to_string(kFloatImageBytes) +
+        " bytes): its last " + std::to_string(in.size() - kFloatImageBytes) + " bytes are passed over.");
   if (Status s = write_converted(OutFileName, inimage, maxVal, outimage); !s) return skip(Outcome::Failed, s.error().text);
   return Outcome::Converted;
 }

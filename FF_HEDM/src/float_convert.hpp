@@ -13,7 +13,8 @@ inline constexpr std::size_t kFloatImageBytes = kPixelsPerFrame * sizeof(float);
 inline constexpr double kScaleCeiling = 14000.0;
 
 // The largest value of the image, never below 0; NaN values are passed over.
-float image_maximum(const float* image, std::size_t n);
+// *nInfinite, when given, is set to the number of infinite values (either sign).
+float image_maximum(const float* image, std::size_t n, std::size_t* nInfinite = nullptr);
 
 // out[k] = the low 16 bits of trunc((double)v / (double)maxVal * 14000), with
 // v the pixel clamped at 0 from below; a product that is not a number gives 0.

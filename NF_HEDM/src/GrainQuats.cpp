@@ -50,30 +50,87 @@ void write_seed(TextWriter& out, const Grain& g) {
   out.put('\n');
 }
 
-// A seed line on `out` for every grain line; comment and blank lines are
-// passed over, lines with fewer than 19 fields reported by their line number
-// and skipped (counted in *nSkipped).  Returns the number of seeds written.
-int convert_grains(LineReader& grains, const std::string& GrainFN, TextWriter& out, int* nSkipped) {
-  int nOrientations = 0;
-  *nSkipped = 0;
-  Grain grain;
-  const char* aline;
+// Lines skipped are reported one by one up to this many; the rest are
+// counted in one closing line (another kind of file, a binary one, would
+// otherwise fill the screen with one line for each of its "lines").
+constexpr int kListedSkips = 20;
+
+// Converts the grain lines of a grain list, one seed line on `out` each.
+class GrainConverter {
+ public:
+  GrainConverter(const std::string& GrainFN, TextWriter& out) : GrainFN_(GrainFN), out_(out) {}
+
+  // One whole line of the list (not a comment) and its line number; `cut`
+  // for a line cut short at LongGrainLine::kMaxChars.
+  void line(const char* text, long long lineNr, bool cut) {
+    if (is_blank(text) && !cut) return;
+    Grain next = grain_;
+    if (scan_grain_line(text, &next) < kGrainValueFields) {
+      if (++nSkipped_ > kListedSkips) return;
+      if (cut)
+        sayf("Line %lld of %s runs to more than %zu characters before its 19th field: skipped.\n", lineNr,
+             GrainFN_.c_str(), LongGrainLine::kMaxChars);
+      else
+        sayf("Line %lld of %s has fewer than the 19 fields of a grain (identifier, nine matrix "
+             "values, three words, six lattice parameters): skipped.\n",
+             lineNr, GrainFN_.c_str());
+      return;
+    }
+    grain_ = next;
+    write_seed(out_, grain_);
+    ++nOrientations_;
+  }
+
+  // The closing line for the skipped lines not listed, if any.
+  void close() const {
+    if (nSkipped_ > kListedSkips)
+      sayf("%lld more lines of %s skipped as well (only the first %d are listed).\n", nSkipped_ - kListedSkips,
+           GrainFN_.c_str(), kListedSkips);
+  }
+
+  int nOrientations() const { return nOrientations_; }
+  long long nSkipped() const { return nSkipped_; }
+
+ private:
+  const std::string& GrainFN_;
+  TextWriter& out_;
+  Grain grain_;  // the last grain line's values: a short line keeps the rest
+  int nOrientations_ = 0;
+  long long nSkipped_ = 0;
+};
+
+// Every line of the grain list, however long, as one line: a comment
+// (first character "%") stays a comment to its end, and a grain line is
+// scanned whole, the pieces after its 23rd field passed over.  A line that
+// fits one piece of the reader is scanned where it lies.
+void convert_grains(LineReader& grains, GrainConverter& convert) {
+  LongGrainLine longLine;
+  long long longLineNr = 0;
+  enum { None, Gathering, Passing } rest = None;  // what the pieces after the first are for
+  const char* piece;
   std::size_t length;
-  while (grains.next(&aline, &length)) {
-    if (aline[0] == '%' || is_blank(aline)) continue;
-    Grain next = grain;
-    if (scan_grain_line(aline, &next) < kGrainValueFields) {
-      sayf("Line %lld of %s has fewer than the 19 fields of a grain (identifier, nine matrix "
-           "values, three words, six lattice parameters): skipped.\n",
-           grains.line(), GrainFN.c_str());
-      ++*nSkipped;
+  while (grains.next(&piece, &length)) {
+    const bool ends = piece[length - 1] == '\n';
+    if (grains.continued()) {
+      if (rest == Gathering) {
+        longLine.add(piece, length);
+        if (ends) convert.line(longLine.text(), longLineNr, longLine.cut());
+      }
+      if (ends) rest = None;
       continue;
     }
-    grain = next;
-    write_seed(out, grain);
-    ++nOrientations;
+    if (piece[0] == '%') {
+      rest = ends ? None : Passing;
+    } else if (ends) {
+      convert.line(piece, grains.line(), false);
+    } else {
+      longLine.start(piece, length);
+      longLineNr = grains.line();
+      rest = Gathering;
+    }
   }
-  return nOrientations;
+  // A last line without a newline.
+  if (rest == Gathering) convert.line(longLine.text(), longLineNr, longLine.cut());
 }
 
 Error input(const std::string& text) { return Error{ErrorKind::Input, text}; }
@@ -95,8 +152,10 @@ int run(int argc, char** argv) {
   if (Status s = file.create(outfilename); !s) return fail(s.error(), kEnding);
   TextWriter out(file);
 
-  int nSkipped = 0;
-  const int nOrientations = convert_grains(grains, GrainFN, out, &nSkipped);
+  GrainConverter convert(GrainFN, out);
+  convert_grains(grains, convert);
+  convert.close();
+  const int nOrientations = convert.nOrientations();
 
   if (grains.error())  // the unfinished seed file is dropped; an earlier one stays
     return fail(input("Could not read the grain list " + GrainFN + ": " + std::strerror(grains.error()) + "."),
@@ -104,7 +163,7 @@ int run(int argc, char** argv) {
   // Lines that were all skipped: another kind of file (the arguments the
   // wrong way round), not a run that found no grains.  The seed file is
   // not written; an earlier one stays.
-  if (nOrientations == 0 && nSkipped > 0)
+  if (nOrientations == 0 && convert.nSkipped() > 0)
     return fail(input(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."), kEnding);
   Status s = out.flush();
   if (s) s = file.commit();

@@ -80,13 +80,34 @@ int run(int argc, char** argv) {
   double firstValues[6];
   if (Status s = results.read_at(firstValues, kEdgeBytes, 0); !s) return fail(s.error(), kEnding);
   const TableHeader header{firstValues[5], NumPhases, GlobalPosition};
-  sayf("NrRows: %lld\n", static_cast<long long>(results.size() / (kResultColumns * sizeof(double))));
+  const std::uint64_t NrRows = results.size() / kResultRowBytes;
+  sayf("NrRows: %lld\n", static_cast<long long>(NrRows));
+  if (std::string w = partial_row_warning(inputfile, results.size(), kResultRowBytes); !w.empty()) say(w);
   if (Status s = write_table(outputfile, results, header, false, kResultColumns, PhaseNr); !s)
     return fail(s.error(), kEnding);
 
   // The text result table is complete; it stays whatever happens below.
   InputFile allMatches;
   if (Status s = allMatches.open(inputfile2); !s) return fail(s.error(), kEnding);
+  if (nCols >= 1) {
+    const std::uint64_t size = allMatches.size(), rowBytes = static_cast<std::uint64_t>(nCols) * sizeof(double);
+    // Written for another number of solutions: read at this one, every row
+    // would mix the values of two.
+    if (const std::int64_t fits = saves_that_fit(size, NrRows, nSaves); fits >= 0) {
+      const std::string rows = std::to_string(size / rowBytes) + (size / rowBytes == 1 ? " row" : " rows");
+      const std::string rest = size % rowBytes ? " and " + std::to_string(size % rowBytes) + " bytes" : "";
+      return fail(Error{ErrorKind::Data,
+                        "The all-matches file " + inputfile2 + " holds " + std::to_string(size) +
+                            " bytes: at SaveNSolutions " + std::to_string(nSaves) + " (rows of " +
+                            std::to_string(rowBytes) + " bytes) that is " + rows + rest +
+                            ", but at SaveNSolutions " + std::to_string(fits) + " (rows of " +
+                            std::to_string(size / NrRows) + " bytes) exactly the " + std::to_string(NrRows) +
+                            " rows of the result file. Set SaveNSolutions " + std::to_string(fits) + " in " +
+                            ParamFN + "; the all-matches table is not written."},
+                  kEnding);
+    }
+    if (std::string w = partial_row_warning(inputfile2, size, rowBytes); !w.empty()) say(w);
+  }
   if (Status s = write_table(outputfile2, allMatches, header, true, nCols, PhaseNr); !s)
     return fail(s.error(), kEnding);
   return kCompleted;

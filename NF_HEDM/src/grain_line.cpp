@@ -98,21 +98,74 @@ bool scan_plain(const char* p, Grain* g, int* fields) {
   return true;
 }
 
+// The C library's scanner, one field at a time, so that a word of any
+// length is one field (a bounded "%999s" would split a longer one): each
+// number converted as "%d" or "%lf" converts it, from where the field before
+// stopped, each word passed over whole.  Returns what sscanf with the
+// 23-field format returns: the fields converted, or -1 when the line ends
+// before the first.
+int scan_fields(const char* p, Grain* g) {
+  int n = 0;
+  for (; n < kFieldCount; ++n) {
+    int used = 0, got = 0;
+    switch (kFields[n]) {
+      case 'd':
+        got = std::sscanf(p, "%d%n", &g->GrainID, &used);
+        break;
+      case 'f':
+        got = std::sscanf(p, "%lf%n", n <= 9 ? &g->OrientMatrix[n - 1] : &g->LatC[n - 13], &used);
+        break;
+      default:
+        while (space(*p)) ++p;
+        got = *p ? 1 : -1;
+        while (*p && !space(*p)) ++p;
+    }
+    if (got != 1) return n == 0 ? got : n;
+    p += used;
+  }
+  return n;
+}
+
 }  // namespace
 
 int scan_grain_line(const char* line, Grain* g) {
   int fields = 0;
   if (is_blank(line)) return -1;
   if (scan_plain(line, g, &fields)) return fields;
-  char w[4][1000];
-  double* M = g->OrientMatrix;
-  double* L = g->LatC;
-  return std::sscanf(line,
-                     "%d %lf %lf %lf %lf %lf %lf %lf %lf %lf %999s %999s %999s %lf %lf %lf %lf %lf "
-                     "%lf %999s %999s %999s %999s",
-                     &g->GrainID, &M[0], &M[1], &M[2], &M[3], &M[4], &M[5], &M[6], &M[7], &M[8],
-                     w[0], w[1], w[2], &L[0], &L[1], &L[2], &L[3], &L[4], &L[5], w[0], w[1], w[2],
-                     w[3]);
+  return scan_fields(line, g);
+}
+
+void LongGrainLine::start(const char* piece, std::size_t length) {
+  text_.clear();
+  fields_ = 0;
+  inField_ = done_ = cut_ = false;
+  add(piece, length);
+}
+
+void LongGrainLine::add(const char* piece, std::size_t length) {
+  if (done_) return;
+  const std::size_t n = ::strnlen(piece, length);  // a zero byte ends the line for scanning
+  std::size_t take = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!space(piece[i])) {
+      inField_ = true;
+    } else if (inField_) {
+      inField_ = false;
+      if (++fields_ == kFieldCount) {
+        take = i + 1;
+        done_ = true;
+        break;
+      }
+    }
+  }
+  text_.append(piece, take);
+  done_ = done_ || n < length;
+  if (text_.size() > kMaxChars) {
+    std::size_t end = kMaxChars;
+    while (end > 0 && !space(text_[end - 1])) --end;
+    text_.resize(end);
+    done_ = cut_ = true;
+  }
 }
 
 bool is_blank(const char* line) {

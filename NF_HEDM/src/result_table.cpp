@@ -7,6 +7,28 @@
 
 namespace hedm {
 
+std::int64_t saves_that_fit(std::uint64_t size, std::uint64_t nrRows, std::int32_t nSaves) {
+  if (nrRows == 0) return -1;
+  const std::int64_t nCols = all_matches_columns(nSaves);
+  if (nCols >= 1) {
+    const std::uint64_t rowBytes = static_cast<std::uint64_t>(nCols) * sizeof(double);
+    if (size % rowBytes == 0 && size / rowBytes == nrRows) return -1;
+  }
+  // nrRows rows of 4 s + 7 values each.
+  if (size % (nrRows * sizeof(double)) != 0) return -1;
+  const std::uint64_t width = size / (nrRows * sizeof(double));
+  if (width < 7 || (width - 7) % 4 != 0) return -1;
+  const std::uint64_t saves = (width - 7) / 4;
+  return saves == static_cast<std::uint64_t>(nSaves) || saves > INT32_MAX ? -1 : static_cast<std::int64_t>(saves);
+}
+
+std::string partial_row_warning(const std::string& path, std::uint64_t size, std::uint64_t rowBytes) {
+  const std::uint64_t passed = size % rowBytes;
+  if (passed == 0) return "";
+  return "Warning: " + path + " ends in a partial row: " +
+         (passed == 1 ? "its last byte is" : "its last " + std::to_string(passed) + " bytes are") + " passed over.";
+}
+
 void write_table_header(TextWriter& out, const TableHeader& h, bool allMatches) {
   out.put("%TriEdgeSize ");
   out.fixed6(h.TriEdgeSize);

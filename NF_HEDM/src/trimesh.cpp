@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 
 namespace hedm {
@@ -17,12 +18,17 @@ GridDimensions grid_dimensions(double GridSize, double Rsample) {
 }
 
 bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* why) {
-  if (GridSize == 0) {
-    *why = "GridSize is 0: triangles of no size cannot cover the sample.";
+  // The edge length and the sample radius are lengths: a grid of no
+  // triangles, or of infinitely many, is no grid of the sample.
+  const std::pair<const char*, double> lengths[] = {{"GridSize", GridSize}, {"Rsample", Rsample}};
+  for (const auto& [key, v] : lengths) {
+    if (v > 0 && std::isfinite(v)) continue;
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%s %g is not a positive finite number: it is a length. grid.txt is not written.",
+                  key, v);
+    *why = buf;
     return false;
   }
-  // NrHex of minus infinity (a negative GridSize or Rsample whose quotient
-  // overflows) is a grid of 0 points like any other negative count.
   if (std::isnan(NrHex) || NrHex > kMaxNrHex) {
     char buf[256];
     std::snprintf(buf, sizeof buf,

@@ -53,7 +53,9 @@ struct GridDimensions {
 };
 GridDimensions grid_dimensions(double GridSize, double Rsample);
 
-// Whether a grid of NrHex rows per side can be built; if not, *why says so.
+// Whether a grid of NrHex rows per side can be built (the edge length and
+// the sample radius positive finite numbers, the point count within 32
+// bits); if not, *why says so.
 bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* why);
 
 // The number of triangles for NrHex rows per side (6 * NrHex^2), summed row
