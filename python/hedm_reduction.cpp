@@ -221,10 +221,18 @@ py::array_t<pixelvalue> scale_image(const py::array& image) {
   const std::size_t n = static_cast<std::size_t>(img.size());
   const float* in = img.data();
   pixelvalue* dst = out.mutable_data();
+  std::size_t nInfinite = 0;
   {
     py::gil_scoped_release release;
-    hedm::convert_image(in, n, hedm::image_maximum(in, n), dst);
+    const float maxVal = hedm::image_maximum(in, n, &nInfinite);
+    if (nInfinite == 0) hedm::convert_image(in, n, maxVal, dst);
   }
+  // An infinite pixel leaves no scale (every other pixel would become 0):
+  // refused, as PanelPack skips such an image.
+  if (nInfinite > 0)
+    throw py::value_error("image holds " + std::to_string(nInfinite) +
+                          (nInfinite == 1 ? " infinite pixel" : " infinite pixels") +
+                          ": an image with infinite values cannot be scaled");
   return out;
 }
 
@@ -335,7 +343,8 @@ dark file's counts averaged over its frames:
 image: a float32 array of any shape (a detector image is 2048 x 2048).
 Every pixel v becomes trunc(v / max * 14000) in double precision, negative
 pixels and values that are not a number 0.  Returns a uint16 array of the
-same shape, byte for byte the frame PanelPack writes for that image.)");
+same shape, byte for byte the frame PanelPack writes for that image.  An
+image with an infinite pixel raises ValueError, as PanelPack skips it.)");
   other_arguments(m, "median_frame", "stack: numpy.ndarray of uint16 or uint32");
   other_arguments(m, "median_file", "path: str or os.PathLike, *, progress: callable or None", true);
   other_arguments(m, "saturated_counts", "stack: numpy.ndarray of uint16, threshold: int");

@@ -181,13 +181,14 @@ def test_scale_image_is_panel_packs_conversion(tmp_path):
         image[0, :4] = [np.nan, -5.0, 0.0, np.inf if i == 2 else 1.0]
         image.tofile(tmp_path / f"img_{i:05d}.raw")
     r = run("PanelPack", str(tmp_path / "img_"), "1", "2", "5", "raw", "1")
-    # Image 2, with an infinite pixel, is not converted by PanelPack; the
-    # module scales it to zeros, as an infinite maximum leaves no scale.
+    # Image 2, with an infinite pixel, is not converted by PanelPack nor by
+    # the module: an infinite maximum leaves no scale.
     assert "img_00002.raw holds 1 infinite pixel" in r.stdout
     image = np.fromfile(tmp_path / "img_00001.raw", dtype="<f4").reshape(2048, 2048)
     assert h.scale_image(image).tobytes() == (tmp_path / "img_00001.ge3").read_bytes()[8192:]
     image = np.fromfile(tmp_path / "img_00002.raw", dtype="<f4").reshape(2048, 2048)
-    assert not h.scale_image(image).any()
+    with pytest.raises(ValueError, match="holds 1 infinite pixel"):
+        h.scale_image(image)
     assert h.scale_image(np.array([2.5, 1.25, -3.0], dtype=np.float32)).tolist() == [14000, 7000, 0]
     with pytest.raises(TypeError, match="float32"):
         h.scale_image(np.zeros(4, dtype=np.float64))
