@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "file_kind.hpp"
 #include "float_convert.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
@@ -101,7 +102,9 @@ py::array median_stack_file(const std::string& path) {
 }
 
 py::array median_file(const std::string& path) {
-  if (hedm::is_hdf5_path(path)) return median_stack_file(path);
+  const hedm::Result<hedm::FrameInput> form = hedm::frame_input_form("The input file", path);
+  if (!form) raise(form.error());
+  if (*form == hedm::FrameInput::Hdf5) return median_stack_file(path);
   hedm::InputFile in;
   if (hedm::Status s = in.open(path); !s) raise(s.error());
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
@@ -177,8 +180,11 @@ or uint32 frames of any shape, for which the array has the stack's frame
 shape and type; its frames are decoded once into a spill file in $TMPDIR).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
 StackCollapse writes, read in bands in the same bounded memory on the same
 threads, with the GIL released.
+A file is judged by its content before its name: any HDF5 file is read as
+a stack (a .cxi or .nxs, or one named .ge3).
 Raises OSError when the file cannot be opened or read and ValueError when
-it holds no complete frame, with StackCollapse's message.)");
+it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
+StackCollapse's message.)");
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
         R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
 

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "command_line.hpp"
+#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
@@ -41,7 +42,8 @@ const Ending kEnding{"Not enough arguments, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
   INPUT   detector frame file of one or more frames, as a rule a dark stack;
-          or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit)
+          or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit; any
+          HDF5 file is read as one, whatever its name)
   OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its
           whole frames (the lower middle value for an even count); a name
           ending in .h5 (optionally ::/DATASET) gets the median as HDF5
@@ -109,7 +111,9 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
   if (argc != 3) return fail(usage_error(), kEnding);
   const std::string inFN = argv[1], outFN = argv[2];
-  const bool hdf5In = is_hdf5_path(inFN), hdf5Out = is_hdf5_path(outFN);
+  const Result<FrameInput> form = frame_input_form("The input file", inFN);
+  if (!form) return fail(form.error(), kEnding);
+  const bool hdf5In = *form == FrameInput::Hdf5, hdf5Out = is_hdf5_path(outFN);
   if (std::string clash = same_file_clash({hdf5In ? split_stack_path(inFN).file : inFN},
                                           {hdf5Out ? split_stack_path(outFN).file : outFN});
       !clash.empty())
