@@ -117,7 +117,7 @@ class Hdf5Stack {
 
 // Where a written frame came from, kept in its attributes "source_file",
 // "source_dataset" (absent for a frame file) and "frames"; the attribute
-// "written_by" ("StackCollapse <version>") marks it as a median.
+// "written_by" ("StackCollapse") marks it as a median.
 struct FrameOrigin {
   std::string file;
   std::string dataset;

@@ -15,7 +15,6 @@
 #include <set>
 #include <vector>
 
-#include "command_line.hpp"
 #include "file_kind.hpp"
 #include "hdf5_detail.hpp"
 #include "output_file.hpp"
@@ -96,7 +95,7 @@ bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
          write_string_attribute(dset.get(), "source_file", d.origin.file) &&
          (d.origin.dataset.empty() || write_string_attribute(dset.get(), "source_dataset", d.origin.dataset)) &&
          write_count_attribute(dset.get(), "frames", d.origin.frames) &&
-         write_string_attribute(dset.get(), "written_by", std::string("StackCollapse ") + version());
+         write_string_attribute(dset.get(), "written_by", "StackCollapse");
 }
 
 // A median's attributes; earlier versions wrote all but "written_by".
@@ -179,9 +178,10 @@ Status check_destination(hid_t file, const std::string& path, const std::string&
     std::set<std::string> seen;
     lost_with_the_file(file, "/", &lost, &seen);
     if (lost.empty()) return ok();
-    std::string list;
+    // "A", "A and B", "A, B and C", "A, B, C and 4 more"
     const std::size_t shown = std::min<std::size_t>(lost.size(), 3);
-    for (std::size_t i = 0; i < shown; ++i) list += (i ? ", " : "") + lost[i];
+    std::string list = lost[0];
+    for (std::size_t i = 1; i < shown; ++i) list += (i + 1 == lost.size() ? " and " : ", ") + lost[i];
     if (lost.size() > shown) list += " and " + std::to_string(lost.size() - shown) + " more";
     return in_the_way(path + " holds " + list + ", which a median written as the whole file would replace: name " +
                       "a dataset for the median (" + path + "::/DATASET) to add it beside them.");
@@ -366,6 +366,7 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
     return Error{ErrorKind::Argument, at + "a stack needs frames, rows and columns."};
   Lock lock;
   Id dcpl = plist(H5P_DATASET_CREATE);
+  H5Pset_obj_track_times(dcpl.get(), 0);  // the same stack, the same bytes
   if (shape.chunks != StackShape::Chunks::Contiguous) {
     const bool tile = shape.chunks == StackShape::Chunks::Tile;
     const hsize_t chunk[3] = {tile ? std::min<hsize_t>(shape.frames, 4) : 1,
