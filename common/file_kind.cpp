@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "hdf5_stack.hpp"
@@ -42,8 +43,10 @@ const char* format_name(FileKind k) {
 }  // namespace
 
 FileKind file_kind(const std::string& path) {
-  int fd = -1;
+  // Regular files only: opening a FIFO to look would wait for its writer.
   struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return FileKind::Other;
+  int fd = -1;
   if (open_for_reading(path, &fd, &st) != 0) return FileKind::Other;
   unsigned char head[8] = {};
   const std::size_t have = read_upto(fd, head, sizeof head, 0);
@@ -54,12 +57,12 @@ FileKind file_kind(const std::string& path) {
   else if (starts_with(head, have, "\xfd\x37\x7a\x58\x5a\x00", 6)) kind = FileKind::Xz;
   else if (starts_with(head, have, "\x28\xb5\x2f\xfd", 4)) kind = FileKind::Zstd;
   else if (starts_with(head, have, kHdf5, 8)) kind = FileKind::Hdf5;
-  else if (S_ISREG(st.st_mode)) {
+  else {
     // Behind a user block: at 512 and every doubling, as far as the file goes.
-    const off_t size = st.st_size;
-    for (off_t at = 512; at > 0 && at <= size - 8; at *= 2) {
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);  // below 2^63: the doubling cannot wrap
+    for (std::uint64_t at = 512; at + 8 <= size; at *= 2) {
       unsigned char sig[8];
-      if (read_upto(fd, sig, sizeof sig, at) != sizeof sig) break;
+      if (read_upto(fd, sig, sizeof sig, static_cast<off_t>(at)) != sizeof sig) break;
       if (std::memcmp(sig, kHdf5, sizeof sig) == 0) {
         kind = FileKind::Hdf5;
         break;

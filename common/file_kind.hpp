@@ -16,8 +16,9 @@ namespace hedm {
 enum class FileKind { Other, Hdf5, Gzip, Bzip2, Xz, Zstd };
 
 // What the file at `path` is by its content: Other for anything without a
-// signature known here (detector frame files included) and for a file that
-// cannot be read (its reader then says why).
+// signature known here (detector frame files included), for what is not a
+// regular file (a FIFO, a pipe, a device) and for a file that cannot be
+// read (its reader then says why).
 FileKind file_kind(const std::string& path);
 
 // How a file handed over as a frame file is read.
