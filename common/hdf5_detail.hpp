@@ -3,9 +3,11 @@
 // HDF5's word on its latest failure.  For the layer's own files only.
 #pragma once
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <hdf5.h>
 
@@ -55,6 +57,9 @@ class Id {
     v_ = H5I_INVALID_HID;
   }
   hid_t get() const { return v_; }
+  // The identifier, no longer closed here: the caller closes it and learns
+  // whether that worked.
+  hid_t release() { return std::exchange(v_, H5I_INVALID_HID); }
   explicit operator bool() const { return v_ >= 0; }
 
  private:
@@ -76,6 +81,81 @@ inline std::string hdf5_says() {
   H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, innermost, &text);
   H5Eclear2(H5E_DEFAULT);
   return text.empty() ? "HDF5 gave no reason" : text;
+}
+
+inline std::string shape_text(const std::vector<hsize_t>& dims) {
+  if (dims.empty()) return "scalar";
+  std::string s;
+  for (std::size_t i = 0; i < dims.size(); ++i) s += (i ? " x " : "") + std::to_string(dims[i]);
+  return s;
+}
+
+inline std::string type_text(hid_t type) {
+  const std::size_t bits = H5Tget_size(type) * 8;
+  switch (H5Tget_class(type)) {
+    case H5T_INTEGER:
+      return (H5Tget_sign(type) == H5T_SGN_NONE ? "uint" : "int") + std::to_string(bits);
+    case H5T_FLOAT: return "float" + std::to_string(bits);
+    case H5T_STRING: return "string";
+    case H5T_COMPOUND: return "compound";
+    case H5T_ENUM: return "enum";
+    case H5T_ARRAY: return "array";
+    default: return "other";
+  }
+}
+
+inline std::vector<hsize_t> dims_of(hid_t dset) {
+  Id space(H5Dget_space(dset), H5Sclose);
+  const int rank = space ? H5Sget_simple_extent_ndims(space.get()) : -1;
+  std::vector<hsize_t> dims(static_cast<std::size_t>(std::max(rank, 0)));
+  if (rank > 0) H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr);
+  return dims;
+}
+
+// "/entry/data/data (400 x 2048 x 2048, uint16)"
+inline std::string dataset_summary(hid_t dset, const std::string& path, std::size_t* rank) {
+  const std::vector<hsize_t> dims = dims_of(dset);
+  Id type(H5Dget_type(dset), H5Tclose);
+  *rank = dims.size();
+  return path + " (" + shape_text(dims) + ", " + (type ? type_text(type.get()) : "unknown type") + ")";
+}
+
+// An object's identity across the files that links reach: the name of its
+// file and its address there (a file's number changes each time an external
+// link opens it anew); "" where it cannot be opened.  Also its type, and
+// the number of its attributes when asked.
+inline std::string identity(hid_t loc, const char* name, H5O_type_t* type, hsize_t* attributes = nullptr) {
+  Id obj(H5Oopen(loc, name, H5P_DEFAULT), H5Oclose);
+  if (!obj) return "";
+  char file[4096];
+  const ssize_t n = H5Fget_name(obj.get(), file, sizeof file);
+  if (n < 0) return "";
+#if H5_VERSION_GE(1, 12, 0)
+  H5O_info2_t oi;
+  if (H5Oget_info3(obj.get(), &oi, H5O_INFO_BASIC | (attributes ? H5O_INFO_NUM_ATTRS : 0)) < 0) return "";
+  *type = oi.type;
+  if (attributes) *attributes = oi.num_attrs;
+  return std::string(file, static_cast<std::size_t>(std::min<ssize_t>(n, sizeof file - 1))) + ":" +
+         std::string(reinterpret_cast<const char*>(&oi.token), sizeof oi.token);
+#else
+  H5O_info_t oi;
+  if (H5Oget_info2(obj.get(), &oi, H5O_INFO_BASIC | (attributes ? H5O_INFO_NUM_ATTRS : 0)) < 0) return "";
+  *type = oi.type;
+  if (attributes) *attributes = oi.num_attrs;
+  return std::string(file, static_cast<std::size_t>(std::min<ssize_t>(n, sizeof file - 1))) + ":" +
+         std::to_string(oi.addr);
+#endif
+}
+
+// The names of a group's links, in name order.
+inline herr_t collect_name(hid_t, const char* name, const H5L_info_t*, void* data) {
+  static_cast<std::vector<std::string>*>(data)->push_back(name);
+  return 0;
+}
+inline std::vector<std::string> link_names(hid_t group) {
+  std::vector<std::string> names;
+  if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, nullptr, collect_name, &names) < 0) H5Eclear2(H5E_DEFAULT);
+  return names;
 }
 
 // "Input file F, dataset D: "

@@ -17,12 +17,13 @@ namespace hedm::hdf5_detail {
 // The functions and the identifiers (global variables of the library) that
 // the layer uses.
 #define HEDM_HDF5_FUNCTIONS(F) \
-  F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
+  F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Aexists) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
   F(H5Dget_space) F(H5Dget_type) F(H5Dopen2) F(H5Dread) F(H5Dwrite) F(H5Eclear2) F(H5Eset_auto2) F(H5Ewalk2) \
   F(H5Fclose) F(H5Fcreate) F(H5Fflush) F(H5Fget_file_image) F(H5Fget_name) F(H5Fis_hdf5) F(H5Fopen) \
-  F(H5Gclose) F(H5Gopen2) F(H5Lexists) F(H5Literate) F(H5Oclose) F(H5Oopen) F(H5Pclose) F(H5Pcreate) \
-  F(H5Pget_chunk) F(H5Pget_filter2) F(H5Pget_layout) F(H5Pget_nfilters) F(H5Pset_chunk) F(H5Pset_chunk_cache) \
-  F(H5Pset_create_intermediate_group) F(H5Pset_deflate) F(H5Pset_fapl_core) F(H5Pset_filter) F(H5Sclose) \
+  F(H5Gclose) F(H5Gopen2) F(H5Ldelete) F(H5Lexists) F(H5Lget_info) F(H5Literate) F(H5Oclose) F(H5Oopen) \
+  F(H5Pclose) F(H5Pcreate) F(H5Pget_chunk) F(H5Pget_filter2) F(H5Pget_layout) F(H5Pget_nfilters) F(H5Pset_chunk) \
+  F(H5Pset_chunk_cache) F(H5Pset_create_intermediate_group) F(H5Pset_deflate) F(H5Pset_fapl_core) \
+  F(H5Pset_filter) F(H5Pset_obj_track_times) F(H5Sclose) \
   F(H5Screate) F(H5Screate_simple) F(H5Sget_simple_extent_dims) F(H5Sget_simple_extent_ndims) \
   F(H5Sselect_hyperslab) F(H5Tclose) F(H5Tcopy) F(H5Tget_class) F(H5Tget_sign) F(H5Tget_size) F(H5Tset_cset) \
   F(H5Tset_size) F(H5Zfilter_avail)
@@ -92,6 +93,8 @@ inline const Hdf5Library& hdf5_library() {
 #define H5Aclose (hedm::hdf5_detail::hdf5_library().H5Aclose)
 #undef H5Acreate2
 #define H5Acreate2 (hedm::hdf5_detail::hdf5_library().H5Acreate2)
+#undef H5Aexists
+#define H5Aexists (hedm::hdf5_detail::hdf5_library().H5Aexists)
 #undef H5Awrite
 #define H5Awrite (hedm::hdf5_detail::hdf5_library().H5Awrite)
 #undef H5Dclose
@@ -134,8 +137,12 @@ inline const Hdf5Library& hdf5_library() {
 #define H5Gclose (hedm::hdf5_detail::hdf5_library().H5Gclose)
 #undef H5Gopen2
 #define H5Gopen2 (hedm::hdf5_detail::hdf5_library().H5Gopen2)
+#undef H5Ldelete
+#define H5Ldelete (hedm::hdf5_detail::hdf5_library().H5Ldelete)
 #undef H5Lexists
 #define H5Lexists (hedm::hdf5_detail::hdf5_library().H5Lexists)
+#undef H5Lget_info
+#define H5Lget_info (hedm::hdf5_detail::hdf5_library().H5Lget_info)
 #undef H5Literate
 #define H5Literate (hedm::hdf5_detail::hdf5_library().H5Literate)
 #undef H5Oclose
@@ -166,6 +173,8 @@ inline const Hdf5Library& hdf5_library() {
 #define H5Pset_fapl_core (hedm::hdf5_detail::hdf5_library().H5Pset_fapl_core)
 #undef H5Pset_filter
 #define H5Pset_filter (hedm::hdf5_detail::hdf5_library().H5Pset_filter)
+#undef H5Pset_obj_track_times
+#define H5Pset_obj_track_times (hedm::hdf5_detail::hdf5_library().H5Pset_obj_track_times)
 #undef H5Sclose
 #define H5Sclose (hedm::hdf5_detail::hdf5_library().H5Sclose)
 #undef H5Screate

@@ -49,67 +49,6 @@ namespace {
 
 Error input_error(const std::string& text) { return Error{ErrorKind::Input, text}; }
 
-std::string shape_text(const std::vector<hsize_t>& dims) {
-  if (dims.empty()) return "scalar";
-  std::string s;
-  for (std::size_t i = 0; i < dims.size(); ++i) s += (i ? " x " : "") + std::to_string(dims[i]);
-  return s;
-}
-
-std::string type_text(hid_t type) {
-  const std::size_t bits = H5Tget_size(type) * 8;
-  switch (H5Tget_class(type)) {
-    case H5T_INTEGER:
-      return (H5Tget_sign(type) == H5T_SGN_NONE ? "uint" : "int") + std::to_string(bits);
-    case H5T_FLOAT: return "float" + std::to_string(bits);
-    case H5T_STRING: return "string";
-    case H5T_COMPOUND: return "compound";
-    case H5T_ENUM: return "enum";
-    case H5T_ARRAY: return "array";
-    default: return "other";
-  }
-}
-
-std::vector<hsize_t> dims_of(hid_t dset) {
-  Id space(H5Dget_space(dset), H5Sclose);
-  const int rank = space ? H5Sget_simple_extent_ndims(space.get()) : -1;
-  std::vector<hsize_t> dims(static_cast<std::size_t>(std::max(rank, 0)));
-  if (rank > 0) H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr);
-  return dims;
-}
-
-// "/entry/data/data (400 x 2048 x 2048, uint16)"
-std::string dataset_summary(hid_t dset, const std::string& path, std::size_t* rank) {
-  const std::vector<hsize_t> dims = dims_of(dset);
-  Id type(H5Dget_type(dset), H5Tclose);
-  *rank = dims.size();
-  return path + " (" + shape_text(dims) + ", " + (type ? type_text(type.get()) : "unknown type") + ")";
-}
-
-// An object's identity across the files that links reach: the name of its
-// file and its address there (a file's number changes each time an external
-// link opens it anew).
-std::string identity(hid_t loc, const char* name, H5O_type_t* type) {
-  Id obj(H5Oopen(loc, name, H5P_DEFAULT), H5Oclose);
-  if (!obj) return "";
-  char file[4096];
-  const ssize_t n = H5Fget_name(obj.get(), file, sizeof file);
-  if (n < 0) return "";
-#if H5_VERSION_GE(1, 12, 0)
-  H5O_info2_t oi;
-  if (H5Oget_info3(obj.get(), &oi, H5O_INFO_BASIC) < 0) return "";
-  *type = oi.type;
-  return std::string(file, static_cast<std::size_t>(std::min<ssize_t>(n, sizeof file - 1))) + ":" +
-         std::string(reinterpret_cast<const char*>(&oi.token), sizeof oi.token);
-#else
-  H5O_info_t oi;
-  if (H5Oget_info2(obj.get(), &oi, H5O_INFO_BASIC) < 0) return "";
-  *type = oi.type;
-  return std::string(file, static_cast<std::size_t>(std::min<ssize_t>(n, sizeof file - 1))) + ":" +
-         std::to_string(oi.addr);
-#endif
-}
-
 // Every dataset that the file's groups and links reach, once each.
 struct Walk {
   std::set<std::string> seen;
@@ -117,15 +56,8 @@ struct Walk {
   std::vector<std::string> stacks;  // paths of the three-dimensional ones
 };
 
-herr_t collect_name(hid_t, const char* name, const H5L_info_t*, void* data) {
-  static_cast<std::vector<std::string>*>(data)->push_back(name);
-  return 0;
-}
-
 void walk_group(hid_t group, const std::string& prefix, Walk& w, int depth) {
-  std::vector<std::string> names;
-  if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, nullptr, collect_name, &names) < 0) H5Eclear2(H5E_DEFAULT);
-  for (const std::string& name : names) {
+  for (const std::string& name : link_names(group)) {
     const std::string path = prefix + "/" + name;
     H5O_type_t type = H5O_TYPE_UNKNOWN;
     const std::string id = identity(group, name.c_str(), &type);

@@ -116,26 +116,45 @@ class Hdf5Stack {
 };
 
 // Where a written frame came from, kept in its attributes "source_file",
-// "source_dataset" (absent for a frame file) and "frames".
+// "source_dataset" (absent for a frame file) and "frames"; the attribute
+// "written_by" ("StackCollapse") marks it as a median.
 struct FrameOrigin {
   std::string file;
   std::string dataset;
   std::uint64_t frames = 0;
 };
 
-// Writes one frame of rows x columns pixels as a new HDF5 file at `path`
-// holding it as the two-dimensional dataset `dataset` (intermediate groups
-// made).  With `like`, the dataset has its pixel type and is chunked and
-// filtered as like's dataset is (each chunk clipped to one frame), filters
-// this process cannot find left out; without, it is contiguous and of the
-// pixels' type.  The file is made in memory and written as one output
-// file: it replaces `path` whole or not at all (see OutputFile).
-Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint16_t* pixels,
-                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
-                        const Hdf5Stack* like = nullptr);
-Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint32_t* pixels,
-                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
-                        const Hdf5Stack* like = nullptr);
+// How a frame goes into an HDF5 file.  WholeFile ("FILE"): the file holds
+// that dataset alone; an existing file is replaced only where it holds
+// nothing but earlier medians (two-dimensional datasets with the
+// attributes above and no others, in groups without attributes).  Dataset
+// ("FILE::DATASET"): the dataset is added to an existing file, or replaces
+// an earlier median of that name, and every other object of the file stays
+// as it was.  Anything else in the way (another dataset, a group, a link,
+// a file that is not HDF5) is refused with an Output error naming it and
+// ending "Nothing written.".  An empty file counts as none.
+enum class Hdf5Target { WholeFile, Dataset };
+
+// Whether a frame may be written to `arg` ("FILE" for WholeFile,
+// "FILE::DATASET" for Dataset): the refusal above, found before the frame
+// is computed.
+Status hdf5_frame_destination_free(const std::string& arg);
+
+// Writes one frame of rows x columns pixels as the two-dimensional dataset
+// `dataset` (intermediate groups made) of the HDF5 file `path`, as
+// `target` says.  With `like`, the dataset has its pixel type and is
+// chunked and filtered as like's dataset is (each chunk clipped to one
+// frame), filters this process cannot find left out; without, it is
+// contiguous and of the pixels' type.  A new file is made in memory and
+// written as one output file (see OutputFile); a dataset added to an
+// existing file goes into a copy of it that replaces it (see FileCopy).
+// Either way the file is replaced whole or not at all.
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf5Target target,
+                        const std::uint16_t* pixels, std::uint64_t rows, std::uint64_t columns,
+                        const FrameOrigin& origin, const Hdf5Stack* like = nullptr);
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf5Target target,
+                        const std::uint32_t* pixels, std::uint64_t rows, std::uint64_t columns,
+                        const FrameOrigin& origin, const Hdf5Stack* like = nullptr);
 
 // A stack written frame by frame to a hidden file beside `path`, which
 // commit() puts under the final name; dropped without a commit, it leaves

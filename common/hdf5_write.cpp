@@ -1,17 +1,21 @@
-// The HDF5 layer's writing: one frame as an HDF5 file (a median, like its
-// source), and a made-up stack frame by frame (the samples).
+// The HDF5 layer's writing: one frame (a median, like its source) as an
+// HDF5 file or as a dataset added to one, and a made-up stack frame by
+// frame (the samples).
 #include "hdf5_stack.hpp"
 
 #ifdef HEDM_HAVE_HDF5
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
+#include "file_kind.hpp"
 #include "hdf5_detail.hpp"
 #include "output_file.hpp"
 
@@ -40,9 +44,12 @@ bool write_count_attribute(hid_t obj, const char* name, std::uint64_t value) {
 }
 
 // The creation properties of a frame written like `like`'s frames: its
-// chunks clipped to one frame, its filters that can be had here.
+// chunks clipped to one frame, its filters that can be had here.  No times
+// are kept in the dataset's header, so that the same frame written again
+// makes the same bytes.
 Id frame_creation(const Hdf5Stack* like, std::uint64_t rows, std::uint64_t columns) {
   Id dcpl = plist(H5P_DATASET_CREATE);
+  H5Pset_obj_track_times(dcpl.get(), 0);
   if (!like || like->info().chunk.empty()) return dcpl;
   const StackInfo& in = like->info();
   const hsize_t chunk[2] = {std::clamp<hsize_t>(in.chunk[1], 1, rows), std::clamp<hsize_t>(in.chunk[2], 1, columns)};
@@ -65,44 +72,244 @@ Id frame_creation(const Hdf5Stack* like, std::uint64_t rows, std::uint64_t colum
   return dcpl;
 }
 
-}  // namespace
+// The pixels and attributes of one frame, made as `dataset` of an open file.
+struct FrameData {
+  const void* pixels;
+  bool wide;  // 32-bit pixels, else 16-bit
+  std::uint64_t rows, columns;
+  hid_t fileType;
+  const FrameOrigin& origin;
+  const Hdf5Stack* like;
+};
 
-static Status write_frame(const std::string& path, const std::string& dataset, const void* pixels, bool wide,
-                          std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
-                          const Hdf5Stack* like) {
-  const std::string at = "Could not write " + path + " (dataset " + dataset + "): ";
-  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
-  std::vector<char> image;
+bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
+  Id lcpl = plist(H5P_LINK_CREATE);
+  H5Pset_create_intermediate_group(lcpl.get(), 1);
+  const hsize_t dims[2] = {d.rows, d.columns};
+  Id space(H5Screate_simple(2, dims, nullptr), H5Sclose);
+  Id dcpl = frame_creation(d.like, d.rows, d.columns);
+  Id dset(H5Dcreate2(file, dataset.c_str(), d.fileType, space.get(), lcpl.get(), dcpl.get(), H5P_DEFAULT), H5Dclose);
+  return dset &&
+         H5Dwrite(dset.get(), d.wide ? H5T_NATIVE_UINT32 : H5T_NATIVE_UINT16, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                  d.pixels) >= 0 &&
+         write_string_attribute(dset.get(), "source_file", d.origin.file) &&
+         (d.origin.dataset.empty() || write_string_attribute(dset.get(), "source_dataset", d.origin.dataset)) &&
+         write_count_attribute(dset.get(), "frames", d.origin.frames) &&
+         write_string_attribute(dset.get(), "written_by", "StackCollapse");
+}
+
+// A median's attributes; earlier versions wrote all but "written_by".
+constexpr const char* kMedianAttributes[] = {"source_file", "source_dataset", "frames", "written_by"};
+
+// Whether the object at `path` is a median written here: a two-dimensional
+// dataset with "source_file" and "frames" and no attribute of another name.
+bool is_earlier_median(hid_t file, const std::string& path) {
+  H5O_type_t type = H5O_TYPE_UNKNOWN;
+  hsize_t attributes = 0;
+  if (identity(file, path.c_str(), &type, &attributes).empty() || type != H5O_TYPE_DATASET) return false;
+  Id dset(H5Dopen2(file, path.c_str(), H5P_DEFAULT), H5Dclose);
+  if (!dset || dims_of(dset.get()).size() != 2) return false;
+  if (H5Aexists(dset.get(), "source_file") <= 0 || H5Aexists(dset.get(), "frames") <= 0) return false;
+  hsize_t known = 0;
+  for (const char* name : kMedianAttributes) known += H5Aexists(dset.get(), name) > 0;
+  return known == attributes;
+}
+
+// The kind of the link at `path` (H5L_TYPE_ERROR where there is none).
+H5L_type_t link_type(hid_t file, const std::string& path) {
+  H5L_info_t info;
+  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0) {
+    H5Eclear2(H5E_DEFAULT);
+    return H5L_TYPE_ERROR;
+  }
+  return info.type;
+}
+
+// What is at `path`, for a message: "the dataset /a/b (4 x 3, float64)",
+// "the group /a", "the soft link /a", ...
+std::string describe(hid_t file, const std::string& path) {
+  const H5L_type_t link = link_type(file, path);
+  if (link == H5L_TYPE_SOFT) return "the soft link " + path;
+  if (link == H5L_TYPE_EXTERNAL) return "the external link " + path;
+  if (link != H5L_TYPE_HARD) return "the link " + path;
+  H5O_type_t type = H5O_TYPE_UNKNOWN;
+  identity(file, path.c_str(), &type);
+  H5Eclear2(H5E_DEFAULT);
+  if (type == H5O_TYPE_GROUP) return "the group " + path;
+  if (type == H5O_TYPE_NAMED_DATATYPE) return "the named datatype " + path;
+  if (type == H5O_TYPE_DATASET) {
+    Id dset(H5Dopen2(file, path.c_str(), H5P_DEFAULT), H5Dclose);
+    std::size_t rank = 0;
+    if (dset) return "the dataset " + dataset_summary(dset.get(), path, &rank);
+  }
+  return "the object " + path;
+}
+
+// What of the group `group` a median written as the whole file would
+// lose: every object but earlier medians and the groups that hold only
+// such, in name order.  `seen` holds the groups walked, each walked once.
+void lost_with_the_file(hid_t file, const std::string& group, std::vector<std::string>* lost,
+                        std::set<std::string>* seen) {
+  H5O_type_t type = H5O_TYPE_UNKNOWN;
+  hsize_t attributes = 0;
+  if (!seen->insert(identity(file, group.c_str(), &type, &attributes)).second) return;
+  if (attributes > 0) lost->push_back("the attributes of the group " + group);
+  Id g(H5Gopen2(file, group.c_str(), H5P_DEFAULT), H5Gclose);
+  if (!g) return;
+  for (const std::string& name : link_names(g.get())) {
+    const std::string path = (group == "/" ? "" : group) + "/" + name;
+    H5O_type_t t = H5O_TYPE_UNKNOWN;
+    const bool hard = link_type(file, path) == H5L_TYPE_HARD && !identity(file, path.c_str(), &t).empty();
+    if (hard && t == H5O_TYPE_GROUP) lost_with_the_file(file, path, lost, seen);
+    else if (!hard || t != H5O_TYPE_DATASET || !is_earlier_median(file, path)) lost->push_back(describe(file, path));
+  }
+  H5Eclear2(H5E_DEFAULT);
+}
+
+Error in_the_way(const std::string& text) { return output_error(text + " Nothing written."); }
+
+// Whether a frame may be written into the open `file` (named `path`) as
+// `target` says; *replace tells that an earlier median is at `dataset`.
+Status check_destination(hid_t file, const std::string& path, const std::string& dataset, Hdf5Target target,
+                         bool* replace) {
+  *replace = false;
+  if (target == Hdf5Target::WholeFile) {
+    std::vector<std::string> lost;
+    std::set<std::string> seen;
+    lost_with_the_file(file, "/", &lost, &seen);
+    if (lost.empty()) return ok();
+    // "A", "A and B", "A, B and C", "A, B, C and 4 more"
+    const std::size_t shown = std::min<std::size_t>(lost.size(), 3);
+    std::string list = lost[0];
+    for (std::size_t i = 1; i < shown; ++i) list += (i + 1 == lost.size() ? " and " : ", ") + lost[i];
+    if (lost.size() > shown) list += " and " + std::to_string(lost.size() - shown) + " more";
+    return in_the_way(path + " holds " + list + ", which a median written as the whole file would replace: name " +
+                      "a dataset for the median (" + path + "::/DATASET) to add it beside them.");
+  }
+  // Each group on the way is a group of this file, reached by a hard link,
+  // or is not there yet; the last name is free or an earlier median.
+  std::string at;
+  for (std::size_t from = 0; from < dataset.size();) {
+    std::size_t slash = dataset.find('/', from);
+    if (slash == std::string::npos) slash = dataset.size();
+    if (slash == from) {
+      ++from;
+      continue;
+    }
+    at.push_back('/');
+    at.append(dataset, from, slash - from);
+    from = slash + 1;
+    const bool last = dataset.find_first_not_of('/', from) == std::string::npos;
+    const htri_t there = H5Lexists(file, at.c_str(), H5P_DEFAULT);
+    H5Eclear2(H5E_DEFAULT);
+    if (there <= 0) return ok();
+    H5O_type_t type = H5O_TYPE_UNKNOWN;
+    const bool hard = link_type(file, at) == H5L_TYPE_HARD && !identity(file, at.c_str(), &type).empty();
+    H5Eclear2(H5E_DEFAULT);
+    if (last) {
+      if (hard && is_earlier_median(file, at)) {
+        *replace = true;
+        return ok();
+      }
+      return in_the_way(path + " holds " + describe(file, at) +
+                        ", which is not a median written by StackCollapse: it is not replaced.");
+    }
+    if (!hard || type != H5O_TYPE_GROUP)
+      return in_the_way(path + " holds " + describe(file, at) + ", where the median's dataset " + dataset +
+                        " needs a group of its own.");
+  }
+  return in_the_way(path + "::" + dataset + " names no dataset.");
+}
+
+// What is at an output's name before it is written.
+enum class There { Nothing, Hdf5, Other };
+There what_is_there(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return There::Nothing;
+  return file_kind(path) == FileKind::Hdf5 ? There::Hdf5 : There::Other;
+}
+
+Error not_hdf5(const std::string& path) {
+  return in_the_way(path + " is not an HDF5 file, and a median written as HDF5 would replace it.");
+}
+
+// check_destination on the file at `path` as it is.  Under the lock.
+Status check_file(const std::string& path, const std::string& dataset, Hdf5Target target) {
+  Id file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+  if (!file) return in_the_way("Could not read " + path + " as HDF5: " + hdf5_says() + ".");
+  bool replace = false;
+  return check_destination(file.get(), path, dataset, target, &replace);
+}
+
+// The frame added to the existing file at `path`, through a copy.
+Status add_to_file(const std::string& path, const std::string& dataset, const FrameData& d, const std::string& at) {
+  FileCopy copy;
+  if (Status s = copy.create(path); !s) return s;
+  // HDF5 does not come back from a write that finds the disk full (it
+  // fails at its exit, closing the file again): the space the dataset can
+  // take, at most its pixels and a little more per chunk, and its headers,
+  // is taken before it writes.
+  const std::uint64_t bytes = d.rows * d.columns * (d.like ? d.like->info().pixelBytes : d.wide ? 4 : 2);
+  std::uint64_t chunks = 1;
+  if (d.like && !d.like->info().chunk.empty()) {
+    const std::uint64_t r = std::max<std::uint64_t>(d.like->info().chunk[1], 1);
+    const std::uint64_t c = std::max<std::uint64_t>(d.like->info().chunk[2], 1);
+    chunks = ((d.rows + r - 1) / r) * ((d.columns + c - 1) / c);
+  }
+  if (Status s = copy.reserve(bytes + bytes / 64 + chunks * 1024 + (std::uint64_t{1} << 20)); !s) return s;
   {
     Lock lock;
     auto failed = [&] { return output_error(at + hdf5_says() + "."); };
-    hid_t fileType = wide ? H5T_STD_U32LE : H5T_STD_U16LE;
-    if (like) {
-      const StackInfo& in = like->info();
-      fileType = in.pixelBytes == 2 ? H5T_STD_U16LE : in.isSigned ? H5T_STD_I32LE : H5T_STD_U32LE;
-      if (wide && in.pixelBytes == 2)
-        return Error{ErrorKind::Argument, at + "32-bit pixels cannot be stored as the 16-bit ones of " + in.file + "."};
-    }
-    // The file is made in memory, then written out whole.
+    Id file(H5Fopen(copy.copy().c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    if (!file) return failed();
+    bool replace = false;
+    if (Status s = check_destination(file.get(), path, dataset, Hdf5Target::Dataset, &replace); !s) return s;
+    if (replace && H5Ldelete(file.get(), dataset.c_str(), H5P_DEFAULT) < 0) return failed();
+    if (!put_frame(file.get(), dataset, d) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0 ||
+        H5Fclose(file.release()) < 0)
+      return failed();
+  }
+  return copy.commit();
+}
+
+}  // namespace
+
+Status hdf5_frame_destination_free(const std::string& arg) {
+  const StackPath out = split_stack_path(arg);
+  const There there = what_is_there(out.file);
+  if (there == There::Nothing) return ok();
+  if (there == There::Other) return not_hdf5(out.file);
+  if (!hdf5_available()) return Error{ErrorKind::Output, "Could not write " + out.file + ": " + hdf5_library().failure + "."};
+  Lock lock;
+  return check_file(out.file, out.dataset, out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset);
+}
+
+static Status write_frame(const std::string& path, const std::string& dataset, Hdf5Target target, const void* pixels,
+                          bool wide, std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
+                          const Hdf5Stack* like) {
+  const std::string at = "Could not write " + path + " (dataset " + dataset + "): ";
+  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
+  FrameData d{pixels, wide, rows, columns, wide ? H5T_STD_U32LE : H5T_STD_U16LE, origin, like};
+  if (like) {
+    const StackInfo& in = like->info();
+    d.fileType = in.pixelBytes == 2 ? H5T_STD_U16LE : in.isSigned ? H5T_STD_I32LE : H5T_STD_U32LE;
+    if (wide && in.pixelBytes == 2)
+      return Error{ErrorKind::Argument, at + "32-bit pixels cannot be stored as the 16-bit ones of " + in.file + "."};
+  }
+  const There there = what_is_there(path);
+  if (there == There::Other) return not_hdf5(path);
+  if (there == There::Hdf5 && target == Hdf5Target::Dataset) return add_to_file(path, dataset, d, at);
+  std::vector<char> image;
+  {
+    Lock lock;
+    if (there == There::Hdf5)
+      if (Status s = check_file(path, dataset, Hdf5Target::WholeFile); !s) return s;
+    auto failed = [&] { return output_error(at + hdf5_says() + "."); };
+    // A new file is made in memory, then written out whole.
     Id fapl = plist(H5P_FILE_ACCESS);
     H5Pset_fapl_core(fapl.get(), 1u << 20, 0);
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()), H5Fclose);
-    if (!file) return failed();
-    Id lcpl = plist(H5P_LINK_CREATE);
-    H5Pset_create_intermediate_group(lcpl.get(), 1);
-    const hsize_t dims[2] = {rows, columns};
-    Id space(H5Screate_simple(2, dims, nullptr), H5Sclose);
-    Id dcpl = frame_creation(like, rows, columns);
-    Id dset(H5Dcreate2(file.get(), dataset.c_str(), fileType, space.get(), lcpl.get(), dcpl.get(), H5P_DEFAULT),
-            H5Dclose);
-    if (!dset) return failed();
-    if (H5Dwrite(dset.get(), wide ? H5T_NATIVE_UINT32 : H5T_NATIVE_UINT16, H5S_ALL, H5S_ALL, H5P_DEFAULT, pixels) < 0 ||
-        !write_string_attribute(dset.get(), "source_file", origin.file) ||
-        (!origin.dataset.empty() && !write_string_attribute(dset.get(), "source_dataset", origin.dataset)) ||
-        !write_count_attribute(dset.get(), "frames", origin.frames))
-      return failed();
-    dset.reset();
-    if (H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return failed();
+    if (!file || !put_frame(file.get(), dataset, d) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return failed();
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
     if (size <= 0) return failed();
     image.resize(static_cast<std::size_t>(size));
@@ -115,13 +322,15 @@ static Status write_frame(const std::string& path, const std::string& dataset, c
   return s;
 }
 
-Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint16_t* pixels,
-                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin, const Hdf5Stack* like) {
-  return write_frame(path, dataset, pixels, false, rows, columns, origin, like);
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf5Target target,
+                        const std::uint16_t* pixels, std::uint64_t rows, std::uint64_t columns,
+                        const FrameOrigin& origin, const Hdf5Stack* like) {
+  return write_frame(path, dataset, target, pixels, false, rows, columns, origin, like);
 }
-Status write_hdf5_frame(const std::string& path, const std::string& dataset, const std::uint32_t* pixels,
-                        std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin, const Hdf5Stack* like) {
-  return write_frame(path, dataset, pixels, true, rows, columns, origin, like);
+Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf5Target target,
+                        const std::uint32_t* pixels, std::uint64_t rows, std::uint64_t columns,
+                        const FrameOrigin& origin, const Hdf5Stack* like) {
+  return write_frame(path, dataset, target, pixels, true, rows, columns, origin, like);
 }
 
 struct Hdf5StackWriter::State {
@@ -157,6 +366,7 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
     return Error{ErrorKind::Argument, at + "a stack needs frames, rows and columns."};
   Lock lock;
   Id dcpl = plist(H5P_DATASET_CREATE);
+  H5Pset_obj_track_times(dcpl.get(), 0);  // the same stack, the same bytes
   if (shape.chunks != StackShape::Chunks::Contiguous) {
     const bool tile = shape.chunks == StackShape::Chunks::Tile;
     const hsize_t chunk[3] = {tile ? std::min<hsize_t>(shape.frames, 4) : 1,
@@ -252,12 +462,13 @@ static Error no_hdf5_output(const std::string& path) {
   return Error{ErrorKind::Output, "Could not write " + path +
                                       ": this build cannot write HDF5 (rebuild with libhdf5-dev installed)."};
 }
-Status write_hdf5_frame(const std::string& path, const std::string&, const std::uint16_t*, std::uint64_t,
-                        std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
+Status hdf5_frame_destination_free(const std::string& arg) { return no_hdf5_output(split_stack_path(arg).file); }
+Status write_hdf5_frame(const std::string& path, const std::string&, Hdf5Target, const std::uint16_t*,
+                        std::uint64_t, std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
   return no_hdf5_output(path);
 }
-Status write_hdf5_frame(const std::string& path, const std::string&, const std::uint32_t*, std::uint64_t,
-                        std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
+Status write_hdf5_frame(const std::string& path, const std::string&, Hdf5Target, const std::uint32_t*,
+                        std::uint64_t, std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
   return no_hdf5_output(path);
 }
 struct Hdf5StackWriter::State {

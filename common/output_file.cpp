@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
+#include "input_file.hpp"
+
 namespace hedm {
 
 namespace {
@@ -166,6 +170,109 @@ Status OutputFile::commit() {
   }
   temp_.clear();
   return ok();
+}
+
+namespace {
+
+// Copies the whole of `from` to `to` from their starts: 0, or the errno
+// that stopped it.  The kernel copies where it can (a clone of the blocks
+// on file systems that share them); plain reads and writes where it cannot.
+int copy_all(int from, int to) {
+  for (;;) {
+    const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+    if (n > 0) continue;
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+    return errno;
+  }
+  // Where the kernel cannot copy, it has copied nothing.
+  if (::lseek(from, 0, SEEK_SET) < 0 || ::lseek(to, 0, SEEK_SET) < 0 || ::ftruncate(to, 0) != 0) return errno;
+  std::vector<char> buf(std::size_t{1} << 20);
+  for (;;) {
+    ssize_t r = ::read(from, buf.data(), buf.size());
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno;
+    if (r == 0) return 0;
+    for (const char* p = buf.data(); r > 0;) {
+      const ssize_t w = ::write(to, p, static_cast<std::size_t>(r));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : ENOSPC;
+      p += w;
+      r -= w;
+    }
+  }
+}
+
+}  // namespace
+
+Status FileCopy::create(const std::string& path) {
+  discard();
+  path_ = path;
+  target_ = resolve_links(path);
+  auto refuse = [&](const char* what, int e) {
+    return Error{ErrorKind::Output, std::string(what) + " " + path + ": " + reason(e) + "."};
+  };
+  int in = -1;
+  struct stat st;
+  if (const int e = open_for_reading(target_, &in, &st)) return refuse("Could not create", e);
+  // A file the caller may not write stays protected.
+  if (::access(target_.c_str(), W_OK) != 0) {
+    const int e = errno;
+    ::close(in);
+    return refuse("Could not create", e);
+  }
+  fd_ = open_hidden(target_, &temp_);
+  if (fd_ < 0) {
+    const int e = errno;
+    ::close(in);
+    temp_.clear();
+    return refuse("Could not create", e);
+  }
+  if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
+  }
+  if (::fchmod(fd_, st.st_mode & 07777) != 0) {
+  }
+  const int e = copy_all(in, fd_);
+  ::close(in);
+  if (e != 0) {
+    discard();
+    return refuse("Could not write", e);
+  }
+  return ok();
+}
+
+Status FileCopy::reserve(std::uint64_t bytes) {
+  struct stat st;
+  int e = ::fstat(fd_, &st) == 0 ? 0 : errno;
+  if (e == 0) e = ::posix_fallocate(fd_, st.st_size, static_cast<off_t>(bytes));
+  if (e != 0) {
+    discard();
+    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+  }
+  return ok();
+}
+
+Status FileCopy::commit() {
+  // Synced before the rename: the file's name never stands for a copy
+  // whose blocks a crash of the machine could still lose.
+  int e = 0;
+  if (::fsync(fd_) != 0) e = errno;
+  if (e == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) e = errno;
+  if (e != 0) {
+    discard();
+    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+  }
+  temp_.clear();
+  discard();
+  return ok();
+}
+
+void FileCopy::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
 }
 
 void OutputFile::discard() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "error.hpp"
@@ -51,6 +52,43 @@ class OutputFile {
   std::string path_;    // as the caller named it, for messages
   std::string target_;  // the file that is replaced: path_ with its links followed
   std::string temp_;    // the named temporary, while there is one
+};
+
+// An existing file changed through a copy of it, for a library that changes
+// files by name (HDF5 adds a dataset to a file in place): the copy is made
+// beside the file, as a hidden ".NAME.XXXXXX" with the file's owner and
+// permission bits; the caller changes it through copy(); commit() syncs it
+// to the disk and puts it over the file with one rename.  A run that fails,
+// fills the disk or is killed leaves the file as it was (a killed run, at
+// most the hidden copy beside it).  A symbolic link stays: the file it
+// points to is replaced.
+class FileCopy {
+ public:
+  FileCopy() = default;
+  FileCopy(const FileCopy&) = delete;
+  FileCopy& operator=(const FileCopy&) = delete;
+  ~FileCopy() { discard(); }
+
+  // Copies path: "Could not create <path>: <reason>." when the copy cannot
+  // be made, "Could not write <path>: <reason>." when it cannot be filled.
+  Status create(const std::string& path);
+  // The copy's name, to be changed.
+  const std::string& copy() const { return temp_; }
+  // Takes the disk space for `bytes` more behind the copy's end, so that
+  // what the caller adds cannot find the disk full: "Could not write
+  // <path>: <reason>." (the copy dropped) where the space cannot be had.
+  // A library that writes the copy by name sees a longer file; HDF5 cuts
+  // it back to its own end when it closes the file.
+  Status reserve(std::uint64_t bytes);
+  // "Could not write <path>: <reason>." (the copy dropped) when the copy
+  // cannot be synced or put in place.
+  Status commit();
+  // Drops the copy; the file stays as it was.
+  void discard();
+
+ private:
+  int fd_ = -1;
+  std::string path_, target_, temp_;
 };
 
 // A fresh name "<folder>/.<name>.XXXXXX" beside target: hidden, and on

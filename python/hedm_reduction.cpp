@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "file_kind.hpp"
 #include "float_convert.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
@@ -181,7 +182,9 @@ py::array median_file(const std::string& path, const py::object& progressFn) {
   if (!progressFn.is_none() && !PyCallable_Check(progressFn.ptr()))
     throw py::type_error("progress must be a callable progress(done, total), or None");
   PyProgress progress(progressFn);
-  if (hedm::is_hdf5_path(path)) return median_stack_file(path, progress);
+  const hedm::Result<hedm::FrameInput> form = hedm::frame_input_form("The input file", path);
+  if (!form) raise(form.error());
+  if (*form == hedm::FrameInput::Hdf5) return median_stack_file(path, progress);
   hedm::InputFile in;
   if (hedm::Status s = in.open(path); !s) raise(s.error());
   const hedm::FrameLayout layout = hedm::frame_layout(in.size());
@@ -328,8 +331,11 @@ progress: None, or a callable progress(done, total) called now and then
 HDF5 stack counts its bytes twice: decoded, then selected); it is called
 with the GIL held from the threads that select, and an exception it raises
 stops the run and is raised from median_file.
+A file is judged by its content before its name: any HDF5 file is read as
+a stack (a .cxi or .nxs, or one named .ge3).
 Raises OSError when the file cannot be opened or read and ValueError when
-it holds no complete frame, with StackCollapse's message.)");
+it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
+StackCollapse's message.)");
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
         R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
 

@@ -80,7 +80,29 @@ with tempfile.TemporaryDirectory() as d:
     before = open(path, "rb").read()
     r = run("StackCollapse", os.path.join(d, "m.h5"), path)
     check("an HDF5 stack as the output is refused: " + r.stdout.strip()[:70],
-          r.returncode == 1 and "holds a stack" in r.stdout and open(path, "rb").read() == before)
+          r.returncode == 1 and "the dataset /entry/data/data (3 x 2048 x 2048, uint16)" in r.stdout and
+          open(path, "rb").read() == before)
+    # A file is judged by its content: the same stack named .cxi, and behind
+    # a user block (its superblock at byte 1024) named .ge3, is read as the
+    # HDF5 stack it is, by every reader, as when it is named .h5.
+    data = rng.integers(0, 65536, size=(5, 40, 60)).astype("<u2")
+    want = lower_median(data)
+    seen = {}
+    for name, userblock in (("same.h5", 0), ("same.cxi", 0), ("same.ge3", 1024)):
+        p = os.path.join(d, name)
+        with h5py.File(p, "w", **({"userblock_size": userblock} if userblock else {})) as f:
+            f.create_dataset("entry/data/data", data=data, chunks=(1, 40, 60), compression="gzip")
+        out = os.path.join(d, "median_of_" + name + ".h5")
+        r = run("StackCollapse", p, out)
+        with h5py.File(out) as f:
+            got = f["/entry/data/data"][...]
+        check(f"{name}: StackCollapse's median is numpy's", r.returncode == 0 and (got == want).all())
+        check(f"{name}: median_file's too", (hr.median_file(p) == want).all())
+        r = run("ClipCount", d, "none", "5", "1", "0", ".ge3", p, "30000")
+        r2 = run("FramePreview", p, os.path.join(d, "view.png"), "2")
+        seen[name] = (r.stdout.splitlines()[0], r2.returncode, open(os.path.join(d, "view.png"), "rb").read())
+    check("ClipCount's dark count and FramePreview's image the same whatever the name: " + seen["same.h5"][0],
+          seen["same.h5"][1] == 0 and seen["same.h5"] == seen["same.cxi"] == seen["same.ge3"])
     # A frame file's median written as HDF5, as /median.
     assert run("hedm-sample-data", "stack", os.path.join(d, "dark.ge3"), "3").returncode == 0
     r1 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.ge3"))

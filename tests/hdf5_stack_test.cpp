@@ -262,7 +262,9 @@ TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
     SCOPED_TRACE(c.source);
     TempDir out;
     const std::string path = out / "median.h5";
-    write_file(path, "an earlier file");
+    std::vector<std::uint16_t> earlier(63, 7);  // an earlier median, which the new file replaces
+    ASSERT_TRUE(hedm::write_hdf5_frame(path, "/earlier", hedm::Hdf5Target::WholeFile, earlier.data(), 7, 9,
+                                       {"old.ge3", "", 3}));
     std::vector<std::uint32_t> frame(63);
     for (std::size_t k = 0; k < frame.size(); ++k) frame[k] = static_cast<std::uint32_t>(k * 1000);
     hedm::FrameOrigin origin{"dark.ge3", "", 5};
@@ -280,17 +282,20 @@ TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
       filters = filters.substr(0, filters.find(' '));
       frame.assign(stack.begin() + in.pixels(), stack.begin() + 2 * in.pixels());  // frame 1
       std::vector<std::uint16_t> narrow(frame.begin(), frame.end());
-      w = in.pixelBytes == 2 ? hedm::write_hdf5_frame(path, c.dataset, narrow.data(), in.rows, in.columns, origin, &*s)
-                             : hedm::write_hdf5_frame(path, c.dataset, frame.data(), in.rows, in.columns, origin, &*s);
+      const auto whole = hedm::Hdf5Target::WholeFile;
+      w = in.pixelBytes == 2
+              ? hedm::write_hdf5_frame(path, c.dataset, whole, narrow.data(), in.rows, in.columns, origin, &*s)
+              : hedm::write_hdf5_frame(path, c.dataset, whole, frame.data(), in.rows, in.columns, origin, &*s);
     } else {
       std::vector<std::uint16_t> narrow(frame.begin(), frame.end());
-      w = hedm::write_hdf5_frame(path, c.dataset, narrow.data(), 7, 9, origin);
+      w = hedm::write_hdf5_frame(path, c.dataset, hedm::Hdf5Target::WholeFile, narrow.data(), 7, 9, origin);
     }
     ASSERT_TRUE(w) << w.error().text;
     std::vector<std::uint32_t> got;
     const std::string source = origin.dataset.empty() ? "" : "source_dataset=" + origin.dataset + ",";
     EXPECT_EQ(dump(path, c.dataset, &got), c.h5py + " " + filters + " frames=" + std::to_string(origin.frames) +
-                                               "," + source + "source_file=" + origin.file + "\n");
+                                               "," + source + "source_file=" + origin.file +
+                                               ",written_by=StackCollapse\n");
     EXPECT_EQ(got, frame);
     std::size_t files = 0;
     for (const auto& e : fs::directory_iterator(out.path())) files += e.path().filename() != "dump.bin";
@@ -299,7 +304,8 @@ TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
   // A 32-bit frame is not squeezed into a 16-bit stack's type.
   auto s = hedm::Hdf5Stack::open(at("frame16_plain.h5"));
   std::vector<std::uint32_t> wide(2500);
-  const hedm::Status w = hedm::write_hdf5_frame(at("wide.h5"), "/d", wide.data(), 50, 50, {}, &*s);
+  const hedm::Status w =
+      hedm::write_hdf5_frame(at("wide.h5"), "/d", hedm::Hdf5Target::WholeFile, wide.data(), 50, 50, {}, &*s);
   EXPECT_EQ(w.error().kind, hedm::ErrorKind::Argument);
   EXPECT_FALSE(exists(at("wide.h5")));
 }

@@ -47,6 +47,7 @@ struct Job {
   std::string program;
   std::vector<std::string> args;  // relative to the scratch folder, the run's cwd
   std::vector<std::string> outputs;
+  std::map<std::string, std::string> earlier = {};  // an output's earlier bytes, where not a line of text
 };
 
 pid_t start(const Job& job, const std::string& cwd) {
@@ -91,7 +92,8 @@ void kill_at_random_moments(const TempDir& dir, const Job& job, unsigned seed) {
   std::set<std::string> inputs;
   for (const auto& e : fs::directory_iterator(dir.path())) inputs.insert(e.path().filename().string());
   std::map<std::string, std::string> earlier, fresh;
-  for (const std::string& o : job.outputs) earlier[o] = "earlier output of " + o + "\n";
+  for (const std::string& o : job.outputs)
+    earlier[o] = job.earlier.count(o) ? job.earlier.at(o) : "earlier output of " + o + "\n";
   auto put_earlier = [&] {
     for (auto& [o, bytes] : earlier) write_file(dir / o, bytes);
   };
@@ -169,6 +171,20 @@ TEST(KilledRuns, StackCollapse) {
   TempDir dir;
   make({"stack", "stack.ge3", std::to_string(30 / kScale)}, dir.path().string());
   kill_at_random_moments(dir, {"StackCollapse", {"stack.ge3", "median.ge3"}, {"median.ge3"}}, 1);
+}
+
+// A median added to an HDF5 file that holds a stack of its own: the file
+// afterwards is the earlier one or the whole new one, with both datasets.
+TEST(KilledRuns, StackCollapseIntoAnHdf5File) {
+  TempDir dir;
+  const RunResult r = run("hedm-sample-data", {"h5", "results.h5", "4", "7", "--rows", "1024", "--columns", "1024"},
+                          dir.path().string());
+  if (r.status != 0) GTEST_SKIP() << "this build writes no HDF5: " << r.out;
+  make({"h5", "dark.h5", "3"}, dir.path().string());
+  const std::string results = read_file(dir / "results.h5");
+  kill_at_random_moments(
+      dir, {"StackCollapse", {"dark.h5", "results.h5::/analysis/dark_median"}, {"results.h5"}, {{"results.h5", results}}},
+      6);
 }
 
 TEST(KilledRuns, PanelPack) {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "command_line.hpp"
+#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
@@ -106,7 +107,9 @@ Result<long long> per_frame(const Result<std::vector<std::uint64_t>>& counts, st
 // The dark count: the saturated pixels of the whole dark file (a trailing
 // partial frame included) divided by its whole frames.
 Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf) {
-  if (is_hdf5_path(darkfilename)) {
+  const Result<FrameInput> form = frame_input_form("The dark file", darkfilename);
+  if (!form) return form.error();
+  if (*form == FrameInput::Hdf5) {
     Result<Hdf5Stack> stack = open_stack("The dark file", darkfilename);
     if (!stack) return stack.error();
     return per_frame(count_stack_frames(*stack, satInt), stack->info().frames);
@@ -136,7 +139,9 @@ std::uint64_t file_bytes(const std::string& path) {
 // `read` hears of the bytes of its frames as they are counted.
 Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf,
                    ProgressCounter& read) {
-  if (is_hdf5_path(filename)) {
+  const Result<FrameInput> form = frame_input_form("The data file", filename);
+  if (!form) return form.error();
+  if (*form == FrameInput::Hdf5) {
     Result<Hdf5Stack> stack = open_stack("The data file", filename);
     if (!stack) return stack.error();
     sayf("Reading file: %s\n", filename.c_str());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
@@ -167,7 +168,9 @@ Result<Frame> read_stack_frame(const Options& o) {
 
 // The chosen frame, of a frame file or of an HDF5 stack.
 Result<Frame> read_frame(const Options& o) {
-  if (is_hdf5_path(o.inFN)) return read_stack_frame(o);
+  const Result<FrameInput> form = frame_input_form("The input file", o.inFN);
+  if (!form) return form.error();
+  if (*form == FrameInput::Hdf5) return read_stack_frame(o);
   InputFile in;
   if (Status s = in.open(o.inFN); !s) return s.error();
   const FrameLayout layout = frame_layout(in.size());

@@ -14,15 +14,15 @@
 //
 // HDF5 stacks (today's detectors: any frame shape, 16- or 32-bit pixels)
 // are collapsed too, and a median is written as HDF5 when the output's name
-// says so.
+// says so: a file of its own, or a dataset added to an existing file
+// (FILE.h5::/DATASET) whose other objects stay as they were.
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
-#include <unistd.h>
-
 #include "command_line.hpp"
+#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
@@ -43,35 +43,28 @@ const Ending kEnding{"Not enough arguments, exiting.", kFailed, kFailed};
 
 const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
   INPUT   detector frame file of one or more frames, as a rule a dark stack;
-          or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit)
+          or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit; any
+          HDF5 file is read as one, whatever its name)
   OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its
-          whole frames (the lower middle value for an even count); a name
-          ending in .h5 (optionally ::/DATASET) gets the median as HDF5
+          whole frames (the lower middle value for an even count); FILE.h5
+          gets the median as an HDF5 file of its own; FILE.h5::/DATASET adds it
+          to FILE, whose other objects stay as they were
 Example: StackCollapse dark_stack.ge3 dark_median.ge3
 Manual: man StackCollapse
 )";
 
-// An HDF5 output name that holds a stack already is refused like a frame
-// file of more than one frame.
-Status stack_output_free(const std::string& outFN) {
-  const std::string file = split_stack_path(outFN).file;
-  if (::access(file.c_str(), F_OK) != 0) return ok();
-  Result<Hdf5Stack> there = Hdf5Stack::open(file);
-  if (!there || there->info().frames <= 1) return ok();
-  return Error{ErrorKind::Output, file + " holds a stack of " + std::to_string(there->info().frames) +
-                                      " frames (" + there->info().dataset +
-                                      "), and a one-frame output must not replace it. Nothing written."};
-}
-
-// Writes the median frame: as HDF5 where the output's name says so (the
-// dataset named there, else the input's, else /median), else as a frame
-// file, which holds 2048 x 2048 16-bit frames only.
+// Writes the median frame: as HDF5 where the output's name or the file
+// there says so (into the dataset named there, else as a file of the
+// input's dataset or /median alone), else as a frame file, which holds
+// 2048 x 2048 16-bit frames only.
 Status write_median(const std::string& outFN, const MedianFrame& m, const FrameOrigin& origin, const Hdf5Stack* like) {
-  if (is_hdf5_path(outFN)) {
+  if (hdf5_output(outFN)) {
     const StackPath out = split_stack_path(outFN);
     const std::string dataset = !out.dataset.empty() ? out.dataset : !origin.dataset.empty() ? origin.dataset : "/median";
-    return m.pixelBytes == 2 ? write_hdf5_frame(out.file, dataset, m.narrow.data(), m.rows, m.columns, origin, like)
-                             : write_hdf5_frame(out.file, dataset, m.wide.data(), m.rows, m.columns, origin, like);
+    const Hdf5Target target = out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset;
+    return m.pixelBytes == 2
+               ? write_hdf5_frame(out.file, dataset, target, m.narrow.data(), m.rows, m.columns, origin, like)
+               : write_hdf5_frame(out.file, dataset, target, m.wide.data(), m.rows, m.columns, origin, like);
   }
   if (m.rows != nrPixels || m.columns != nrPixels || m.pixelBytes != 2)
     return Error{ErrorKind::Data, "The median of " + origin.file + " is a frame of " + std::to_string(m.rows) + " x " +
@@ -112,14 +105,16 @@ int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
   if (argc != 3) return fail(usage_error(), kEnding);
   const std::string inFN = argv[1], outFN = argv[2];
-  const bool hdf5In = is_hdf5_path(inFN), hdf5Out = is_hdf5_path(outFN);
+  const Result<FrameInput> form = frame_input_form("The input file", inFN);
+  if (!form) return fail(form.error(), kEnding);
+  const bool hdf5In = *form == FrameInput::Hdf5, hdf5Out = hdf5_output(outFN);
   if (std::string clash = same_file_clash({hdf5In ? split_stack_path(inFN).file : inFN},
                                           {hdf5Out ? split_stack_path(outFN).file : outFN});
       !clash.empty())
     return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
   if (std::string stack = hdf5Out ? "" : stack_in_the_way(outFN); !stack.empty())
     return fail(Error{ErrorKind::Output, stack + " Nothing written."}, kEnding);
-  if (Status s = hdf5Out ? stack_output_free(outFN) : ok(); !s) return fail(s.error(), kEnding);
+  if (Status s = hdf5Out ? hdf5_frame_destination_free(outFN) : ok(); !s) return fail(s.error(), kEnding);
   // On a terminal, a line that says how far the run has come; any report
   // line clears it first.
   ProgressLine progress("StackCollapse");
