@@ -8,8 +8,9 @@
 # beside it up to 100 frames, outputs compared (deeper ones with numpy's
 # lower median, through /usr/bin/python3 and bench/numpy_median.py, made
 # once and kept), and the peak of anonymous memory (RssAnon in
-# /proc/PID/status, sampled every 2 ms: the file's mapped page-cache pages
-# are not the program's memory).  Each timed run writes a new output; up to
+# /proc/PID/status, sampled every 2 ms; the input is read with pread, so
+# that is nearly all of the peak resident size, which
+# ../shared/bench/stack-vs-cat.sh reports as ru_maxrss).  Each timed run writes a new output; up to
 # 100 frames a second run over that output is timed too, as replacing a
 # file costs an ext4 flush of the new one.  With "cold" as the third
 # argument the 1440-frame files are also measured from disk: the page cache
