@@ -330,3 +330,26 @@ TEST(Faults, PanelPackSkipsANumberWhoseOutputIsItsInput) {
   EXPECT_EQ(read_file(dir / "s00001.raw"), image);
   EXPECT_EQ(read_file(dir / "s00002.ge3").size(), kFrameFile);
 }
+
+// HDF5 stacks of either pixel width under too little memory and on a disk
+// that fills while their frames are decoded: the message, status 1, and the
+// earlier median and every other file as they were (the spill file gone).
+TEST(Faults, StackCollapseOfHdf5Stacks) {
+  for (const char* bits : {"16", "32"}) {
+    auto stack = [bits](const TempDir& d) {
+      const RunResult made = run("hedm-sample-data", {"h5", d / "dark.h5", "5", "--bits", bits});
+      ASSERT_EQ(made.status, 0) << made.out;
+      ASSERT_EQ(run("StackCollapse", {d / "dark.h5", d / "median.h5"}).status, 0);  // the earlier median
+    };
+    if (run("hedm-sample-data", {"h5", "/dev/null/x.h5", "1"}).out.find("HDF5") == std::string::npos) {
+      const std::string b = bits;
+      const Case cases[] = {
+          {b + "-bit, too little memory", stack, "StackCollapse", {"@/dark.h5", "@/median.h5"}, 1, "Exiting.", true,
+           Limits{.addressSpace = 30 << 20}, true},
+          {b + "-bit, a disk that fills while the frames are decoded", stack, "StackCollapse",
+           {"@/dark.h5", "@/median.h5"}, 1, "File too large.", true, Limits{.fileSize = 8 << 20}},
+      };
+      for (const Case& c : cases) check(c);
+    }
+  }
+}
