@@ -341,7 +341,8 @@ TEST(Faults, StackCollapseOfHdf5Stacks) {
       ASSERT_EQ(made.status, 0) << made.out;
       ASSERT_EQ(run("StackCollapse", {d / "dark.h5", d / "median.h5"}).status, 0);  // the earlier median
     };
-    if (run("hedm-sample-data", {"h5", "/dev/null/x.h5", "1"}).out.find("HDF5") == std::string::npos) {
+    // (A build without libhdf5 says it cannot write HDF5, and has no such stacks.)
+    if (run("hedm-sample-data", {"h5", "/dev/null/x.h5", "1"}).out.find("cannot write HDF5") == std::string::npos) {
       const std::string b = bits;
       const Case cases[] = {
           {b + "-bit, too little memory", stack, "StackCollapse", {"@/dark.h5", "@/median.h5"}, 1, "Exiting.", true,
