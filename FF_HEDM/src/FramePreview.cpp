@@ -29,8 +29,9 @@ namespace {
 
 const char kHelp[] = R"(Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
   FRAME_FILE  detector frame file, or an HDF5 stack (FILE.h5 or FILE.h5::/DATASET)
-  OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name
-              is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)
+  OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; a name with no
+              image extension is a stem for STEM.pgm (16-bit values) and
+              STEM_view.pgm (8-bit view); other image formats (.jpg, .tif) are refused
   FRAME       which frame, from 1 (default 1)
   LOW%, HIGH% percentiles shown black and white (default 1 and 99.5)
   --log       a logarithmic stretch between them, for faint and bright spots at once
