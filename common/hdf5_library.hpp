@@ -81,8 +81,9 @@ inline const Hdf5Library& hdf5_library() {
 }  // namespace hedm::hdf5_detail
 
 // From here on every use of these names goes through the loaded library.
-// The library was started (H5open) and its version checked when it was
-// loaded: the header's constants need neither again.
+// The library was started (H5open) when it was loaded, and it is the one
+// whose soname the build found beside these headers (no version is checked
+// at run time): the header's H5CHECK and H5OPEN are not needed again.
 #undef H5CHECK
 #define H5CHECK
 #undef H5OPEN

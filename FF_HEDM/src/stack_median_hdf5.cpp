@@ -74,8 +74,10 @@ Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bo
   for (std::uint64_t f = 0; f < stack.info().frames; ++f) {
     if (Status s = stack.read_frame(f, frame.data()); !s) return s;
     if (*narrow && *std::max_element(frame.begin(), frame.end()) > 0xffff) {
-      // Widen the frames spilled so far, in place from the last: each
-      // widened frame ends where the narrow ones after it began.
+      // Widen the frames spilled so far, in place, from the last to the
+      // first: wide frame g takes the bytes of narrow frames 2g and 2g + 1,
+      // which are frame g itself (read into memory before it is written)
+      // or frames after it, already widened and moved.
       *narrow = false;
       for (std::uint64_t g = f; g-- > 0;) {
         const off_t from = static_cast<off_t>(g * pixels * 2), to = static_cast<off_t>(g * pixels * 4);
