@@ -322,10 +322,13 @@ Any other argument than an array raises TypeError, naming its type.)");
 
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
 frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
-or uint32 frames of any shape, for which the array has the stack's frame
-shape and type; its frames are decoded once into a spill file in $TMPDIR).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
-StackCollapse writes, read in bands in the same bounded memory on the same
-threads, with the GIL released.
+or uint32 frames of any shape; its frames are decoded once into a spill
+file in $TMPDIR).
+Returns the median frame, byte for byte the frame StackCollapse writes: for
+a frame file a 2048 x 2048 uint16 array, for an HDF5 stack an array of the
+stack's frame shape and pixel type.  The file is read in bands with pread,
+in the same bounded memory on the same threads, with the GIL released: the
+peak resident size stays under 256 MiB whatever the file's size.
 progress: None, or a callable progress(done, total) called now and then
 (some 256 times in a run) with the bytes handled so far and in all (an
 HDF5 stack counts its bytes twice: decoded, then selected); it is called

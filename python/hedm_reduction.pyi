@@ -1,5 +1,6 @@
 """The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files."""
 import os
+from typing import Callable
 from typing import overload
 
 import numpy as np
@@ -14,8 +15,13 @@ def median_frame(stack: npt.NDArray[np.uint16]) -> npt.NDArray[np.uint16]:
 def median_frame(stack: npt.NDArray[np.uint32]) -> npt.NDArray[np.uint32]:
     """The same for a uint32 stack (a photon-counting detector's), as StackCollapse computes a 32-bit HDF5 stack's."""
 
-def median_file(path: str | os.PathLike[str]) -> npt.NDArray[np.uint16]:
-    """The 2048 x 2048 median frame of a detector frame file, byte for byte StackCollapse's output frame."""
+def median_file(
+    path: str | os.PathLike[str],
+    *,
+    progress: Callable[[int, int], object] | None = None,
+) -> npt.NDArray[np.uint16] | npt.NDArray[np.uint32]:
+    """The median frame of a detector frame file (2048 x 2048 uint16) or of an HDF5 stack (its frame shape and
+    pixel type), byte for byte StackCollapse's output frame; progress(done, total) hears of the bytes handled."""
 
 def saturated_counts(stack: npt.NDArray[np.uint16], threshold: int) -> npt.NDArray[np.int64]:
     """Per frame of a (frames, rows, columns) uint16 stack, the pixels at or above threshold, as ClipCount counts them."""
