@@ -25,7 +25,8 @@
 #     dark job again, then every share, and the run merges;
 #  6. a task cancelled while it runs (PanelPack waits on an image that is a
 #     pipe no one writes): running, then, once scancel has ended it, named
-#     "started, never ended: ..." by the status, the merge and the resume;
+#     "started, never ended: cancelled (...)" by the status, the merge and
+#     the resume;
 #  7. with memory accounted and enforced (a job past its --mem is killed),
 #     StackCollapse collapses a 400-frame stack (3.4 GB) in --mem=1G.
 #   tests/slurm_test.sh <build-dir>
@@ -302,12 +303,13 @@ check "a task that runs is running" grep -q "^share 1 (numbers 3 to 4): running 
 scancel "$job6"
 wait_for "$job6"
 rm "$data6/scan_00003.raw" && cp "$work/ref/scan_00003.raw" "$data6/"
-never="started, never ended: cancelled, killed, out of time or its node lost"
+never="started, never ended: cancelled (job ${job6}_1 on $host)"
 hedm-far-field-status >status.txt || true
 check "once cancelled, the status names it as never ended" grep -qx "share 1 (numbers 3 to 4): $never" status.txt
 check "and so does the merge" bash -c "hedm-merge-counts 2>&1 >/dev/null | grep -qx 'task 1 (numbers 3 to 4): no counts: $never'"
 hedm-far-field-resume >resume.txt || true
-check "and the resume, which submits it again" grep -qx "  share 1 (numbers 3 to 4): $never" resume.txt
+check "and the resume, which submits it again, naming the log it left unfinished" \
+  grep -qx "  share 1 (numbers 3 to 4): $never; it left logs/$job6/.panelpack_00000003.log.partial unfinished (never counted, removed when it is redone)" resume.txt
 wait_for $(sed -n 's/^Submitted them as job \([0-9]*\) .*/\1/p' resume.txt)
 check "then the run is complete" bash -c "hedm-far-field-status | grep -q '^All 2 shares completed'"
 

@@ -319,6 +319,188 @@ hedm_new_local_run() {
 # without saying how: nothing of it runs any more.
 HEDM_NEVER_ENDED="started, never ended: cancelled, killed, out of time or its node lost"
 
+# How a Slurm task that started came to stop without saying so itself, as
+# its Slurm output tells it (slurmstepd writes there why it killed the
+# task: "... DUE TO TIME LIMIT", "... exceeded memory limit (USED >
+# LIMIT), being killed") and as Slurm does (scontrol while the controller
+# still holds the job, else sacct where accounting is kept).
+
+# hedm_slurm_job JOB: Slurm's word on a job or an array task ("4711_3"), in
+# the associative array HEDM_JOB (JobState, Reason, TimeLimit, NodeList,
+# MinMemoryNode, MinMemoryCPU, NumCPUs, ExitCode, StdOut: those Slurm
+# gives).  Returns 1 when neither scontrol nor sacct knows the job.
+declare -A HEDM_JOB=()
+hedm_slurm_job() {
+  local job=$1 line key k
+  HEDM_JOB=()
+  [[ $job =~ ^[0-9]+(_[0-9]+)?$ ]] || return 1
+  if command -v scontrol >/dev/null; then
+    line=$(scontrol show job -o "$job" 2>/dev/null | head -n 1) || line=""
+    if [[ $line == JobId=* ]]; then
+      for key in JobState Reason TimeLimit NodeList MinMemoryNode MinMemoryCPU NumCPUs ExitCode StdOut; do
+        [[ " $line" =~ \ $key=([^ ]*) ]] && HEDM_JOB[$key]=${BASH_REMATCH[1]}
+      done
+      return 0
+    fi
+  fi
+  command -v sacct >/dev/null || return 1
+  line=$(sacct -n -P -X -j "$job" -o State,Reason,Timelimit,NodeList,ReqMem,ExitCode 2>/dev/null | head -n 1) || line=""
+  [ -n "$line" ] || return 1
+  IFS='|' read -r -a k <<<"$line"
+  HEDM_JOB=([JobState]=${k[0]%% *} [Reason]=${k[1]:-} [TimeLimit]=${k[2]:-} [NodeList]=${k[3]:-}
+    [MinMemoryNode]=${k[4]:-} [ExitCode]=${k[5]:-})
+}
+
+# hedm_slurm_seconds TEXT: a Slurm time limit (minutes, minutes:seconds,
+# hours:minutes:seconds, days-hours, days-hours:minutes,
+# days-hours:minutes:seconds; "UNLIMITED", "INFINITE") in seconds in REPLY,
+# -1 for no limit.  Returns 1 for anything else.
+hedm_slurm_seconds() {
+  local t=$1 d=0 h=0 m=0 s=0 n='([0-9]{1,7})'
+  case ${t,,} in unlimited | infinite) REPLY=-1; return 0 ;; esac
+  if [[ $t =~ ^$n-$n(:$n(:$n)?)?$ ]]; then
+    d=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} m=${BASH_REMATCH[4]:-0} s=${BASH_REMATCH[6]:-0}
+  elif [[ $t =~ ^$n:$n:$n$ ]]; then
+    h=${BASH_REMATCH[1]} m=${BASH_REMATCH[2]} s=${BASH_REMATCH[3]}
+  elif [[ $t =~ ^$n(:$n)?$ ]]; then
+    m=${BASH_REMATCH[1]} s=${BASH_REMATCH[3]:-0}
+  else
+    return 1
+  fi
+  REPLY=$(( ((10#$d * 24 + 10#$h) * 60 + 10#$m) * 60 + 10#$s ))
+}
+
+# hedm_slurm_time SECONDS: SECONDS as Slurm writes a time limit
+# ([days-]hours:minutes:seconds), in REPLY.
+hedm_slurm_time() {
+  local t=$1 d
+  d=$(( t / 86400 )) t=$(( t % 86400 ))
+  printf -v REPLY '%02d:%02d:%02d' $(( t / 3600 )) $(( t / 60 % 60 )) $(( t % 60 ))
+  (( d == 0 )) || REPLY=$d-$REPLY
+}
+
+# hedm_slurm_mib TEXT: a Slurm memory size ("64M", "1G", "2048", as --mem
+# takes it: MiB without a unit) in whole MiB, rounded up, in REPLY.
+# Returns 1 for anything else.
+hedm_slurm_mib() {
+  [[ $1 =~ ^([0-9]{1,12})([KkMmGgTt]?)$ ]] || return 1
+  local n=$((10#${BASH_REMATCH[1]}))
+  case ${BASH_REMATCH[2],,} in
+    k) REPLY=$(( (n + 1023) / 1024 )) ;;
+    g) REPLY=$(( n * 1024 )) ;;
+    t) REPLY=$(( n * 1048576 )) ;;
+    *) REPLY=$n ;;
+  esac
+}
+
+# The memory a far-field share needs, in MiB: PanelPack's float image and
+# frame (about 20 MiB), or ClipCount's frame and dark (about 11 MiB and a
+# frame), and the two shells of the task, with room to spare; the job
+# script asks for as much by default (#SBATCH --mem=64M).
+HEDM_SHARE_MIB=64
+
+# hedm_job_ending JOB OUTPUT [NODE]: how the Slurm job or array task JOB,
+# whose output file is OUTPUT (Slurm's StdOut where that is not a file),
+# came to stop, in REPLY: "out of time (its limit 00:01:00; job 4711_3 on
+# n1)", "killed for memory (it had used 35 MiB of its 20 MiB; ...)", "its
+# node n2 lost (...)", "cancelled (...)", "preempted (...)", "killed by
+# signal 9 (...)"; with NODE (the node the task ran on, from its record),
+# "its node n2 is down (...)" when nothing else tells and the node is down
+# now.  HEDM_ENDING holds the kind (time, memory, node, cancelled,
+# preempted, signal), HEDM_ENDING_NODE the node, HEDM_ENDING_LIMIT the time
+# limit in seconds or the memory limit in MiB, HEDM_ENDING_USED the memory
+# used in MiB (each empty where not known).  Returns 1 when nothing tells.
+hedm_job_ending() {
+  local job=$1 output=$2 state exit text="" node where used="" limit=""
+  HEDM_ENDING="" HEDM_ENDING_NODE="" HEDM_ENDING_LIMIT="" HEDM_ENDING_USED=""
+  hedm_slurm_job "$job" || true
+  [ -f "$output" ] || output=${HEDM_JOB[StdOut]:-}
+  [ -z "$output" ] || [ ! -f "$output" ] ||
+    text=$(grep -a -E 'memory limit|oom-kill|CANCELLED AT|DUE TO' "$output" 2>/dev/null | tail -n 20 || true)
+  state=${HEDM_JOB[JobState]:-} exit=${HEDM_JOB[ExitCode]:-}
+  node=${HEDM_JOB[NodeList]:-${3:-}}
+  [[ $node != "(null)" && $node != None* ]] || node=${3:-}
+  where="job $job${node:+ on $node}"
+  if [[ $text == *"exceeded memory limit"* || $text == *"Exceeded job memory limit"* || $text == *oom-kill* ||
+        $state == OUT_OF_MEMORY ]]; then
+    HEDM_ENDING=memory
+    if [[ $text =~ exceeded\ memory\ limit\ \(([0-9]{1,15})\ \>\ ([0-9]{1,15})\) ]]; then
+      used=$(( (BASH_REMATCH[1] + 1048575) / 1048576 )) limit=$(( (BASH_REMATCH[2] + 1048575) / 1048576 ))
+    elif hedm_slurm_mib "${HEDM_JOB[MinMemoryNode]:-}"; then
+      limit=$REPLY
+    fi
+    HEDM_ENDING_USED=$used HEDM_ENDING_LIMIT=$limit
+    if [ -n "$used" ]; then
+      REPLY="killed for memory (it had used $used MiB of its $limit MiB; $where)"
+    else
+      REPLY="killed for memory (${limit:+its limit $limit MiB; }$where)"
+    fi
+  elif [[ $text == *"DUE TO TIME LIMIT"* || $state == TIMEOUT ]]; then
+    HEDM_ENDING=time
+    limit=${HEDM_JOB[TimeLimit]:-}
+    hedm_slurm_seconds "$limit" && HEDM_ENDING_LIMIT=$REPLY || limit=""
+    REPLY="out of time (${limit:+its limit $limit; }$where)"
+  elif [[ $text == *"DUE TO NODE FAILURE"* || $state == NODE_FAIL || $state == BOOT_FAIL ]]; then
+    HEDM_ENDING=node HEDM_ENDING_NODE=$node
+    REPLY="its node${node:+ $node} lost (job $job${state:+; Slurm: $state})"
+  elif [[ $text == *"DUE TO PREEMPTION"* || $state == PREEMPTED ]]; then
+    HEDM_ENDING=preempted
+    REPLY="preempted ($where)"
+  elif [[ $text == *"CANCELLED AT"* || $state == CANCELLED* ]]; then
+    HEDM_ENDING=cancelled
+    REPLY="cancelled ($where)"
+  elif [[ $state == FAILED && $exit =~ ^[0-9]+:([1-9][0-9]*)$ ]]; then
+    HEDM_ENDING=signal
+    REPLY="killed by signal ${BASH_REMATCH[1]} ($where)"
+  elif [ -n "${3:-}" ] && command -v sinfo >/dev/null &&
+       [[ $(sinfo -h -n "$3" -o %T 2>/dev/null) == down* ]]; then
+    HEDM_ENDING=node HEDM_ENDING_NODE=$3
+    REPLY="its node $3 is down ($where)"
+  else
+    return 1
+  fi
+}
+
+# hedm_task_ending RECORD: hedm_job_ending for the task whose record
+# (task_NNNN.txt) this is, by its "job:", "output:" and "node:" lines (the
+# output by its default name in this folder where the record names none).
+# Returns 1 when the record names no job or nothing tells.
+hedm_task_ending() {
+  local job output="" node=""
+  hedm_record_value "$1" job || return 1
+  job=$REPLY
+  [[ $job =~ ^[0-9]+_[0-9]+$ ]] || return 1
+  hedm_record_value "$1" output && output=$REPLY || output=hedm-far-field_$job.out
+  hedm_record_value "$1" node && node=$REPLY
+  hedm_job_ending "$job" "$output" "$node"
+}
+
+# hedm_leftovers FOLDER STEM FIRST LAST LOGS: what a killed attempt at the
+# share FIRST to LAST can leave behind, in the array HEDM_LEFTOVERS:
+# frame files PanelPack had not finished, in hidden temporary names beside
+# the frames (".scan_00007.ge3.Ab12Cd", where the file system makes no
+# unnamed files), and the share's logs not finished, in LOGS
+# (".clipcount_NNNNNNNN.log.partial").  Nothing reads them as frames or
+# counts; the share removes them when it is redone.
+hedm_leftovers() {
+  local folder=$1 stem=$2 first=$3 last=$4 logs=$5 f middle n tag
+  HEDM_LEFTOVERS=()
+  printf -v tag '%08d' "$first"
+  for f in "$logs/.panelpack_$tag.log.partial" "$logs/.clipcount_$tag.log.partial"; do
+    [ ! -e "$f" ] || HEDM_LEFTOVERS+=("$f")
+  done
+  for f in "$folder/.${stem}_"*".ge3."??????; do
+    [ -e "$f" ] || continue
+    middle=${f#"$folder/.${stem}_"}
+    middle=${middle%.ge3.*}
+    [[ ${f##*.ge3.} =~ ^[A-Za-z0-9]{6}$ && $middle =~ ^-?[0-9]{1,10}$ ]] || continue
+    if [[ $middle == -* ]]; then n=$(( -10#${middle#-} )); else n=$(( 10#$middle )); fi
+    (( n >= first && n <= last )) || continue
+    [ "$(printf '%05d' "$n")" = "$middle" ] && HEDM_LEFTOVERS+=("$f")
+  done
+  return 0
+}
+
 # hedm_running RECORD: whether the process that wrote RECORD's "process: PID
 # on HOST" line still runs (on this host, as hedm-far-field-share).
 hedm_running() {
@@ -332,7 +514,9 @@ hedm_running() {
 # hedm_latest_state RECORD [QUEUED]: how the latest attempt that RECORD
 # (a task's or a share's) tells of stands, in REPLY: its COMPLETED or FAILED
 # line; "running since DATE" (QUEUED says RUNNING, or its process still
-# runs here); HEDM_NEVER_ENDED for a start without an end.  QUEUED (a Slurm
+# runs here); for a start without an end, "started, never ended: " and how
+# it stopped where Slurm or the task's output tells (hedm_task_ending),
+# else HEDM_NEVER_ENDED.  QUEUED (a Slurm
 # state and job, as hedm_queued gives them) of a task queued again is put
 # before the record's state.  Returns 1 when there is no record (REPLY
 # then says how it is queued, or is empty).
@@ -349,10 +533,13 @@ hedm_latest_state() {
       REPLY="running since ${state#STARTED } (${queued#RUNNING })"
     elif hedm_running "$record"; then
       REPLY="running since ${state#STARTED }"
-    elif [ -n "$queued" ]; then
-      REPLY="queued again (${queued,,}); its last attempt $HEDM_NEVER_ENDED"
     else
-      REPLY=$HEDM_NEVER_ENDED
+      hedm_task_ending "$record" && state="started, never ended: $REPLY" || state=$HEDM_NEVER_ENDED
+      if [ -n "$queued" ]; then
+        REPLY="queued again (${queued,,}); its last attempt $state"
+      else
+        REPLY=$state
+      fi
     fi
   elif [ -n "$queued" ]; then
     REPLY="queued again (${queued,,}); its last attempt: $state"
