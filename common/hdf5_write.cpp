@@ -36,6 +36,31 @@ bool write_string_attribute(hid_t obj, const char* name, const std::string& valu
   return attr && H5Awrite(attr.get(), type.get(), &p) >= 0;
 }
 
+// The value of `obj`'s attribute `name` when it is one string, of either
+// length kind; false when it is anything else or is not there.
+bool read_string_attribute(hid_t obj, const char* name, std::string* value) {
+  Id attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+  Id type(attr ? H5Aget_type(attr.get()) : -1, H5Tclose);
+  Id space(attr ? H5Aget_space(attr.get()) : -1, H5Sclose);
+  if (!type || !space || H5Tget_class(type.get()) != H5T_STRING || H5Sget_simple_extent_ndims(space.get()) != 0) {
+    H5Eclear2(H5E_DEFAULT);
+    return false;
+  }
+  // Read in the attribute's own string type: no conversion of padding or
+  // character set to fail.
+  if (H5Tis_variable_str(type.get()) > 0) {
+    char* p = nullptr;
+    if (H5Aread(attr.get(), type.get(), &p) < 0) return false;
+    *value = p ? p : "";
+    H5free_memory(p);
+    return true;
+  }
+  std::string text(H5Tget_size(type.get()), '\0');
+  if (H5Aread(attr.get(), type.get(), text.data()) < 0) return false;
+  *value = text.substr(0, text.find_last_not_of(std::string(" \0", 2)) + 1);
+  return true;
+}
+
 bool write_count_attribute(hid_t obj, const char* name, std::uint64_t value) {
   Id space(H5Screate(H5S_SCALAR), H5Sclose);
   Id attr(H5Acreate2(obj, name, H5T_STD_U64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
@@ -51,8 +76,8 @@ Id frame_creation(const Hdf5Stack* like, std::uint64_t rows, std::uint64_t colum
   H5Pset_obj_track_times(dcpl.get(), 0);
   if (!like || like->info().chunk.empty()) return dcpl;
   const StackInfo& in = like->info();
-  const hsize_t chunk[2] = {std::clamp<hsize_t>(in.chunk[1], 1, rows), std::clamp<hsize_t>(in.chunk[2], 1, columns)};
-  H5Pset_chunk(dcpl.get(), 2, chunk);
+  const hsize_t chunk[3] = {1, std::clamp<hsize_t>(in.chunk[1], 1, rows), std::clamp<hsize_t>(in.chunk[2], 1, columns)};
+  H5Pset_chunk(dcpl.get(), 3, chunk);
   Id src(H5Dget_create_plist(like->handles().dset.get()), H5Pclose);
   const int n = H5Pget_nfilters(src.get());
   for (int i = 0; i < n; ++i) {
@@ -81,11 +106,13 @@ struct FrameData {
   const Hdf5Stack* like;
 };
 
+// The frame is a stack of one, (1, rows, columns): read as one frame by
+// every reader of stacks, fabio's included.
 bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
   Id lcpl = plist(H5P_LINK_CREATE);
   H5Pset_create_intermediate_group(lcpl.get(), 1);
-  const hsize_t dims[2] = {d.rows, d.columns};
-  Id space(H5Screate_simple(2, dims, nullptr), H5Sclose);
+  const hsize_t dims[3] = {1, d.rows, d.columns};
+  Id space(H5Screate_simple(3, dims, nullptr), H5Sclose);
   Id dcpl = frame_creation(d.like, d.rows, d.columns);
   Id dset(H5Dcreate2(file, dataset.c_str(), d.fileType, space.get(), lcpl.get(), dcpl.get(), H5P_DEFAULT), H5Dclose);
   return dset &&
@@ -97,17 +124,51 @@ bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
          write_string_attribute(dset.get(), "written_by", "StackCollapse");
 }
 
+// A string attribute of a group of a file that holds a median alone.
+struct GroupAttribute {
+  std::string group, name, value;
+};
+
+// The NeXus classes of a file that holds a median alone as /ENTRY/DATA/NAME
+// (as /entry/data/data, the place where fabio and silx look first): ENTRY
+// an NXentry, DATA its NXdata, NAME the signal, each the default of the
+// group above it.  None for a dataset at another depth.
+std::vector<GroupAttribute> nexus_attributes(const std::string& dataset) {
+  std::vector<std::string> names;
+  for (std::size_t from = 0; from < dataset.size();) {
+    const std::size_t slash = std::min(dataset.find('/', from), dataset.size());
+    if (slash > from) names.push_back(dataset.substr(from, slash - from));
+    from = slash + 1;
+  }
+  if (names.size() != 3) return {};
+  const std::string entry = "/" + names[0], data = entry + "/" + names[1];
+  return {{"/", "default", names[0]},      {entry, "NX_class", "NXentry"}, {entry, "default", names[1]},
+          {data, "NX_class", "NXdata"}, {data, "signal", names[2]}};
+}
+
+bool write_group_attributes(hid_t file, const std::vector<GroupAttribute>& attributes) {
+  for (const GroupAttribute& a : attributes) {
+    Id group(H5Gopen2(file, a.group.c_str(), H5P_DEFAULT), H5Gclose);
+    if (!group || !write_string_attribute(group.get(), a.name.c_str(), a.value)) return false;
+  }
+  return true;
+}
+
 // A median's attributes; earlier versions wrote all but "written_by".
 constexpr const char* kMedianAttributes[] = {"source_file", "source_dataset", "frames", "written_by"};
 
-// Whether the object at `path` is a median written here: a two-dimensional
-// dataset with "source_file" and "frames" and no attribute of another name.
+// Whether the object at `path` is a median written here: a dataset of one
+// frame, (1, rows, columns) or, as earlier versions wrote it, (rows,
+// columns), with "source_file" and "frames" and no attribute of another
+// name.
 bool is_earlier_median(hid_t file, const std::string& path) {
   H5O_type_t type = H5O_TYPE_UNKNOWN;
   hsize_t attributes = 0;
   if (identity(file, path.c_str(), &type, &attributes).empty() || type != H5O_TYPE_DATASET) return false;
   Id dset(H5Dopen2(file, path.c_str(), H5P_DEFAULT), H5Dclose);
-  if (!dset || dims_of(dset.get()).size() != 2) return false;
+  if (!dset) return false;
+  const std::vector<hsize_t> dims = dims_of(dset.get());
+  if (dims.size() != 2 && (dims.size() != 3 || dims[0] != 1)) return false;
   if (H5Aexists(dset.get(), "source_file") <= 0 || H5Aexists(dset.get(), "frames") <= 0) return false;
   hsize_t known = 0;
   for (const char* name : kMedianAttributes) known += H5Aexists(dset.get(), name) > 0;
@@ -146,20 +207,25 @@ std::string describe(hid_t file, const std::string& path) {
 
 // What of the group `group` a median written as the whole file would
 // lose: every object but earlier medians and the groups that hold only
-// such, in name order.  `seen` holds the groups walked, each walked once.
-void lost_with_the_file(hid_t file, const std::string& group, std::vector<std::string>* lost,
-                        std::set<std::string>* seen) {
+// such, in name order; a group's attributes unless the new file gives it
+// each of them again, the same (`kept`).  `seen` holds the groups walked,
+// each walked once.
+void lost_with_the_file(hid_t file, const std::string& group, const std::vector<GroupAttribute>& kept,
+                        std::vector<std::string>* lost, std::set<std::string>* seen) {
   H5O_type_t type = H5O_TYPE_UNKNOWN;
   hsize_t attributes = 0;
   if (!seen->insert(identity(file, group.c_str(), &type, &attributes)).second) return;
-  if (attributes > 0) lost->push_back("the attributes of the group " + group);
   Id g(H5Gopen2(file, group.c_str(), H5P_DEFAULT), H5Gclose);
   if (!g) return;
+  std::string value;
+  for (const GroupAttribute& a : kept)
+    if (a.group == group && read_string_attribute(g.get(), a.name.c_str(), &value) && value == a.value) --attributes;
+  if (attributes > 0) lost->push_back("the attributes of the group " + group);
   for (const std::string& name : link_names(g.get())) {
     const std::string path = (group == "/" ? "" : group) + "/" + name;
     H5O_type_t t = H5O_TYPE_UNKNOWN;
     const bool hard = link_type(file, path) == H5L_TYPE_HARD && !identity(file, path.c_str(), &t).empty();
-    if (hard && t == H5O_TYPE_GROUP) lost_with_the_file(file, path, lost, seen);
+    if (hard && t == H5O_TYPE_GROUP) lost_with_the_file(file, path, kept, lost, seen);
     else if (!hard || t != H5O_TYPE_DATASET || !is_earlier_median(file, path)) lost->push_back(describe(file, path));
   }
   H5Eclear2(H5E_DEFAULT);
@@ -175,7 +241,7 @@ Status check_destination(hid_t file, const std::string& path, const std::string&
   if (target == Hdf5Target::WholeFile) {
     std::vector<std::string> lost;
     std::set<std::string> seen;
-    lost_with_the_file(file, "/", &lost, &seen);
+    lost_with_the_file(file, "/", nexus_attributes(dataset), &lost, &seen);
     if (lost.empty()) return ok();
     // "A", "A and B", "A, B and C", "A, B, C and 4 more"
     const std::size_t shown = std::min<std::size_t>(lost.size(), 3);
@@ -280,7 +346,8 @@ Status hdf5_frame_destination_free(const std::string& arg) {
   if (there == There::Other) return not_hdf5(out.file);
   if (!hdf5_available()) return Error{ErrorKind::Output, "Could not write " + out.file + ": " + hdf5_library().failure + "."};
   Lock lock;
-  return check_file(out.file, out.dataset, out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset);
+  return out.dataset.empty() ? check_file(out.file, kMedianDataset, Hdf5Target::WholeFile)
+                             : check_file(out.file, out.dataset, Hdf5Target::Dataset);
 }
 
 static Status write_frame(const std::string& path, const std::string& dataset, Hdf5Target target, const void* pixels,
@@ -308,7 +375,9 @@ static Status write_frame(const std::string& path, const std::string& dataset, H
     Id fapl = plist(H5P_FILE_ACCESS);
     H5Pset_fapl_core(fapl.get(), 1u << 20, 0);
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()), H5Fclose);
-    if (!file || !put_frame(file.get(), dataset, d) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return failed();
+    if (!file || !put_frame(file.get(), dataset, d) || !write_group_attributes(file.get(), nexus_attributes(dataset)) ||
+        H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0)
+      return failed();
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
     if (size <= 0) return failed();
     image.resize(static_cast<std::size_t>(size));
