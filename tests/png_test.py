@@ -101,16 +101,28 @@ def masked_previews(d):
     pixel_mask = np.zeros((300, 400), "<u4")
     pixel_mask[200, :] = 1
     pixel_mask[5, 7] = 16
-    for name, mask_path in (("marked.h5", None), ("eiger.h5", "/entry/instrument/detector/detectorSpecific/pixel_mask"),
-                            ("nexus.h5", "/entry/instrument/eiger/pixel_mask")):
+    eiger, nexus = "/entry/instrument/detector/detectorSpecific/pixel_mask", "/entry/instrument/eiger/pixel_mask"
+    # name, where the pixel_mask is, its values, whether it is used; a
+    # 16-bit stack has no mark of its own (65535 is a saturated pixel).
+    cases = [("marked.h5", None, None, False), ("eiger.h5", eiger, pixel_mask, True),
+             ("nexus.h5", nexus, pixel_mask, True), ("bool.h5", nexus, pixel_mask != 0, True),
+             ("other_shape.h5", eiger, np.ones((3, 3), "<u4"), False), ("sixteen.h5", eiger, pixel_mask, True)]
+    for name, mask_path, mask, used in cases:
         path = os.path.join(d, name)
-        data = hot if mask_path else stack
+        data, marks = (hot if used else stack), mark
+        if name == "sixteen.h5":
+            data, marks = np.where(hot == 2**32 - 1, 1000, hot).astype("<u2"), np.zeros((300, 400), bool)
         with h5py.File(path, "w") as f:
             f.create_dataset("/entry/data/data", data=data, chunks=(1, 300, 400), compression="gzip")
             if mask_path:
-                f[mask_path] = pixel_mask
-        masked = mark | (pixel_mask != 0) if mask_path else mark
-        said = "the value 4294967295" + (f", or nonzero in {mask_path}" if mask_path else "")
+                f[mask_path] = mask
+        masked = marks | (pixel_mask != 0) if used else marks
+        said = ", or ".join(["the value 4294967295"] * bool(marks.any()) + [f"nonzero in {mask_path}"] * used)
+        lines = [f"Warning: {path}::{mask_path} is 3 x 3, not the frame's 300 x 400: its masked pixels are not "
+                 "left out."] if mask_path and not used else []
+        count = int(masked.sum())
+        lines.append(f"Masked pixels ({said}): {count} of 120000 ({100 * count / 120000:.2f}%), left out of the "
+                     "percentiles.")
         for options, n in (([], 1), (["--bin", "4"], 4)):
             out = os.path.join(d, "masked.png")
             r = subprocess.run([os.path.join(build, "FramePreview"), path, out, "2", *options],
@@ -118,11 +130,9 @@ def masked_previews(d):
             shown, shown_masked = binned(data[1], n, masked)
             kept = shown[~shown_masked]
             lo, hi = percentile(kept, 1), percentile(kept, 99.5)
-            count = int(masked.sum())
-            line = f"Masked pixels ({said}): {count} of 120000 ({100 * count / 120000:.2f}%), left out of the percentiles."
             what = f"{name} {options}"
-            if r.returncode != 0 or r.stdout.splitlines()[0] != line or f"(8-bit, {lo} to {hi}" not in r.stdout:
-                failures.append(f"{what}: status {r.returncode}, expected {line!r} and {lo} to {hi}: {r.stdout}")
+            if r.returncode != 0 or r.stdout.splitlines()[:-1] != lines or f"(8-bit, {lo} to {hi}" not in r.stdout:
+                failures.append(f"{what}: status {r.returncode}, expected {lines} and {lo} to {hi}: {r.stdout}")
                 continue
             got = np.array(Image.open(out))
             if not np.array_equal(got, view(shown, lo, hi, False)):
