@@ -21,6 +21,9 @@ using ProgressFn = std::function<Status(std::uint64_t done, std::uint64_t total)
 class ProgressCounter {
  public:
   ProgressCounter(const ProgressFn& fn, std::uint64_t total) : fn_(fn), total_(total) {}
+  // The counter keeps a reference to `fn`: a temporary would be gone before
+  // the first count.
+  ProgressCounter(ProgressFn&&, std::uint64_t) = delete;
   Status add(std::uint64_t bytes);
 
  private:

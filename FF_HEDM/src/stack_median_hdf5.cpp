@@ -157,7 +157,8 @@ Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFol
   // Decoding and selecting each count the stack's bytes: the run's progress
   // is both, one after the other.
   const std::uint64_t pixels = info.pixels(), stackBytes = info.frames * pixels * info.pixelBytes;
-  ProgressCounter decoded(progress_stage(progress, 0, 2 * stackBytes), stackBytes);
+  const ProgressFn decoding = progress_stage(progress, 0, 2 * stackBytes);
+  ProgressCounter decoded(decoding, stackBytes);
   bool narrow = info.pixelBytes == 2;
   const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, fd, spillFolder, decoded)
                                 : spill_wide_frames(stack, fd, spillFolder, &narrow, decoded);
