@@ -375,7 +375,11 @@ static Status write_frame(const std::string& path, const std::string& dataset, H
     Id fapl = plist(H5P_FILE_ACCESS);
     H5Pset_fapl_core(fapl.get(), 1u << 20, 0);
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()), H5Fclose);
-    if (!file || !put_frame(file.get(), dataset, d) || !write_group_attributes(file.get(), nexus_attributes(dataset)) ||
+    // A file of its own is a NeXus one; a dataset the user named in a new
+    // file is that dataset alone, in plain groups.
+    const std::vector<GroupAttribute> nexus =
+        target == Hdf5Target::WholeFile ? nexus_attributes(dataset) : std::vector<GroupAttribute>{};
+    if (!file || !put_frame(file.get(), dataset, d) || !write_group_attributes(file.get(), nexus) ||
         H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0)
       return failed();
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);

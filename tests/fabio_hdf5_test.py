@@ -106,7 +106,7 @@ with tempfile.TemporaryDirectory() as d:
         want = lower_median(data)
         stem = os.path.join(d, source.replace(".", "_"))
         for out, url in ((stem + "_median.h5", stem + "_median.h5"),
-                         (stem + "_named.h5::/dark/median", None),
+                         (stem + "_named.h5::/analysis/run7/median", None),
                          (os.path.join(d, "results.h5") + f"::/analysis/{source.replace('.', '_')}", None)):
             if not run("StackCollapse", os.path.join(d, source), out):
                 continue
@@ -118,5 +118,10 @@ with tempfile.TemporaryDirectory() as d:
             failures.append("the median of a masked pixel is not the mark 2^32-1")
         if signal_path(stem + "_median.h5") != "/entry/data/data":
             failures.append(f"the median of {source}: NeXus leads to {signal_path(stem + '_median.h5')}")
+        # A dataset the user named is that dataset alone, in plain groups.
+        with h5py.File(stem + "_named.h5") as f:
+            groups = [f] + [f[g] for g in ("analysis", "analysis/run7")]
+            if any(len(g.attrs) for g in groups) or list(f) != ["analysis"]:
+                failures.append(f"the median of {source} named in a new file: more than its dataset")
 
 finish("fabio hdf5", failures)
