@@ -26,7 +26,8 @@ namespace hedm::hdf5_detail {
   F(H5Pset_filter) F(H5Pset_obj_track_times) F(H5Sclose) \
   F(H5Screate) F(H5Screate_simple) F(H5Sget_simple_extent_dims) F(H5Sget_simple_extent_ndims) \
   F(H5Sselect_hyperslab) F(H5Tclose) F(H5Tcopy) F(H5Tget_class) F(H5Tget_sign) F(H5Tget_size) F(H5Tset_cset) \
-  F(H5Tset_size) F(H5Zfilter_avail)
+  F(H5Tset_size) F(H5Zfilter_avail) \
+  F(H5Aopen) F(H5Aread) F(H5Aget_space) F(H5Aget_type) F(H5Tis_variable_str) F(H5Tget_native_type) F(H5free_memory)
 #define HEDM_HDF5_IDS(G) \
   G(H5P_CLS_DATASET_ACCESS_ID_g) G(H5P_CLS_DATASET_CREATE_ID_g) G(H5P_CLS_FILE_ACCESS_ID_g) \
   G(H5P_CLS_LINK_CREATE_ID_g) G(H5T_NATIVE_INT32_g) G(H5T_NATIVE_UINT16_g) G(H5T_NATIVE_UINT32_g) \
@@ -204,6 +205,20 @@ inline const Hdf5Library& hdf5_library() {
 #define H5Tset_size (hedm::hdf5_detail::hdf5_library().H5Tset_size)
 #undef H5Zfilter_avail
 #define H5Zfilter_avail (hedm::hdf5_detail::hdf5_library().H5Zfilter_avail)
+#undef H5Aopen
+#define H5Aopen (hedm::hdf5_detail::hdf5_library().H5Aopen)
+#undef H5Aread
+#define H5Aread (hedm::hdf5_detail::hdf5_library().H5Aread)
+#undef H5Aget_space
+#define H5Aget_space (hedm::hdf5_detail::hdf5_library().H5Aget_space)
+#undef H5Aget_type
+#define H5Aget_type (hedm::hdf5_detail::hdf5_library().H5Aget_type)
+#undef H5Tis_variable_str
+#define H5Tis_variable_str (hedm::hdf5_detail::hdf5_library().H5Tis_variable_str)
+#undef H5Tget_native_type
+#define H5Tget_native_type (hedm::hdf5_detail::hdf5_library().H5Tget_native_type)
+#undef H5free_memory
+#define H5free_memory (hedm::hdf5_detail::hdf5_library().H5free_memory)
 #if H5_VERSION_GE(1, 12, 0)
 #undef H5Oget_info3
 #define H5Oget_info3 (hedm::hdf5_detail::hdf5_library().H5Oget_info3)

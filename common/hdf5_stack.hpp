@@ -124,10 +124,17 @@ struct FrameOrigin {
   std::uint64_t frames = 0;
 };
 
+// Where a median written as a file of its own goes: where fabio and silx
+// look first.  The file is a NeXus one: /entry an NXentry, /entry/data its
+// NXdata whose signal is the median, each the default of the group above.
+inline constexpr char kMedianDataset[] = "/entry/data/data";
+
 // How a frame goes into an HDF5 file.  WholeFile ("FILE"): the file holds
-// that dataset alone; an existing file is replaced only where it holds
-// nothing but earlier medians (two-dimensional datasets with the
-// attributes above and no others, in groups without attributes).  Dataset
+// that dataset alone (in NeXus groups where it is /ENTRY/DATA/NAME, as
+// kMedianDataset is); an existing file is replaced only where it holds
+// nothing but earlier medians (datasets of one frame, (1, rows, columns)
+// or (rows, columns), with the attributes above and no others, in groups
+// without attributes but those NeXus ones the new file has too).  Dataset
 // ("FILE::DATASET"): the dataset is added to an existing file, or replaces
 // an earlier median of that name, and every other object of the file stays
 // as it was.  Anything else in the way (another dataset, a group, a link,
@@ -137,15 +144,15 @@ enum class Hdf5Target { WholeFile, Dataset };
 
 // Whether a frame may be written to `arg` ("FILE" for WholeFile,
 // "FILE::DATASET" for Dataset): the refusal above, found before the frame
-// is computed.
+// is computed.  "FILE" is judged for a median at kMedianDataset.
 Status hdf5_frame_destination_free(const std::string& arg);
 
-// Writes one frame of rows x columns pixels as the two-dimensional dataset
-// `dataset` (intermediate groups made) of the HDF5 file `path`, as
-// `target` says.  With `like`, the dataset has its pixel type and is
-// chunked and filtered as like's dataset is (each chunk clipped to one
-// frame), filters this process cannot find left out; without, it is
-// contiguous and of the pixels' type.  A new file is made in memory and
+// Writes one frame of rows x columns pixels as a stack of one frame, the
+// dataset `dataset` of shape (1, rows, columns) (intermediate groups made)
+// of the HDF5 file `path`, as `target` says.  With `like`, the dataset has
+// its pixel type and is chunked and filtered as like's dataset is (each
+// chunk clipped to one frame), filters this process cannot find left out;
+// without, it is contiguous and of the pixels' type.  A new file is made in memory and
 // written as one output file (see OutputFile); a dataset added to an
 // existing file goes into a copy of it that replaces it (see FileCopy).
 // Either way the file is replaced whole or not at all.

@@ -1,6 +1,5 @@
-// The HDF5 layer's writing: one frame (a median, like its source) as an
-// HDF5 file or as a dataset added to one, and a made-up stack frame by
-// frame (the samples).
+// The HDF5 layer's writing of one frame (a median, like its source) as an
+// HDF5 file or as a dataset added to one.
 #include "hdf5_stack.hpp"
 
 #ifdef HEDM_HAVE_HDF5
@@ -37,6 +36,31 @@ bool write_string_attribute(hid_t obj, const char* name, const std::string& valu
   return attr && H5Awrite(attr.get(), type.get(), &p) >= 0;
 }
 
+// The value of `obj`'s attribute `name` when it is one string, of either
+// length kind; false when it is anything else or is not there.
+bool read_string_attribute(hid_t obj, const char* name, std::string* value) {
+  Id attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+  Id type(attr ? H5Aget_type(attr.get()) : -1, H5Tclose);
+  Id space(attr ? H5Aget_space(attr.get()) : -1, H5Sclose);
+  if (!type || !space || H5Tget_class(type.get()) != H5T_STRING || H5Sget_simple_extent_ndims(space.get()) != 0) {
+    H5Eclear2(H5E_DEFAULT);
+    return false;
+  }
+  // Read in the attribute's own string type: no conversion of padding or
+  // character set to fail.
+  if (H5Tis_variable_str(type.get()) > 0) {
+    char* p = nullptr;
+    if (H5Aread(attr.get(), type.get(), &p) < 0) return false;
+    *value = p ? p : "";
+    H5free_memory(p);
+    return true;
+  }
+  std::string text(H5Tget_size(type.get()), '\0');
+  if (H5Aread(attr.get(), type.get(), text.data()) < 0) return false;
+  *value = text.substr(0, text.find_last_not_of(std::string(" \0", 2)) + 1);
+  return true;
+}
+
 bool write_count_attribute(hid_t obj, const char* name, std::uint64_t value) {
   Id space(H5Screate(H5S_SCALAR), H5Sclose);
   Id attr(H5Acreate2(obj, name, H5T_STD_U64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
@@ -52,8 +76,8 @@ Id frame_creation(const Hdf5Stack* like, std::uint64_t rows, std::uint64_t colum
   H5Pset_obj_track_times(dcpl.get(), 0);
   if (!like || like->info().chunk.empty()) return dcpl;
   const StackInfo& in = like->info();
-  const hsize_t chunk[2] = {std::clamp<hsize_t>(in.chunk[1], 1, rows), std::clamp<hsize_t>(in.chunk[2], 1, columns)};
-  H5Pset_chunk(dcpl.get(), 2, chunk);
+  const hsize_t chunk[3] = {1, std::clamp<hsize_t>(in.chunk[1], 1, rows), std::clamp<hsize_t>(in.chunk[2], 1, columns)};
+  H5Pset_chunk(dcpl.get(), 3, chunk);
   Id src(H5Dget_create_plist(like->handles().dset.get()), H5Pclose);
   const int n = H5Pget_nfilters(src.get());
   for (int i = 0; i < n; ++i) {
@@ -82,11 +106,13 @@ struct FrameData {
   const Hdf5Stack* like;
 };
 
+// The frame is a stack of one, (1, rows, columns): read as one frame by
+// every reader of stacks, fabio's included.
 bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
   Id lcpl = plist(H5P_LINK_CREATE);
   H5Pset_create_intermediate_group(lcpl.get(), 1);
-  const hsize_t dims[2] = {d.rows, d.columns};
-  Id space(H5Screate_simple(2, dims, nullptr), H5Sclose);
+  const hsize_t dims[3] = {1, d.rows, d.columns};
+  Id space(H5Screate_simple(3, dims, nullptr), H5Sclose);
   Id dcpl = frame_creation(d.like, d.rows, d.columns);
   Id dset(H5Dcreate2(file, dataset.c_str(), d.fileType, space.get(), lcpl.get(), dcpl.get(), H5P_DEFAULT), H5Dclose);
   return dset &&
@@ -98,17 +124,51 @@ bool put_frame(hid_t file, const std::string& dataset, const FrameData& d) {
          write_string_attribute(dset.get(), "written_by", "StackCollapse");
 }
 
+// A string attribute of a group of a file that holds a median alone.
+struct GroupAttribute {
+  std::string group, name, value;
+};
+
+// The NeXus classes of a file that holds a median alone as /ENTRY/DATA/NAME
+// (as /entry/data/data, the place where fabio and silx look first): ENTRY
+// an NXentry, DATA its NXdata, NAME the signal, each the default of the
+// group above it.  None for a dataset at another depth.
+std::vector<GroupAttribute> nexus_attributes(const std::string& dataset) {
+  std::vector<std::string> names;
+  for (std::size_t from = 0; from < dataset.size();) {
+    const std::size_t slash = std::min(dataset.find('/', from), dataset.size());
+    if (slash > from) names.push_back(dataset.substr(from, slash - from));
+    from = slash + 1;
+  }
+  if (names.size() != 3) return {};
+  const std::string entry = "/" + names[0], data = entry + "/" + names[1];
+  return {{"/", "default", names[0]},      {entry, "NX_class", "NXentry"}, {entry, "default", names[1]},
+          {data, "NX_class", "NXdata"}, {data, "signal", names[2]}};
+}
+
+bool write_group_attributes(hid_t file, const std::vector<GroupAttribute>& attributes) {
+  for (const GroupAttribute& a : attributes) {
+    Id group(H5Gopen2(file, a.group.c_str(), H5P_DEFAULT), H5Gclose);
+    if (!group || !write_string_attribute(group.get(), a.name.c_str(), a.value)) return false;
+  }
+  return true;
+}
+
 // A median's attributes; earlier versions wrote all but "written_by".
 constexpr const char* kMedianAttributes[] = {"source_file", "source_dataset", "frames", "written_by"};
 
-// Whether the object at `path` is a median written here: a two-dimensional
-// dataset with "source_file" and "frames" and no attribute of another name.
+// Whether the object at `path` is a median written here: a dataset of one
+// frame, (1, rows, columns) or, as earlier versions wrote it, (rows,
+// columns), with "source_file" and "frames" and no attribute of another
+// name.
 bool is_earlier_median(hid_t file, const std::string& path) {
   H5O_type_t type = H5O_TYPE_UNKNOWN;
   hsize_t attributes = 0;
   if (identity(file, path.c_str(), &type, &attributes).empty() || type != H5O_TYPE_DATASET) return false;
   Id dset(H5Dopen2(file, path.c_str(), H5P_DEFAULT), H5Dclose);
-  if (!dset || dims_of(dset.get()).size() != 2) return false;
+  if (!dset) return false;
+  const std::vector<hsize_t> dims = dims_of(dset.get());
+  if (dims.size() != 2 && (dims.size() != 3 || dims[0] != 1)) return false;
   if (H5Aexists(dset.get(), "source_file") <= 0 || H5Aexists(dset.get(), "frames") <= 0) return false;
   hsize_t known = 0;
   for (const char* name : kMedianAttributes) known += H5Aexists(dset.get(), name) > 0;
@@ -147,20 +207,25 @@ std::string describe(hid_t file, const std::string& path) {
 
 // What of the group `group` a median written as the whole file would
 // lose: every object but earlier medians and the groups that hold only
-// such, in name order.  `seen` holds the groups walked, each walked once.
-void lost_with_the_file(hid_t file, const std::string& group, std::vector<std::string>* lost,
-                        std::set<std::string>* seen) {
+// such, in name order; a group's attributes unless the new file gives it
+// each of them again, the same (`kept`).  `seen` holds the groups walked,
+// each walked once.
+void lost_with_the_file(hid_t file, const std::string& group, const std::vector<GroupAttribute>& kept,
+                        std::vector<std::string>* lost, std::set<std::string>* seen) {
   H5O_type_t type = H5O_TYPE_UNKNOWN;
   hsize_t attributes = 0;
   if (!seen->insert(identity(file, group.c_str(), &type, &attributes)).second) return;
-  if (attributes > 0) lost->push_back("the attributes of the group " + group);
   Id g(H5Gopen2(file, group.c_str(), H5P_DEFAULT), H5Gclose);
   if (!g) return;
+  std::string value;
+  for (const GroupAttribute& a : kept)
+    if (a.group == group && read_string_attribute(g.get(), a.name.c_str(), &value) && value == a.value) --attributes;
+  if (attributes > 0) lost->push_back("the attributes of the group " + group);
   for (const std::string& name : link_names(g.get())) {
     const std::string path = (group == "/" ? "" : group) + "/" + name;
     H5O_type_t t = H5O_TYPE_UNKNOWN;
     const bool hard = link_type(file, path) == H5L_TYPE_HARD && !identity(file, path.c_str(), &t).empty();
-    if (hard && t == H5O_TYPE_GROUP) lost_with_the_file(file, path, lost, seen);
+    if (hard && t == H5O_TYPE_GROUP) lost_with_the_file(file, path, kept, lost, seen);
     else if (!hard || t != H5O_TYPE_DATASET || !is_earlier_median(file, path)) lost->push_back(describe(file, path));
   }
   H5Eclear2(H5E_DEFAULT);
@@ -176,7 +241,7 @@ Status check_destination(hid_t file, const std::string& path, const std::string&
   if (target == Hdf5Target::WholeFile) {
     std::vector<std::string> lost;
     std::set<std::string> seen;
-    lost_with_the_file(file, "/", &lost, &seen);
+    lost_with_the_file(file, "/", nexus_attributes(dataset), &lost, &seen);
     if (lost.empty()) return ok();
     // "A", "A and B", "A, B and C", "A, B, C and 4 more"
     const std::size_t shown = std::min<std::size_t>(lost.size(), 3);
@@ -281,7 +346,8 @@ Status hdf5_frame_destination_free(const std::string& arg) {
   if (there == There::Other) return not_hdf5(out.file);
   if (!hdf5_available()) return Error{ErrorKind::Output, "Could not write " + out.file + ": " + hdf5_library().failure + "."};
   Lock lock;
-  return check_file(out.file, out.dataset, out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset);
+  return out.dataset.empty() ? check_file(out.file, kMedianDataset, Hdf5Target::WholeFile)
+                             : check_file(out.file, out.dataset, Hdf5Target::Dataset);
 }
 
 static Status write_frame(const std::string& path, const std::string& dataset, Hdf5Target target, const void* pixels,
@@ -309,7 +375,13 @@ static Status write_frame(const std::string& path, const std::string& dataset, H
     Id fapl = plist(H5P_FILE_ACCESS);
     H5Pset_fapl_core(fapl.get(), 1u << 20, 0);
     Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()), H5Fclose);
-    if (!file || !put_frame(file.get(), dataset, d) || H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) return failed();
+    // A file of its own is a NeXus one; a dataset the user named in a new
+    // file is that dataset alone, in plain groups.
+    const std::vector<GroupAttribute> nexus =
+        target == Hdf5Target::WholeFile ? nexus_attributes(dataset) : std::vector<GroupAttribute>{};
+    if (!file || !put_frame(file.get(), dataset, d) || !write_group_attributes(file.get(), nexus) ||
+        H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0)
+      return failed();
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
     if (size <= 0) return failed();
     image.resize(static_cast<std::size_t>(size));
@@ -333,125 +405,6 @@ Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf
   return write_frame(path, dataset, target, pixels, true, rows, columns, origin, like);
 }
 
-struct Hdf5StackWriter::State {
-  Id file, dset;
-  std::string path, target, temp;
-  StackShape shape;
-};
-
-Hdf5StackWriter::Hdf5StackWriter() : s_(std::make_unique<State>()) {}
-Hdf5StackWriter::~Hdf5StackWriter() { discard(); }
-
-void Hdf5StackWriter::discard() {
-  Lock lock;
-  s_->dset.reset();
-  s_->file.reset();
-  if (!s_->temp.empty()) ::unlink(s_->temp.c_str());
-  s_->temp.clear();
-}
-
-Status Hdf5StackWriter::create(const std::string& path, const std::string& dataset, const StackShape& shape) {
-  discard();
-  State& s = *s_;
-  s.path = path;
-  s.target = resolve_links(path);
-  s.shape = shape;
-  const std::string at = "Could not create " + path + ": ";
-  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
-  if (shape.pixelBytes != 2 && shape.pixelBytes != 4)
-    return Error{ErrorKind::Argument, at + "pixels are 16 or 32 bits wide."};
-  if (shape.chunks == StackShape::Chunks::Contiguous && shape.filter != StackShape::Filter::None)
-    return Error{ErrorKind::Argument, at + "a contiguous dataset cannot be compressed (choose chunks)."};
-  if (shape.frames == 0 || shape.rows == 0 || shape.columns == 0)
-    return Error{ErrorKind::Argument, at + "a stack needs frames, rows and columns."};
-  Lock lock;
-  Id dcpl = plist(H5P_DATASET_CREATE);
-  H5Pset_obj_track_times(dcpl.get(), 0);  // the same stack, the same bytes
-  if (shape.chunks != StackShape::Chunks::Contiguous) {
-    const bool tile = shape.chunks == StackShape::Chunks::Tile;
-    const hsize_t chunk[3] = {tile ? std::min<hsize_t>(shape.frames, 4) : 1,
-                              tile ? std::min<hsize_t>(shape.rows, 256) : shape.rows,
-                              tile ? std::min<hsize_t>(shape.columns, 256) : shape.columns};
-    H5Pset_chunk(dcpl.get(), 3, chunk);
-  }
-  if (shape.filter == StackShape::Filter::Deflate) H5Pset_deflate(dcpl.get(), 4);
-  if (shape.filter == StackShape::Filter::Bitshuffle) {
-    if (H5Zfilter_avail(32008) <= 0) {
-      H5Eclear2(H5E_DEFAULT);
-      return Error{ErrorKind::Output, at + "the bitshuffle filter (HDF5 filter 32008) cannot be found: install "
-                                           "Debian's bitshuffle, or name its folder in HDF5_PLUGIN_PATH."};
-    }
-    const unsigned values[2] = {0, 2};  // block size chosen by the filter, LZ4
-    H5Pset_filter(dcpl.get(), 32008, H5Z_FLAG_MANDATORY, 2, values);
-  }
-  for (int tries = 0; tries < 100 && !s.file; ++tries) {
-    s.temp = hidden_temporary_name(s.target);
-    if (::access(s.temp.c_str(), F_OK) == 0) continue;
-    s.file = Id(H5Fcreate(s.temp.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
-    if (!s.file) {
-      const std::string why = hdf5_says();
-      s.temp.clear();
-      return Error{ErrorKind::Output, at + why + "."};
-    }
-  }
-  Id lcpl = plist(H5P_LINK_CREATE);
-  H5Pset_create_intermediate_group(lcpl.get(), 1);
-  const hsize_t dims[3] = {shape.frames, shape.rows, shape.columns};
-  Id space(H5Screate_simple(3, dims, nullptr), H5Sclose);
-  s.dset = Id(H5Dcreate2(s.file.get(), dataset.c_str(), shape.pixelBytes == 2 ? H5T_STD_U16LE : H5T_STD_U32LE,
-                         space.get(), lcpl.get(), dcpl.get(), H5P_DEFAULT),
-              H5Dclose);
-  if (!s.dset) {
-    const std::string why = hdf5_says();
-    s.file.reset();
-    ::unlink(s.temp.c_str());
-    s.temp.clear();
-    return Error{ErrorKind::Output, at + why + "."};
-  }
-  return ok();
-}
-
-Status Hdf5StackWriter::write_frame(std::uint64_t f, const void* pixels, unsigned pixelBytes) {
-  State& s = *s_;
-  if (!s.dset || f >= s.shape.frames || pixelBytes != s.shape.pixelBytes)
-    return Error{ErrorKind::Argument, "Could not write " + s.path + ": no frame " + std::to_string(f) + " of " +
-                                          std::to_string(pixelBytes * 8) + "-bit pixels in this stack."};
-  Lock lock;
-  Id space(H5Dget_space(s.dset.get()), H5Sclose);
-  const hsize_t start[3] = {f, 0, 0}, size[3] = {1, s.shape.rows, s.shape.columns};
-  Id mem(H5Screate_simple(3, size, nullptr), H5Sclose);  // the file selection's shape: no pixel-by-pixel mapping
-  if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, size, nullptr) < 0 ||
-      H5Dwrite(s.dset.get(), pixelBytes == 2 ? H5T_NATIVE_UINT16 : H5T_NATIVE_UINT32, mem.get(), space.get(),
-               H5P_DEFAULT, pixels) < 0)
-    return Error{ErrorKind::Output, "Could not write " + s.path + ": " + hdf5_says() + "."};
-  return ok();
-}
-
-Status Hdf5StackWriter::commit() {
-  State& s = *s_;
-  {
-    Lock lock;
-    s.dset.reset();
-    const hid_t file = s.file.get();
-    const herr_t closed = file >= 0 ? H5Fflush(file, H5F_SCOPE_LOCAL) : -1;
-    s.file.reset();
-    if (closed < 0) {
-      const std::string why = hdf5_says();
-      ::unlink(s.temp.c_str());
-      s.temp.clear();
-      return Error{ErrorKind::Output, "Could not write " + s.path + ": " + why + "."};
-    }
-  }
-  if (::rename(s.temp.c_str(), s.target.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(s.temp.c_str());
-    s.temp.clear();
-    return Error{ErrorKind::Output, "Could not write " + s.path + ": " + std::strerror(e) + "."};
-  }
-  s.temp.clear();
-  return ok();
-}
-
 }  // namespace hedm
 
 #else  // no libhdf5: every HDF5 output is refused
@@ -471,18 +424,6 @@ Status write_hdf5_frame(const std::string& path, const std::string&, Hdf5Target,
                         std::uint64_t, std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
   return no_hdf5_output(path);
 }
-struct Hdf5StackWriter::State {
-  std::string path;
-};
-Hdf5StackWriter::Hdf5StackWriter() : s_(std::make_unique<State>()) {}
-Hdf5StackWriter::~Hdf5StackWriter() = default;
-void Hdf5StackWriter::discard() {}
-Status Hdf5StackWriter::create(const std::string& path, const std::string&, const StackShape&) {
-  s_->path = path;
-  return no_hdf5_output(path);
-}
-Status Hdf5StackWriter::write_frame(std::uint64_t, const void*, unsigned) { return no_hdf5_output(s_->path); }
-Status Hdf5StackWriter::commit() { return no_hdf5_output(s_->path); }
 
 }  // namespace hedm
 

@@ -63,8 +63,8 @@ with tempfile.TemporaryDirectory() as d:
         with h5py.File(out) as f:
             got = f["/entry/data/data"][...]
             attrs = dict(f["/entry/data/data"].attrs)
-        check(f"StackCollapse {name}: status {r.returncode}, median equal to numpy's",
-              r.returncode == 0 and got.dtype == want.dtype and (got == want).all())
+        check(f"StackCollapse {name}: status {r.returncode}, median equal to numpy's, one frame of {rows} x {cols}",
+              r.returncode == 0 and got.dtype == want.dtype and got.shape == (1, rows, cols) and (got == want).all())
         check(f"  its attributes name the source and {n} frames", int(attrs.get("frames", -1)) == n)
         py = hr.median_file(path + "::/entry/data/data")
         check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
@@ -103,14 +103,14 @@ with tempfile.TemporaryDirectory() as d:
         seen[name] = (r.stdout.splitlines()[0], r2.returncode, open(os.path.join(d, "view.png"), "rb").read())
     check("ClipCount's dark count and FramePreview's image the same whatever the name: " + seen["same.h5"][0],
           seen["same.h5"][1] == 0 and seen["same.h5"] == seen["same.cxi"] == seen["same.ge3"])
-    # A frame file's median written as HDF5, as /median.
+    # A frame file's median written as HDF5, at the same place.
     assert run("hedm-sample-data", "stack", os.path.join(d, "dark.ge3"), "3").returncode == 0
     r1 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.ge3"))
     r2 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.h5"))
     frame = np.fromfile(os.path.join(d, "dark_median.ge3"), dtype="<u2", offset=8192).reshape(2048, 2048)
     with h5py.File(os.path.join(d, "dark_median.h5")) as f:
-        check("a frame file's median as HDF5 /median", r1.returncode == 0 and r2.returncode == 0 and
-              (f["/median"][...] == frame).all())
+        check("a frame file's median as HDF5 /entry/data/data", r1.returncode == 0 and r2.returncode == 0 and
+              f["/entry/data/data"].shape == (1, 2048, 2048) and (f["/entry/data/data"][0] == frame).all())
 
 print(f"hdf5 median: {0 if failures else 1} passed, {1 if failures else 0} failed")
 sys.exit(1 if failures else 0)

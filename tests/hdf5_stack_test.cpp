@@ -251,12 +251,12 @@ TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
     std::string h5py;  // h5py's type, shape and chunks of the written dataset
   };
   const Case cases[] = {
-      {"frame16_bitshuffle", "/entry/data/data", "<u2 1000x1200 chunks=1000x1200"},
-      {"tile16_deflate", "/entry/data/data", "<u2 33x45 chunks=8x16"},
-      {"row32_deflate", "median", "<u4 1x4099 chunks=1x4099"},
-      {"signed32_lz4", "/entry/data/data", "<i4 20x30 chunks=20x30"},
-      {"contiguous16_bigendian", "/entry/data/data", "<u2 64x64 chunks=none"},
-      {"", "/median", "<u2 7x9 chunks=none"},
+      {"frame16_bitshuffle", "/entry/data/data", "<u2 1x1000x1200 chunks=1x1000x1200"},
+      {"tile16_deflate", "/entry/data/data", "<u2 1x33x45 chunks=1x8x16"},
+      {"row32_deflate", "median", "<u4 1x1x4099 chunks=1x1x4099"},
+      {"signed32_lz4", "/entry/data/data", "<i4 1x20x30 chunks=1x20x30"},
+      {"contiguous16_bigendian", "/entry/data/data", "<u2 1x64x64 chunks=none"},
+      {"", "/median", "<u2 1x7x9 chunks=none"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);

@@ -48,3 +48,24 @@ TEST(FramePreview, AnImageThatCannotBeEncodedWritesNothing) {
   EXPECT_FALSE(testkit::exists(dir / "raw.pgm"));
   EXPECT_EQ(testkit::read_file(dir / "view.png"), "earlier view");
 }
+
+// Masked pixels (the 32-bit mark, or a pixel_mask already there) are left
+// out of a block's mean, a block with no other pixel is masked itself, and
+// the percentiles see the unmasked blocks alone.
+TEST(FramePreview, MaskedPixelsLeftOutOfBlocks) {
+  constexpr std::uint32_t M = 0xffffffffu;
+  const std::uint32_t frame[6] = {10, 20, M,  // a 3 x 2 frame in 2 x 2 blocks: the right one at the edge
+                                  31, M, M};
+  std::vector<std::uint8_t> masked;
+  EXPECT_EQ(hedm::mark_masked(frame, 6, M, &masked), 3u);
+  EXPECT_EQ(masked, (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 1}));
+  std::vector<std::uint8_t> blocksMasked;
+  const hedm::Image<std::uint32_t> blocks = hedm::bin_image(frame, 3, 2, 2, masked.data(), &blocksMasked);
+  EXPECT_EQ(blocks.pixels, (std::vector<std::uint32_t>{20, M}));  // (10 + 20 + 31) / 3, rounded
+  EXPECT_EQ(blocksMasked, (std::vector<std::uint8_t>{0, 1}));
+  EXPECT_EQ(hedm::unmasked_values(blocks, blocksMasked), (std::vector<std::uint32_t>{20}));
+  std::vector<std::uint8_t> pixelMask = {1, 0, 0, 0, 0, 0};
+  EXPECT_EQ(hedm::mark_masked(frame, 6, M, &pixelMask), 4u);
+  EXPECT_EQ(hedm::bin_image(frame, 3, 2, 2, pixelMask.data(), &blocksMasked).pixels,
+            (std::vector<std::uint32_t>{26, M}));  // (20 + 31) / 2, rounded half up
+}

@@ -6,15 +6,18 @@
 // stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view), as
 // earlier versions wrote them.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "command_line.hpp"
 #include "file_kind.hpp"
 #include "frame_file.hpp"
+#include "hdf5_pixel_mask.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
 #include "memory.hpp"
@@ -135,16 +138,46 @@ Result<Options> read_options(int argc, char** argv) {
 }
 
 // One frame: 16-bit pixels (frame files, most HDF5 stacks) or 32-bit ones
-// (photon-counting detectors), row by row.
+// (photon-counting detectors), row by row; and the pixels the detector
+// cannot use, which its percentiles leave out.
 struct Frame {
   std::size_t width = 0, height = 0;
   std::vector<std::uint16_t> narrow;
   std::vector<std::uint32_t> wide;  // used instead of narrow for 32-bit stacks
+  std::vector<std::uint8_t> masked = {};  // 1 where masked; empty when none is
+  std::string maskLine = {}, maskWarning = {};  // what is masked, and why a pixel_mask is not used
 };
 
 Error no_such_frame(const Options& o, std::uint64_t frames) {
   return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
                                      std::to_string(o.frame) + "."};
+}
+
+// The pixels of an HDF5 stack's frame that the detector cannot use: in
+// 32-bit frames those at the type's largest value, its mark for them; and
+// those that the file's pixel_mask masks.
+void mask_frame(const StackInfo& info, Frame* frame) {
+  PixelMask mask = read_pixel_mask(info.file, info.dataset, info.rows, info.columns);
+  frame->maskWarning = mask.warning;
+  frame->masked = std::move(mask.masked);
+  const bool found = !frame->masked.empty();
+  std::uint64_t count = std::count(frame->masked.begin(), frame->masked.end(), 1);
+  std::string what = found ? "nonzero in " + mask.dataset : "";
+  if (!frame->wide.empty()) {
+    const std::uint32_t mark = info.isSigned ? std::numeric_limits<std::int32_t>::max()
+                                             : std::numeric_limits<std::uint32_t>::max();
+    count = mark_masked(frame->wide.data(), frame->wide.size(), mark, &frame->masked);
+    what = "the value " + std::to_string(mark) + (found ? ", or " + what : "");
+  }
+  if (count == 0 && !found) {
+    frame->masked.clear();
+    return;
+  }
+  char line[160];
+  std::snprintf(line, sizeof line, ": %llu of %llu (%.2f%%), left out of the percentiles.",
+                static_cast<unsigned long long>(count), static_cast<unsigned long long>(frame->masked.size()),
+                100.0 * static_cast<double>(count) / static_cast<double>(frame->masked.size()));
+  frame->maskLine = "Masked pixels (" + what + ")" + line;
 }
 
 // The chosen frame of an HDF5 stack.
@@ -164,6 +197,7 @@ Result<Frame> read_stack_frame(const Options& o) {
     s = stack->read_frame(f, frame.wide.data());
   }
   if (!s) return s.error();
+  mask_frame(info, &frame);
   return frame;
 }
 
@@ -199,10 +233,15 @@ struct Views {
 };
 
 template <class T>
-Result<Views> render(const Options& o, const std::vector<T>& pixels, std::size_t width, std::size_t height) {
-  const Image<T> shown = bin_image(pixels.data(), width, height, o.bin);
-  const T lo = percentile_value(shown.pixels.data(), shown.pixels.size(), o.low);
-  const T hi = percentile_value(shown.pixels.data(), shown.pixels.size(), o.high);
+Result<Views> render(const Options& o, const std::vector<T>& pixels, std::size_t width, std::size_t height,
+                     const std::vector<std::uint8_t>& masked) {
+  std::vector<std::uint8_t> shownMasked;
+  const Image<T> shown = bin_image(pixels.data(), width, height, o.bin, masked.empty() ? nullptr : masked.data(),
+                                   &shownMasked);
+  const std::vector<T> kept = shownMasked.empty() ? std::vector<T>{} : unmasked_values(shown, shownMasked);
+  const std::vector<T>& values = shownMasked.empty() ? shown.pixels : kept;
+  const T lo = percentile_value(values.data(), values.size(), o.low);
+  const T hi = percentile_value(values.data(), values.size(), o.high);
   Views v;
   if (!o.rawFN.empty()) {
     if constexpr (sizeof(T) > 2) {
@@ -231,10 +270,13 @@ int run(int argc, char** argv) {
   const Result<Frame> frame = read_frame(o);
   if (!frame) return fail(frame.error(), kEnding);
 
-  const Result<Views> views = frame->wide.empty() ? render(o, frame->narrow, frame->width, frame->height)
-                                                  : render(o, frame->wide, frame->width, frame->height);
+  if (!frame->maskWarning.empty()) say(frame->maskWarning);
+  const Result<Views> views = frame->wide.empty()
+                                  ? render(o, frame->narrow, frame->width, frame->height, frame->masked)
+                                  : render(o, frame->wide, frame->width, frame->height, frame->masked);
   if (!views) return fail(views.error(), kEnding);
   if (Status s = write_images(views->images); !s) return fail(s.error(), kEnding);
+  if (!frame->maskLine.empty()) say(frame->maskLine);
 
   std::string report = "Frame " + std::to_string(o.frame) + " of " + o.inFN + ": ";
   if (!o.rawFN.empty()) report += o.rawFN + " (16-bit), ";

@@ -54,13 +54,13 @@ Manual: man StackCollapse
 )";
 
 // Writes the median frame: as HDF5 where the output's name or the file
-// there says so (into the dataset named there, else as a file of the
-// input's dataset or /median alone), else as a frame file, which holds
-// 2048 x 2048 16-bit frames only.
+// there says so (into the dataset named there, else as a file that holds
+// it alone as /entry/data/data, which peers open without a path), else as
+// a frame file, which holds 2048 x 2048 16-bit frames only.
 Status write_median(const std::string& outFN, const MedianFrame& m, const FrameOrigin& origin, const Hdf5Stack* like) {
   if (hdf5_output(outFN)) {
     const StackPath out = split_stack_path(outFN);
-    const std::string dataset = !out.dataset.empty() ? out.dataset : !origin.dataset.empty() ? origin.dataset : "/median";
+    const std::string dataset = !out.dataset.empty() ? out.dataset : kMedianDataset;
     const Hdf5Target target = out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset;
     return m.pixelBytes == 2
                ? write_hdf5_frame(out.file, dataset, target, m.narrow.data(), m.rows, m.columns, origin, like)

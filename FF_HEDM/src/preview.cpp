@@ -61,6 +61,17 @@ std::uint32_t percentile_value(const std::uint32_t* pixels, std::size_t n, doubl
   return values[at];
 }
 
+std::uint64_t mark_masked(const std::uint32_t* frame, std::size_t n, std::uint32_t mark,
+                          std::vector<std::uint8_t>* masked) {
+  if (masked->empty()) masked->assign(n, 0);
+  std::uint64_t count = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (frame[k] == mark) (*masked)[k] = 1;
+    count += (*masked)[k] != 0;
+  }
+  return count;
+}
+
 namespace {
 std::string pgm_header(std::size_t w, std::size_t h, int maxval) {
   return "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n" + std::to_string(maxval) + "\n";

@@ -29,22 +29,51 @@ struct Image {
 
 // Blocks of factor x factor pixels of a frame of `width` columns and
 // `height` rows averaged (rounded to nearest); blocks at the right and
-// bottom edges average the pixels they have.
+// bottom edges average the pixels they have.  With `masked` (1 where a
+// pixel is masked, row by row like the frame), a block averages its
+// unmasked pixels alone, and one that has none averages all of them and
+// is masked in *binnedMasked.
 template <class T>
-Image<T> bin_image(const T* frame, std::size_t width, std::size_t height, int factor) {
+Image<T> bin_image(const T* frame, std::size_t width, std::size_t height, int factor,
+                   const std::uint8_t* masked = nullptr, std::vector<std::uint8_t>* binnedMasked = nullptr) {
   const std::size_t f = static_cast<std::size_t>(factor > 1 ? factor : 1);
   Image<T> out;
   out.width = (width + f - 1) / f;
   out.height = (height + f - 1) / f;
   out.pixels.resize(out.width * out.height);
+  if (masked && binnedMasked) binnedMasked->assign(out.pixels.size(), 0);
   for (std::size_t by = 0; by < out.height; ++by)
     for (std::size_t bx = 0; bx < out.width; ++bx) {
-      std::uint64_t sum = 0, n = 0;
+      std::uint64_t sum = 0, n = 0, kept = 0, keptSum = 0;
       for (std::size_t y = by * f; y < height && y < by * f + f; ++y)
-        for (std::size_t x = bx * f; x < width && x < bx * f + f; ++x, ++n) sum += frame[y * width + x];
+        for (std::size_t x = bx * f; x < width && x < bx * f + f; ++x, ++n) {
+          sum += frame[y * width + x];
+          if (masked && !masked[y * width + x]) ++kept, keptSum += frame[y * width + x];
+        }
+      if (masked && kept > 0) sum = keptSum, n = kept;
+      if (masked && binnedMasked && kept == 0) (*binnedMasked)[by * out.width + bx] = 1;
       out.pixels[by * out.width + bx] = static_cast<T>((sum + n / 2) / n);
     }
   return out;
+}
+
+// Pixels of a 32-bit frame at `mark`, the detector's mark for a pixel it
+// cannot use (the type's largest value), marked in `masked` (made the
+// frame's size, unmasked, when it is empty).  Returns the number of pixels
+// masked in all.
+std::uint64_t mark_masked(const std::uint32_t* frame, std::size_t n, std::uint32_t mark,
+                          std::vector<std::uint8_t>* masked);
+
+// The values of an image's unmasked pixels (all of them where `masked` is
+// empty), in pixel order: what its percentiles are taken over.
+template <class T>
+std::vector<T> unmasked_values(const Image<T>& image, const std::vector<std::uint8_t>& masked) {
+  if (masked.empty()) return image.pixels;
+  std::vector<T> values;
+  values.reserve(image.pixels.size());
+  for (std::size_t k = 0; k < image.pixels.size(); ++k)
+    if (!masked[k]) values.push_back(image.pixels[k]);
+  return values;
 }
 // A square frame of side x side pixels.
 inline Image<pixelvalue> bin_image(const pixelvalue* frame, std::size_t side, int factor) {

@@ -1,6 +1,7 @@
 # FramePreview on HDF5 stacks: a frame of 1000 x 1200 16-bit pixels (with
-# its raw values), one of 32-bit pixels (the view alone), and the raw
-# values asked of 32-bit pixels, refused.
+# its raw values), one of 32-bit pixels (the view alone; the sample's hot pixels,
+# at 2^32-1, the detector's mark for masked ones, left out of the
+# percentiles), and the raw values asked of 32-bit pixels, refused.
 hedm-sample-data h5 small.h5 2 --rows 1000 --columns 1200 --filter deflate
 hedm-sample-data h5 wide.h5 2 --bits 32 --rows 300 --columns 500 --chunks tile
 FramePreview small.h5 small.png 2 --raw small_raw.pgm
