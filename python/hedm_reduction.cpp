@@ -13,14 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "file_kind.hpp"
 #include "float_convert.hpp"
 #include "frame_file.hpp"
-#include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "saturation.hpp"
+#include "stack.hpp"
 #include "stack_median.hpp"
-#include "stack_median_hdf5.hpp"
+#include "stack_median_spill.hpp"
 
 namespace py = pybind11;
 using hedm::pixelvalue;
@@ -154,51 +152,31 @@ py::array median_frame(const py::array& stack) {
   return median_frame_of<pixelvalue>(stack);
 }
 
-// An HDF5 stack's median frame, of the stack's pixel type; its frames are
-// decoded once into a spill file in $TMPDIR (else /tmp).
-py::array median_stack_file(const std::string& path, PyProgress& progress) {
-  hedm::Result<hedm::Hdf5Stack> stack = hedm::Hdf5Stack::open(path);
-  if (!stack) raise(stack.error());
-  const char* tmp = std::getenv("TMPDIR");
-  hedm::Result<hedm::MedianFrame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
-  {
-    py::gil_scoped_release release;
-    m = hedm::median_of_hdf5(*stack, tmp && *tmp ? tmp : "/tmp", 0, progress.watcher());
-  }
-  progress.rethrow();
-  if (!m) raise(m.error());
-  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
-  if (m->pixelBytes == 2) {
-    py::array_t<std::uint16_t> out(shape);
-    std::copy(m->narrow.begin(), m->narrow.end(), out.mutable_data());
-    return out;
-  }
-  py::array_t<std::uint32_t> out(shape);
-  std::copy(m->wide.begin(), m->wide.end(), out.mutable_data());
-  return out;
-}
-
+// The median frame of any stack, of its frame shape and pixel type; a
+// stack that must be decoded (HDF5) is decoded once into a spill file in
+// $TMPDIR (else /tmp).
 py::array median_file(const std::string& path, const py::object& progressFn) {
   if (!progressFn.is_none() && !PyCallable_Check(progressFn.ptr()))
     throw py::type_error("progress must be a callable progress(done, total), or None");
   PyProgress progress(progressFn);
-  const hedm::Result<hedm::FrameInput> form = hedm::frame_input_form("The input file", path);
-  if (!form) raise(form.error());
-  if (*form == hedm::FrameInput::Hdf5) return median_stack_file(path, progress);
-  hedm::InputFile in;
-  if (hedm::Status s = in.open(path); !s) raise(s.error());
-  const hedm::FrameLayout layout = hedm::frame_layout(in.size());
-  if (layout.nFrames == 0) raise(hedm::no_whole_frame("The input file", path, in.size()));
-  py::array_t<pixelvalue> out({hedm::nrPixels, hedm::nrPixels});
-  pixelvalue* dst = out.mutable_data();
-  hedm::Status s = hedm::ok();
+  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(path, hedm::StackRole{"The input file", ""});
+  if (!stack) raise(stack.error());
+  const char* tmp = std::getenv("TMPDIR");
+  hedm::Result<hedm::Frame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
   {
     py::gil_scoped_release release;
-    s = hedm::median_of_file(in, layout.nFrames, dst, 0, progress.watcher());
+    m = hedm::median_frame(**stack, hedm::MedianRun{tmp && *tmp ? tmp : "/tmp", 0, progress.watcher()});
   }
   progress.rethrow();
-  if (!s) raise(s.error());
-  return out;
+  if (!m) raise(m.error());
+  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
+  return std::visit(
+      [&](const auto& v) -> py::array {
+        py::array_t<typename std::decay_t<decltype(v)>::value_type> out(shape);
+        std::copy(v.begin(), v.end(), out.mutable_data());
+        return out;
+      },
+      m->values);
 }
 
 py::array_t<std::int64_t> saturated_counts(const py::array& stack, std::int64_t threshold) {
@@ -323,9 +301,13 @@ Any other argument than an array raises TypeError, naming its type.)");
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
 frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
 or uint32 frames of any shape, for which the array has the stack's frame
-shape and type; its frames are decoded once into a spill file in $TMPDIR).  Returns a 2048 x 2048 uint16 array, byte for byte the frame
-StackCollapse writes, read in bands in the same bounded memory on the same
-threads, with the GIL released.
+shape and type; its frames are decoded once into a spill file in $TMPDIR):
+a two-dimensional dataset is a stack of one frame, and a detector's master
+file ("master.h5" or "master.h5::/entry/data") the frames of all its data
+files, data_000001, data_000002, ... in turn.  Returns a 2048 x 2048 uint16
+array for a frame file, byte for byte the frame StackCollapse writes, read
+in bands in the same bounded memory on the same threads, with the GIL
+released.
 progress: None, or a callable progress(done, total) called now and then
 (some 256 times in a run) with the bytes handled so far and in all (an
 HDF5 stack counts its bytes twice: decoded, then selected); it is called

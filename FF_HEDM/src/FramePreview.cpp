@@ -13,22 +13,20 @@
 #include <vector>
 
 #include "command_line.hpp"
-#include "file_kind.hpp"
 #include "frame_file.hpp"
-#include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "memory.hpp"
 #include "output_file.hpp"
 #include "preview.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
+#include "stack.hpp"
 
 using namespace hedm;
 
 namespace {
 
 const char kHelp[] = R"(Usage: FramePreview FRAME_FILE OUTPUT [FRAME] [LOW%] [HIGH%] [--log] [--bin N] [--raw FILE]
-  FRAME_FILE  detector frame file, or an HDF5 stack (FILE.h5 or FILE.h5::/DATASET)
+  FRAME_FILE  detector frame file, or an HDF5 stack or frame (FILE.h5 or FILE.h5::/DATASET)
   OUTPUT      NAME.png (or NAME.pgm): an 8-bit view of the frame; any other name
               is a stem for STEM.pgm (16-bit values) and STEM_view.pgm (8-bit view)
   FRAME       which frame, from 1 (default 1)
@@ -128,57 +126,25 @@ Result<Options> read_options(int argc, char** argv) {
                     "name the output .pgm.");
   std::vector<std::string> outputs = {o.viewFN};
   if (!o.rawFN.empty()) outputs.push_back(o.rawFN);
-  if (std::string clash = same_file_clash({o.inFN}, outputs); !clash.empty())
+  if (std::string clash = same_file_clash({StackName::parse(o.inFN).file}, outputs); !clash.empty())
     return Error{ErrorKind::Output, clash + " Nothing written."};
   return o;
 }
-
-// One frame: 16-bit pixels (frame files, most HDF5 stacks) or 32-bit ones
-// (photon-counting detectors), row by row.
-struct Frame {
-  std::size_t width = 0, height = 0;
-  std::vector<std::uint16_t> narrow;
-  std::vector<std::uint32_t> wide;  // used instead of narrow for 32-bit stacks
-};
 
 Error no_such_frame(const Options& o, std::uint64_t frames) {
   return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
                                      std::to_string(o.frame) + "."};
 }
 
-// The chosen frame of an HDF5 stack.
-Result<Frame> read_stack_frame(const Options& o) {
-  Result<Hdf5Stack> stack = Hdf5Stack::open(o.inFN);
-  if (!stack) return stack.error();
-  const StackInfo& info = stack->info();
-  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > info.frames) return no_such_frame(o, info.frames);
-  Frame frame{static_cast<std::size_t>(info.columns), static_cast<std::size_t>(info.rows), {}, {}};
-  const std::uint64_t f = static_cast<std::uint64_t>(o.frame - 1);
-  Status s = ok();
-  if (info.pixelBytes == 2) {
-    frame.narrow.resize(info.pixels());
-    s = stack->read_frame(f, frame.narrow.data());
-  } else {
-    frame.wide.resize(info.pixels());
-    s = stack->read_frame(f, frame.wide.data());
-  }
-  if (!s) return s.error();
-  return frame;
-}
-
-// The chosen frame, of a frame file or of an HDF5 stack.
+// The chosen frame of the stack: 16-bit pixels (frame files, most HDF5
+// stacks) or 32-bit ones (photon-counting detectors), row by row.
 Result<Frame> read_frame(const Options& o) {
-  const Result<FrameInput> form = frame_input_form("The input file", o.inFN);
-  if (!form) return form.error();
-  if (*form == FrameInput::Hdf5) return read_stack_frame(o);
-  InputFile in;
-  if (Status s = in.open(o.inFN); !s) return s.error();
-  const FrameLayout layout = frame_layout(in.size());
-  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames) return no_such_frame(o, layout.nFrames);
-  Frame frame{nrPixels, nrPixels, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
-  if (Status s = in.read_at(frame.narrow.data(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes});
-      !s)
-    return s.error();
+  Result<std::unique_ptr<Stack>> stack = open_stack(o.inFN, StackRole{"The input file", ""});
+  if (!stack) return stack.error();
+  const std::uint64_t frames = (*stack)->frames();
+  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > frames) return no_such_frame(o, frames);
+  Frame frame;
+  if (Status s = (*stack)->read_frame(static_cast<std::uint64_t>(o.frame - 1), frame); !s) return s.error();
   return frame;
 }
 
@@ -230,8 +196,8 @@ int run(int argc, char** argv) {
   const Result<Frame> frame = read_frame(o);
   if (!frame) return fail(frame.error(), kEnding);
 
-  const Result<Views> views = frame->wide.empty() ? render(o, frame->narrow, frame->width, frame->height)
-                                                  : render(o, frame->wide, frame->width, frame->height);
+  const Result<Views> views = std::visit(
+      [&](const auto& pixels) { return render(o, pixels, frame->columns, frame->rows); }, frame->values);
   if (!views) return fail(views.error(), kEnding);
   if (Status s = write_images(views->images); !s) return fail(s.error(), kEnding);
 

@@ -23,6 +23,7 @@
 #include "output_file.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
+#include "stack.hpp"
 
 using namespace hedm;
 

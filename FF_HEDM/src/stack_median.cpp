@@ -274,14 +274,9 @@ Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out,
 
 }  // namespace
 
-Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads,
-                      const ProgressFn& progress) {
-  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, nullptr, sink, threads, progress);
-}
-
-Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads,
-                      const ProgressFn& progress) {
-  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, out, nullptr, threads, progress);
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const BandSink& sink, unsigned threads,
+                                const ProgressFn& progress) {
+  return collapse_file(in, frames, nullptr, sink, threads, progress);
 }
 
 Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads,
