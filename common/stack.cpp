@@ -95,13 +95,11 @@ Result<std::unique_ptr<Stack>> open_stack(const std::string& arg, const StackRol
   return open_as(format_of(name, kind), name, role);
 }
 
-bool writes_hdf5(const std::string& arg) {
-  const StackName name = StackName::parse(arg);
+bool writes_hdf5(const StackName& name) {
   return format_of(name, file_kind(name.file)) == Format::Hdf5;
 }
 
-std::string stack_in_the_way(const std::string& arg) {
-  const StackName name = StackName::parse(arg);
+std::string stack_in_the_way(const StackName& name) {
   std::uint64_t size = 0;
   if (!regular_file(name.file, &size)) return "";
   const Format format = format_of(name, file_kind(name.file));
@@ -113,7 +111,7 @@ std::string stack_in_the_way(const std::string& arg) {
     frames = (*s)->frames();
   }
   if (frames <= 1) return "";
-  return arg + " holds " + std::to_string(frames) + " frames: it is a stack, and a one-frame output must not replace it.";
+  return name.given + " holds " + std::to_string(frames) + " frames: it is a stack, and a one-frame output must not replace it.";
 }
 
 }  // namespace hedm

@@ -132,18 +132,18 @@ struct StackRole {
 };
 Result<std::unique_ptr<Stack>> open_stack(const std::string& arg, const StackRole& role);
 
-// Whether a frame written to `arg` goes in as HDF5: the name says so (or
+// Whether a frame written to `name` goes in as HDF5: the name says so (or
 // names a dataset), or the file there is HDF5 already, whatever its name,
 // so that an HDF5 file is never replaced by a detector frame file.
-bool writes_hdf5(const std::string& arg);
+bool writes_hdf5(const StackName& name);
 
 // A one-frame output never replaces a stack of more than one frame: a
 // swapped pair of arguments would otherwise turn a dark stack, which cannot
-// be taken again, into its median.  Empty when `arg` is free of one (no
+// be taken again, into its median.  Empty when `name` is free of one (no
 // file, a stack of one frame, a file that is no stack), else
-// "ARG holds N frames: it is a stack, and a one-frame output must not
-// replace it."  A file without HDF5's signature counts its whole frames as
-// a frame file does, compressed or not.
-std::string stack_in_the_way(const std::string& arg);
+// "NAME holds N frames: it is a stack, and a one-frame output must not
+// replace it." (NAME as given).  A file without HDF5's signature counts its
+// whole frames as a frame file does, compressed or not.
+std::string stack_in_the_way(const StackName& name);
 
 }  // namespace hedm

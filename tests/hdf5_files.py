@@ -72,6 +72,8 @@ def make(folder):
         f["/energy"] = 71.676
         f["/angles"] = np.zeros(5, "<f8")
         f["/flatfield"] = np.ones((10, 12), "<f4")
+    with h5py.File(os.path.join(folder, "empty.h5"), "w") as f:
+        f["/entry/data/data"] = np.zeros((0, 4, 5), "<u2")
     with h5py.File(os.path.join(folder, "images.h5"), "w") as f:
         f["/a"] = np.zeros((10, 12), "<u2")
         f["/b"] = np.zeros((10, 12), "<u4")

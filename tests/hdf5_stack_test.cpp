@@ -280,6 +280,46 @@ TEST_F(Hdf5Files, RefusesWithTheReason) {
   }
 }
 
+// The front door reads a file as its content says, whatever its name, and
+// counts the frames of what stands at an output's name as the stack there
+// holds them; a name where no one stack can be found is left to the writer.
+TEST_F(Hdf5Files, TheFrontDoorAsksTheStack) {
+  fs::copy_file(at("frame16_plain.h5"), at("plain.ge3"), fs::copy_options::overwrite_existing);
+  struct Case {
+    const char* arg;
+    std::uint64_t frames;  // 0: refused
+    std::string inTheWay;  // what stack_in_the_way says of it as an output, after the name
+  };
+  const std::string stack = " frames: it is a stack, and a one-frame output must not replace it.";
+  const Case cases[] = {
+      {"plain.ge3", 4, " holds 4" + stack},
+      {"series2.h5", 5, " holds 5" + stack},
+      {"series2.h5::/entry/data/data_000002", 2, " holds 2" + stack},
+      {"master.h5", 2, " holds 2" + stack},
+      {"none.h5", 1, ""},
+      {"none.h5::/image", 1, ""},
+      {"two.h5::/a", 3, " holds 3" + stack},
+      {"two.h5", 0, ""},
+      {"nothing.h5", 0, ""},
+      {"series_missing.h5", 0, ""},
+      {"two.h5::/new/median", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    auto s = hedm::open_stack(at(c.arg), {"The input file", ""});
+    EXPECT_EQ(s ? (*s)->frames() : 0, c.frames) << (s ? "" : s.error().text);
+    if (s) {
+      EXPECT_NE(dynamic_cast<hedm::Hdf5Stack*>(s->get()), nullptr);
+    }
+    const hedm::StackName name = hedm::StackName::parse(at(c.arg));
+    EXPECT_EQ(hedm::stack_in_the_way(name), c.inTheWay.empty() ? "" : at(c.arg) + c.inTheWay);
+    EXPECT_TRUE(hedm::writes_hdf5(name));
+  }
+  auto empty = hedm::open_stack(at("empty.h5"), {"The data file", ""});
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().text, "The data file " + at("empty.h5") + " holds no frame (dataset /entry/data/data).");
+}
+
 TEST_F(Hdf5Files, RefusesAFilterItCannotFind) {
   // As in a process whose plugin folder lacks bitshuffle.
   ASSERT_GE(H5PLset_loading_state(0), 0);

@@ -100,7 +100,7 @@ Status output_free(const Stack& in, const StackName& out, bool hdf5Out) {
     return Error{ErrorKind::Output, clash + " Nothing written."};
   if (hdf5Out)
     if (Status s = hdf5_frame_destination_free(out.given); !s) return s;
-  if (std::string stack = stack_in_the_way(out.given); !stack.empty())
+  if (std::string stack = stack_in_the_way(out); !stack.empty())
     return Error{ErrorKind::Output, stack + " Nothing written."};
   if (!hdf5Out && (in.rows() != nrPixels || in.columns() != nrPixels || in.pixel_bytes() != 2))
     return Error{ErrorKind::Data, "The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) +
@@ -121,7 +121,7 @@ int run(int argc, char** argv) {
   Result<std::unique_ptr<Stack>> in = open_stack(inFN, StackRole{"The input file", ""});
   if (!in) return fail(in.error(), kEnding);
   Stack& stack = **in;
-  const bool hdf5Out = writes_hdf5(out.given);
+  const bool hdf5Out = writes_hdf5(out);
   if (Status s = output_free(stack, out, hdf5Out); !s) return fail(s.error(), kEnding);
   say("Read file " + inFN + ".");
   if (std::string warning = stack.warning(); !warning.empty()) say(warning);
