@@ -223,8 +223,8 @@ std::size_t prime_at_least(std::size_t n) {
 // on through the same band of chunk rows, so that each is decoded once;
 // undecoded ones are read in place, no more of them than asked for.  Sized
 // by the first member's chunks.
-Status open_for_reading(Hdf5Stack::Handles& h, const StackInfo& info, const StackOptions& options,
-                        const std::string& at) {
+Status open_access(Hdf5Stack::Handles& h, const StackInfo& info, const StackOptions& options,
+                   const std::string& at) {
   h.access = plist(H5P_DATASET_ACCESS);
   if (!info.chunk.empty()) {
     const std::uint64_t chunkBytes = info.chunk[0] * info.chunk[1] * info.chunk[2] * info.pixelBytes;
@@ -261,7 +261,7 @@ Result<Hdf5Stack> Hdf5Stack::open(const std::string& arg, const StackOptions& op
   if (!located) return located.error();
   s.info_.file = sp.file;
   if (Status st = describe(h, *located, sp.file, s.info_); !st) return st.error();
-  if (Status st = open_for_reading(h, s.info_, options, where(sp.file, h.members[0].path)); !st) return st.error();
+  if (Status st = open_access(h, s.info_, options, where(sp.file, h.members[0].path)); !st) return st.error();
   return s;
 }
 

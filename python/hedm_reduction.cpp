@@ -271,6 +271,29 @@ void other_arguments(py::module_& m, const char* name, const char* takes, bool p
 
 }  // namespace
 
+const char kMedianFileDoc[] = R"(The median frame of any stack StackCollapse reads, as StackCollapse computes it.
+
+path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
+frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
+or uint32 frames of any shape, for which the array has the stack's frame
+shape and type; its frames are decoded once into a spill file in $TMPDIR):
+a two-dimensional dataset is a stack of one frame, and a detector's master
+file ("master.h5" or "master.h5::/entry/data") the frames of all its data
+files, data_000001, data_000002, ... in turn.  Returns a 2048 x 2048 uint16
+array for a frame file, byte for byte the frame StackCollapse writes, read
+in bands in the same bounded memory on the same threads, with the GIL
+released.
+progress: None, or a callable progress(done, total) called now and then
+(some 256 times in a run) with the bytes handled so far and in all (an
+HDF5 stack counts its bytes twice: decoded, then selected); it is called
+with the GIL held from the threads that select, and an exception it raises
+stops the run and is raised from median_file.
+A file is judged by its content before its name: any HDF5 file is read as
+a stack (a .cxi or .nxs, or one named .ge3).
+Raises OSError when the file cannot be opened or read and ValueError when
+it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
+StackCollapse's message.)";
+
 PYBIND11_MODULE(hedm_reduction, m) {
   m.doc() =
       "The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files:\n"
@@ -296,28 +319,7 @@ whose values all fit in 16 bits by the same selection as uint16 stacks,
 any other by StackCollapse's selection for 32-bit HDF5 stacks.
 Any other argument than an array raises TypeError, naming its type.)");
   m.def("median_file", &median_file, py::arg("path"), py::kw_only(), py::arg("progress") = py::none(),
-        R"(The median frame of a detector frame file, as StackCollapse computes it.
-
-path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
-frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
-or uint32 frames of any shape, for which the array has the stack's frame
-shape and type; its frames are decoded once into a spill file in $TMPDIR):
-a two-dimensional dataset is a stack of one frame, and a detector's master
-file ("master.h5" or "master.h5::/entry/data") the frames of all its data
-files, data_000001, data_000002, ... in turn.  Returns a 2048 x 2048 uint16
-array for a frame file, byte for byte the frame StackCollapse writes, read
-in bands in the same bounded memory on the same threads, with the GIL
-released.
-progress: None, or a callable progress(done, total) called now and then
-(some 256 times in a run) with the bytes handled so far and in all (an
-HDF5 stack counts its bytes twice: decoded, then selected); it is called
-with the GIL held from the threads that select, and an exception it raises
-stops the run and is raised from median_file.
-A file is judged by its content before its name: any HDF5 file is read as
-a stack (a .cxi or .nxs, or one named .ge3).
-Raises OSError when the file cannot be opened or read and ValueError when
-it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
-StackCollapse's message.)");
+        kMedianFileDoc);
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
         R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
 

@@ -87,8 +87,11 @@ with tempfile.TemporaryDirectory() as d:
             got = median_written(out) if r.returncode == 0 else None
             check(f"StackCollapse {shown}, {name}: numpy's lower median",
                   got is not None and got.dtype == want.dtype and (got == want).all())
-            py = hr.median_file(arg)
+            calls = []
+            py = hr.median_file(arg, progress=lambda done, total: calls.append((done, total)))
             check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
+            check(f"  its progress: the stack's bytes decoded, then selected, in order",
+                  calls[-1] == (2 * frames.nbytes,) * 2 and [c[0] for c in calls] == sorted(c[0] for c in calls))
 
         # The median, a frame of its own, as ClipCount's dark: numpy's counts.
         r = run("ClipCount", run_dir, f"s{bits}", "5", "1", "1", ".h5", out, str(sat))
