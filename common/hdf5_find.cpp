@@ -63,6 +63,10 @@ void walk_dataset(hid_t group, const std::string& name, const std::string& path,
   if (!dset) return;
   std::size_t rank = 0;
   w.all.push_back(dataset_summary(dset.get(), path, &rank));
+  // A virtual dataset is never read (a missing source file would read as
+  // fill values): it takes no series' place.
+  Id dcpl(H5Dget_create_plist(dset.get()), H5Pclose);
+  if (dcpl && H5Pget_layout(dcpl.get()) == H5D_VIRTUAL) return;
   Id type(H5Dget_type(dset.get()), H5Tclose);
   if (rank == 3) w.stacks.push_back({path, id});
   else if (rank == 2 && type && pixel_type(type.get()).nativeType >= 0) w.frames.push_back(path);

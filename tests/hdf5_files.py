@@ -116,8 +116,14 @@ def make_series(folder, rng):
     parts = [rng.integers(0, 65536, size=(n, 6, 7)).astype("<u2") for n in (3, 2)]
     for i, a in enumerate(parts, 1):
         data_file(folder, f"s2_data_{i:06d}.h5", a, chunks=(1, 6, 7), compression="gzip")
-    master(folder, "series2.h5", [f"s2_data_{i:06d}.h5" for i in (1, 2)],
-           lambda f: f.__setitem__("/entry/instrument/detector/data", h5py.SoftLink("/entry/data/data_000001")))
+    def beside(f):  # a soft link to a member, and a virtual dataset of the same frames
+        f["/entry/instrument/detector/data"] = h5py.SoftLink("/entry/data/data_000001")
+        layout = h5py.VirtualLayout(shape=(5, 6, 7), dtype="<u2")
+        layout[0:3] = h5py.VirtualSource("s2_data_000001.h5", "/entry/data/data", shape=(3, 6, 7))
+        layout[3:5] = h5py.VirtualSource("s2_data_000002.h5", "/entry/data/data", shape=(2, 6, 7))
+        f.create_virtual_dataset("/entry/data/data", layout)
+
+    master(folder, "series2.h5", [f"s2_data_{i:06d}.h5" for i in (1, 2)], beside)
     np.concatenate(parts).astype("<u4").tofile(os.path.join(folder, "series2.bin"))
     parts = [rng.integers(0, 2**32, size=(n, 40, 50), dtype=np.uint64).astype("<u4") for n in (2, 1, 3)]
     os.mkdir(os.path.join(folder, "run"))

@@ -253,6 +253,7 @@ TEST_F(Hdf5Files, RefusesWithTheReason) {
       {"series_missing.h5",
        {"series /entry/data, member data_000002: the data file gone_data_000002.h5 it links to cannot be opened: "}},
       {"two.h5::/", {"dataset /: this is a group"}},
+      {"series2.h5::/entry/data/data", {"dataset /entry/data/data: it is a virtual dataset, which is not read"}},
       {"dangling.h5",
        {"dataset /entry/data/data_000002: the data file missing.h5 it links to cannot be opened: "}},
       {"dangling.h5::/entry/data/data_000002", {"data_000002: the data file missing.h5 it links to cannot be opened"}},
