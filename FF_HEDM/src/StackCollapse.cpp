@@ -57,7 +57,9 @@ Manual: man StackCollapse
 std::string median_dataset(const Stack& in) {
   const auto* h = dynamic_cast<const Hdf5Stack*>(&in);
   if (!h) return "/median";
-  return h->info().members.size() > 1 ? h->info().dataset + "/data" : h->info().dataset;
+  const std::string& d = h->info().dataset;
+  if (h->info().members.size() <= 1) return d;
+  return (d == "/" ? "" : d) + "/data";
 }
 
 // The median as HDF5: into the dataset the output names, else into a file
