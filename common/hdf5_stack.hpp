@@ -163,6 +163,9 @@ Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf
                         const std::uint32_t* pixels, std::uint64_t rows, std::uint64_t columns,
                         const FrameOrigin& origin, const Hdf5Stack* like = nullptr);
 
+// The Output error of a build without libhdf5 asked to write HDF5 to path.
+Error no_hdf5_output(const std::string& path);
+
 // A stack written frame by frame to a hidden file beside `path`, which
 // commit() puts under the final name; dropped without a commit, it leaves
 // the destination as it was.  For the sample data and the benchmarks.

@@ -144,10 +144,6 @@ Status Hdf5StackWriter::commit() {
 
 namespace hedm {
 
-static Error no_hdf5_output(const std::string& path) {
-  return Error{ErrorKind::Output, "Could not write " + path +
-                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed)."};
-}
 struct Hdf5StackWriter::State {
   std::string path;
 };

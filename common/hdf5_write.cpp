@@ -2,6 +2,15 @@
 // HDF5 file or as a dataset added to one.
 #include "hdf5_stack.hpp"
 
+namespace hedm {
+
+Error no_hdf5_output(const std::string& path) {
+  return Error{ErrorKind::Output, "Could not write " + path +
+                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed)."};
+}
+
+}  // namespace hedm
+
 #ifdef HEDM_HAVE_HDF5
 
 #include <sys/stat.h>
@@ -411,10 +420,6 @@ Status write_hdf5_frame(const std::string& path, const std::string& dataset, Hdf
 
 namespace hedm {
 
-static Error no_hdf5_output(const std::string& path) {
-  return Error{ErrorKind::Output, "Could not write " + path +
-                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed)."};
-}
 Status hdf5_frame_destination_free(const std::string& arg) { return no_hdf5_output(split_stack_path(arg).file); }
 Status write_hdf5_frame(const std::string& path, const std::string&, Hdf5Target, const std::uint16_t*,
                         std::uint64_t, std::uint64_t, const FrameOrigin&, const Hdf5Stack*) {
