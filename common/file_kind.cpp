@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "hdf5_stack.hpp"
 #include "input_file.hpp"
 
 namespace hedm {
@@ -28,16 +27,6 @@ std::size_t read_upto(int fd, unsigned char* dst, std::size_t n, off_t offset) {
 
 bool starts_with(const unsigned char* head, std::size_t have, const char* sig, std::size_t n) {
   return have >= n && std::memcmp(head, sig, n) == 0;
-}
-
-const char* format_name(FileKind k) {
-  switch (k) {
-    case FileKind::Gzip: return "gzip";
-    case FileKind::Bzip2: return "bzip2";
-    case FileKind::Xz: return "xz";
-    case FileKind::Zstd: return "zstd";
-    default: return nullptr;
-  }
 }
 
 }  // namespace
@@ -71,21 +60,6 @@ FileKind file_kind(const std::string& path) {
   }
   ::close(fd);
   return kind;
-}
-
-Result<FrameInput> frame_input_form(const std::string& which, const std::string& arg) {
-  const StackPath sp = split_stack_path(arg);
-  const FileKind kind = file_kind(sp.file);
-  if (const char* format = format_name(kind))
-    return Error{ErrorKind::Data,
-                 which + " " + sp.file + " is compressed with " + format + ": decompress it first."};
-  if (kind == FileKind::Hdf5 || is_hdf5_path(arg) || arg.find("::") != std::string::npos) return FrameInput::Hdf5;
-  return FrameInput::FrameFile;
-}
-
-bool hdf5_output(const std::string& arg) {
-  return is_hdf5_path(arg) || arg.find("::") != std::string::npos ||
-         file_kind(split_stack_path(arg).file) == FileKind::Hdf5;
 }
 
 }  // namespace hedm

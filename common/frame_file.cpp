@@ -1,7 +1,5 @@
 #include "frame_file.hpp"
 
-#include <sys/stat.h>
-
 namespace hedm {
 
 FrameLayout frame_layout(std::uint64_t fileSize) {
@@ -22,15 +20,6 @@ std::string partial_frame_warning(const std::string& path, const FrameLayout& l)
   if (passed == 0) return "";
   return "Warning: " + path + " ends in a partial frame: " +
          (passed == 1 ? "its last byte is" : "its last " + std::to_string(passed) + " bytes are") + " passed over.";
-}
-
-std::string stack_in_the_way(const std::string& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
-  const std::uint64_t nFrames = frame_layout(static_cast<std::uint64_t>(info.st_size)).nFrames;
-  if (nFrames <= 1) return "";
-  return path + " holds " + std::to_string(nFrames) +
-         " frames: it is a stack, and a one-frame output must not replace it.";
 }
 
 }  // namespace hedm

@@ -46,11 +46,4 @@ Error no_whole_frame(const std::string& which, const std::string& path, std::uin
 // bytes passed over; empty when the file ends with a whole frame.
 std::string partial_frame_warning(const std::string& path, const FrameLayout& l);
 
-// A one-frame output must never replace a stack: a swapped pair of
-// arguments would otherwise turn a dark stack, which cannot be taken again,
-// into its median.  Empty when `path` is free to be written (no file, or a
-// file of at most one whole frame); otherwise a message naming the file and
-// its frame count.
-std::string stack_in_the_way(const std::string& path);
-
 }  // namespace hedm

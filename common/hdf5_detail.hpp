@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -162,12 +163,78 @@ inline std::vector<std::string> link_names(hid_t group) {
 inline std::string where(const std::string& file, const std::string& dataset) {
   return "Input file " + file + ", dataset " + dataset + ": ";
 }
+// "Input file F, series G: "
+inline std::string series_where(const std::string& file, const std::string& group) {
+  return "Input file " + file + ", series " + group + ": ";
+}
+
+// The pixels a stack may hold, by their stored type: the native type they
+// are read as, their width and sign; nativeType -1 for any other type.
+struct PixelType {
+  hid_t nativeType = -1;
+  unsigned bytes = 0;
+  bool isSigned = false;
+};
+inline PixelType pixel_type(hid_t type) {
+  const bool integer = H5Tget_class(type) == H5T_INTEGER;
+  const std::size_t size = H5Tget_size(type);
+  const bool isSigned = integer && H5Tget_sign(type) != H5T_SGN_NONE;
+  if (integer && size == 2 && !isSigned) return {H5T_NATIVE_UINT16, 2, false};
+  if (integer && size == 4) return {isSigned ? H5T_NATIVE_INT32 : H5T_NATIVE_UINT32, 4, isSigned};
+  return {};
+}
+
+// The name of the file an object lies in, as HDF5 opened it (an external
+// link's data file: its path from the folder of the file that links to it).
+inline std::string file_of(hid_t obj) {
+  char name[4096];
+  const ssize_t n = H5Fget_name(obj, name, sizeof name);
+  return n < 0 ? "" : std::string(name, static_cast<std::size_t>(std::min<ssize_t>(n, sizeof name - 1)));
+}
+
+// A series' member: a link named data_ and digits (data_000001).
+bool is_series_member(const std::string& name);
+
+// What a stack named without a dataset is: the path of the one series'
+// group, or of the one dataset.
+struct Found {
+  std::string path;
+  bool series = false;
+};
+Result<Found> find_stack(hid_t file, const std::string& path);
+
+// " It holds: /a (3 x 4 x 5, uint16), ..." for a message.
+std::string listing_of(hid_t file);
+
+// The file an external link at `name` leads to, as the link names it; ""
+// for any other link.
+std::string link_target(hid_t loc, const std::string& name);
+// The error for a link at `name` that leads nowhere (a data file missing),
+// HDF5's word on it taken from the error stack: "<at>the data file F it
+// links to cannot be opened: <reason>." for an external link.
+Error unreachable(hid_t loc, const std::string& name, const std::string& at);
+
+// A dataset's filters, in pipeline order, and whether each can be had.
+std::vector<Hdf5Filter> filters_of(hid_t dcpl);
 
 }  // namespace hdf5_detail
 
+// One dataset of a stack: the stack's own, or a member of a series.
+struct Hdf5Member {
+  std::string path;
+  std::uint64_t first = 0, frames = 0;  // its frames in the stack's numbering
+  int rank = 3;                         // 2: a frame of its own
+};
+
 struct Hdf5Stack::Handles {
-  hdf5_detail::Id file, dset, fileSpace;
+  hdf5_detail::Id file, dset, fileSpace;  // the (first member's) dataset, open for the stack's life
   hid_t fileType = -1;  // H5T_NATIVE_* matching the stored pixels
+  std::vector<Hdf5Member> members;        // one for a single dataset
+  hdf5_detail::Id access;                 // the members' dataset access properties (chunk cache)
+  // The member beyond the first being read, open until a read moves on to
+  // another: one member's chunk cache at a time, however many there are.
+  std::size_t current = 0;
+  hdf5_detail::Id currentSet, currentSpace;
 };
 
 }  // namespace hedm

@@ -20,7 +20,8 @@ namespace hedm::hdf5_detail {
   F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Aexists) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
   F(H5Dget_space) F(H5Dget_type) F(H5Dopen2) F(H5Dread) F(H5Dwrite) F(H5Eclear2) F(H5Eset_auto2) F(H5Ewalk2) \
   F(H5Fclose) F(H5Fcreate) F(H5Fflush) F(H5Fget_file_image) F(H5Fget_name) F(H5Fis_hdf5) F(H5Fopen) \
-  F(H5Gclose) F(H5Gopen2) F(H5Ldelete) F(H5Lexists) F(H5Lget_info) F(H5Literate) F(H5Oclose) F(H5Oopen) \
+  F(H5Gclose) F(H5Gopen2) F(H5Ldelete) F(H5Lexists) F(H5Lget_info) F(H5Lget_val) F(H5Literate) \
+  F(H5Lunpack_elink_val) F(H5Oclose) F(H5Oopen) \
   F(H5Pclose) F(H5Pcreate) F(H5Pget_chunk) F(H5Pget_filter2) F(H5Pget_layout) F(H5Pget_nfilters) F(H5Pset_chunk) \
   F(H5Pset_chunk_cache) F(H5Pset_create_intermediate_group) F(H5Pset_deflate) F(H5Pset_fapl_core) \
   F(H5Pset_filter) F(H5Pset_obj_track_times) F(H5Sclose) \
@@ -145,6 +146,10 @@ inline const Hdf5Library& hdf5_library() {
 #define H5Lexists (hedm::hdf5_detail::hdf5_library().H5Lexists)
 #undef H5Lget_info
 #define H5Lget_info (hedm::hdf5_detail::hdf5_library().H5Lget_info)
+#undef H5Lget_val
+#define H5Lget_val (hedm::hdf5_detail::hdf5_library().H5Lget_val)
+#undef H5Lunpack_elink_val
+#define H5Lunpack_elink_val (hedm::hdf5_detail::hdf5_library().H5Lunpack_elink_val)
 #undef H5Literate
 #define H5Literate (hedm::hdf5_detail::hdf5_library().H5Literate)
 #undef H5Oclose

@@ -1,14 +1,18 @@
 // HDF5 stacks: a three-dimensional dataset (frames, rows, columns) of
 // unsigned 16-bit or unsigned 32-bit pixels (or signed 32-bit ones that are
-// never negative), as today's detectors write them, read in the same terms
-// as detector frame files: frame f, flat pixel position k = row * columns +
-// column.  Also the writing of one frame (a median) as an HDF5 file, and of
-// a made-up stack for the samples.
+// never negative), as today's detectors write them, a two-dimensional one
+// (rows, columns) as a stack of one frame, or a series: a group holding
+// data_000001, data_000002, ... (a NeXus/Eiger master file, whose links
+// lead to its data files), read as the frames of all of them in name
+// order.  Read in the same terms as detector frame files: frame f, flat
+// pixel position k = row * columns + column.  Also the writing of one frame
+// (a median) as an HDF5 file, and of a made-up stack for the samples.
 //
 // A stack is named "FILE" or "FILE::/group/dataset" (the URL form of the
-// silx/fabio family); without a dataset name, the one three-dimensional
-// dataset in the file is taken (groups walked, soft and external links
-// followed, an object reached by several paths counted once).
+// silx/fabio family), or "FILE::/group" for a series; without a name, the
+// one series or three-dimensional dataset in the file is taken (groups
+// walked, soft and external links followed, an object reached by several
+// paths counted once), else its one two-dimensional dataset of pixels.
 //
 // Threads: Debian's libhdf5 is built without thread safety.  Every function
 // here takes one lock around its HDF5 calls, so calls from several threads
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "stack.hpp"
 
 namespace hedm {
 
@@ -37,8 +42,8 @@ bool hdf5_available();
 // .h5, .hdf5, .nxs or .hdf, in any case.
 bool is_hdf5_path(const std::string& arg);
 
-// "scan.h5::/entry/data/data" as file and dataset; the dataset is empty when
-// none is named, and gets a leading "/" when it has none.
+// "scan.h5::/entry/data/data" as file and dataset, as StackName::parse
+// reads it.
 struct StackPath {
   std::string file;
   std::string dataset;
@@ -54,12 +59,15 @@ struct Hdf5Filter {
 
 struct StackInfo {
   std::string file;     // as given
-  std::string dataset;  // as named or as found
+  std::string dataset;  // as named or as found; a series: its group
   std::uint64_t frames = 0, rows = 0, columns = 0;
   unsigned pixelBytes = 2;  // 2 or 4
   bool isSigned = false;    // signed 32-bit: values are checked as they are read
-  std::vector<std::uint64_t> chunk;  // (frames, rows, columns) of a chunk; empty when not chunked
+  std::vector<std::uint64_t> chunk;  // (frames, rows, columns) of a chunk (frames 1 for a 2-D dataset); empty when not chunked
   std::vector<Hdf5Filter> filters;   // in pipeline order; empty when uncompressed
+  // A series: its members' dataset paths, in frame order; the files they
+  // lie in (as HDF5 opened them).  Empty for one dataset.
+  std::vector<std::string> members, memberFiles;
   std::uint64_t pixels() const { return rows * columns; }
 };
 
@@ -72,37 +80,44 @@ struct StackOptions {
   std::size_t chunkCacheBytes = 0;
 };
 
-// An opened stack.  Moved, not copied; closed when destroyed.
-class Hdf5Stack {
+// An opened stack.  Moved, not copied; closed when destroyed.  The chunk
+// settings, filters and first dataset are those of a series' first member.
+class Hdf5Stack final : public Stack {
  public:
   // Opens the stack named by `arg` ("FILE" or "FILE::DATASET").  Refused,
   // with an Input error naming the file, the dataset and the reason: a file
   // that is missing, not HDF5 or truncated; a dataset that is missing, not
-  // found, or one of several; a rank other than 3, another pixel type; a
-  // filter that this process cannot find.
+  // found, or one of several; a rank other than 2 or 3, another pixel type;
+  // a filter that this process cannot find; a series member whose data
+  // file cannot be opened, or whose frames differ in shape or type from
+  // the first member's.
   static Result<Hdf5Stack> open(const std::string& arg, const StackOptions& options = {});
 
   Hdf5Stack(Hdf5Stack&&) noexcept;
   Hdf5Stack& operator=(Hdf5Stack&&) noexcept;
-  ~Hdf5Stack();
+  ~Hdf5Stack() override;
 
   const StackInfo& info() const;
 
-  // Reads frames f0 .. f0 + n - 1, flat pixel positions p0 .. p0 + count - 1
-  // of each, into dst: frame f0 + i's pixels at dst + i * stride (stride 0:
-  // count).  A 16-bit stack reads into either width; a 32-bit one into
-  // uint32 only.  A negative value of a signed stack fails the read, naming
-  // its frame and pixel.  A chunk is decoded once per read while the chunks
-  // that one frame's part of the read spans fit the cache: a compressed stack of one frame a chunk is best read in whole
-  // frames or large bands (a band of a frame decodes the whole frame; the
-  // cache keeps it for the next band of the same frame only).
+  const std::string& file() const override { return info_.file; }
+  const std::string& dataset() const override { return info_.dataset; }
+  std::uint64_t frames() const override { return info_.frames; }
+  std::uint64_t rows() const override { return info_.rows; }
+  std::uint64_t columns() const override { return info_.columns; }
+  unsigned pixel_bytes() const override { return info_.pixelBytes; }
+  std::vector<std::string> files() const override;
+
+  // As Stack::read.  A negative value of a signed stack fails the read,
+  // naming its frame and pixel.  A chunk is decoded once per read while
+  // the chunks that one frame's part of the read spans fit the cache: a
+  // compressed stack of one frame a chunk is best read in whole frames or
+  // large bands (a band of a frame decodes the whole frame; the cache
+  // keeps it for the next band of the same frame only).  A read across a
+  // series' members reads each member's part in turn.
   Status read(std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count, std::uint16_t* dst,
-              std::uint64_t stride = 0);
+              std::uint64_t stride = 0) override;
   Status read(std::uint64_t f0, std::uint64_t n, std::uint64_t p0, std::uint64_t count, std::uint32_t* dst,
-              std::uint64_t stride = 0);
-  // Frame f whole: info().pixels() values.
-  Status read_frame(std::uint64_t f, std::uint16_t* dst) { return read(f, 1, 0, info().pixels(), dst); }
-  Status read_frame(std::uint64_t f, std::uint32_t* dst) { return read(f, 1, 0, info().pixels(), dst); }
+              std::uint64_t stride = 0) override;
 
   // The HDF5 identifiers, for this layer's own use (the writer copies a
   // stack's creation properties).

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "error.hpp"
 
@@ -20,14 +21,11 @@ using ProgressFn = std::function<Status(std::uint64_t done, std::uint64_t total)
 // at a time.
 class ProgressCounter {
  public:
-  ProgressCounter(const ProgressFn& fn, std::uint64_t total) : fn_(fn), total_(total) {}
-  // The counter keeps a reference to `fn`: a temporary would be gone before
-  // the first count.
-  ProgressCounter(ProgressFn&&, std::uint64_t) = delete;
+  ProgressCounter(ProgressFn fn, std::uint64_t total) : fn_(std::move(fn)), total_(total) {}
   Status add(std::uint64_t bytes);
 
  private:
-  const ProgressFn& fn_;
+  const ProgressFn fn_;  // its own: a stage's watcher is made for the counter alone
   std::mutex mutex_;
   std::uint64_t total_, done_ = 0, handed_ = 0;
 };

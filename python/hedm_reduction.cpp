@@ -13,14 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "file_kind.hpp"
 #include "float_convert.hpp"
 #include "frame_file.hpp"
-#include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "saturation.hpp"
+#include "stack.hpp"
 #include "stack_median.hpp"
-#include "stack_median_hdf5.hpp"
+#include "stack_median_spill.hpp"
 
 namespace py = pybind11;
 using hedm::pixelvalue;
@@ -154,51 +152,31 @@ py::array median_frame(const py::array& stack) {
   return median_frame_of<pixelvalue>(stack);
 }
 
-// An HDF5 stack's median frame, of the stack's pixel type; its frames are
-// decoded once into a spill file in $TMPDIR (else /tmp).
-py::array median_stack_file(const std::string& path, PyProgress& progress) {
-  hedm::Result<hedm::Hdf5Stack> stack = hedm::Hdf5Stack::open(path);
-  if (!stack) raise(stack.error());
-  const char* tmp = std::getenv("TMPDIR");
-  hedm::Result<hedm::MedianFrame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
-  {
-    py::gil_scoped_release release;
-    m = hedm::median_of_hdf5(*stack, tmp && *tmp ? tmp : "/tmp", 0, progress.watcher());
-  }
-  progress.rethrow();
-  if (!m) raise(m.error());
-  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
-  if (m->pixelBytes == 2) {
-    py::array_t<std::uint16_t> out(shape);
-    std::copy(m->narrow.begin(), m->narrow.end(), out.mutable_data());
-    return out;
-  }
-  py::array_t<std::uint32_t> out(shape);
-  std::copy(m->wide.begin(), m->wide.end(), out.mutable_data());
-  return out;
-}
-
+// The median frame of any stack, of its frame shape and pixel type; a
+// stack that must be decoded (HDF5) is decoded once into a spill file in
+// $TMPDIR (else /tmp).
 py::array median_file(const std::string& path, const py::object& progressFn) {
   if (!progressFn.is_none() && !PyCallable_Check(progressFn.ptr()))
     throw py::type_error("progress must be a callable progress(done, total), or None");
   PyProgress progress(progressFn);
-  const hedm::Result<hedm::FrameInput> form = hedm::frame_input_form("The input file", path);
-  if (!form) raise(form.error());
-  if (*form == hedm::FrameInput::Hdf5) return median_stack_file(path, progress);
-  hedm::InputFile in;
-  if (hedm::Status s = in.open(path); !s) raise(s.error());
-  const hedm::FrameLayout layout = hedm::frame_layout(in.size());
-  if (layout.nFrames == 0) raise(hedm::no_whole_frame("The input file", path, in.size()));
-  py::array_t<pixelvalue> out({hedm::nrPixels, hedm::nrPixels});
-  pixelvalue* dst = out.mutable_data();
-  hedm::Status s = hedm::ok();
+  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(path, hedm::StackRole{"The input file", ""});
+  if (!stack) raise(stack.error());
+  const char* tmp = std::getenv("TMPDIR");
+  hedm::Result<hedm::Frame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
   {
     py::gil_scoped_release release;
-    s = hedm::median_of_file(in, layout.nFrames, dst, 0, progress.watcher());
+    m = hedm::median_frame(**stack, hedm::MedianRun{tmp && *tmp ? tmp : "/tmp", 0, progress.watcher()});
   }
   progress.rethrow();
-  if (!s) raise(s.error());
-  return out;
+  if (!m) raise(m.error());
+  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
+  return std::visit(
+      [&](const auto& v) -> py::array {
+        py::array_t<typename std::decay_t<decltype(v)>::value_type> out(shape);
+        std::copy(v.begin(), v.end(), out.mutable_data());
+        return out;
+      },
+      m->values);
 }
 
 py::array_t<std::int64_t> saturated_counts(const py::array& stack, std::int64_t threshold) {
@@ -293,6 +271,30 @@ void other_arguments(py::module_& m, const char* name, const char* takes, bool p
 
 }  // namespace
 
+const char kMedianFileDoc[] = R"(The median frame of any stack StackCollapse reads, as StackCollapse computes it.
+
+path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
+frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
+or uint32 frames of any shape, for which the array has the stack's frame
+shape and type; its frames are decoded once into a spill file in $TMPDIR):
+a two-dimensional dataset is a stack of one frame, and a detector's master
+file ("master.h5" or "master.h5::/entry/data") the frames of all its data
+files, data_000001, data_000002, ... in turn.  Returns a 2048 x 2048 uint16
+array for a frame file, byte for byte the frame StackCollapse writes, read
+in bands with pread in the same bounded memory on the same threads, with
+the GIL released: the peak resident size stays under 256 MiB whatever the
+file's size.
+progress: None, or a callable progress(done, total) called now and then
+(some 256 times in a run) with the bytes handled so far and in all (an
+HDF5 stack counts its bytes twice: decoded, then selected); it is called
+with the GIL held from the threads that select, and an exception it raises
+stops the run and is raised from median_file.
+A file is judged by its content before its name: any HDF5 file is read as
+a stack (a .cxi or .nxs, or one named .ge3).
+Raises OSError when the file cannot be opened or read and ValueError when
+it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
+StackCollapse's message.)";
+
 PYBIND11_MODULE(hedm_reduction, m) {
   m.doc() =
       "The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files:\n"
@@ -318,27 +320,7 @@ whose values all fit in 16 bits by the same selection as uint16 stacks,
 any other by StackCollapse's selection for 32-bit HDF5 stacks.
 Any other argument than an array raises TypeError, naming its type.)");
   m.def("median_file", &median_file, py::arg("path"), py::kw_only(), py::arg("progress") = py::none(),
-        R"(The median frame of a detector frame file, as StackCollapse computes it.
-
-path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
-frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
-or uint32 frames of any shape; its frames are decoded once into a spill
-file in $TMPDIR).
-Returns the median frame, byte for byte the frame StackCollapse writes: for
-a frame file a 2048 x 2048 uint16 array, for an HDF5 stack an array of the
-stack's frame shape and pixel type.  The file is read in bands with pread,
-in the same bounded memory on the same threads, with the GIL released: the
-peak resident size stays under 256 MiB whatever the file's size.
-progress: None, or a callable progress(done, total) called now and then
-(some 256 times in a run) with the bytes handled so far and in all (an
-HDF5 stack counts its bytes twice: decoded, then selected); it is called
-with the GIL held from the threads that select, and an exception it raises
-stops the run and is raised from median_file.
-A file is judged by its content before its name: any HDF5 file is read as
-a stack (a .cxi or .nxs, or one named .ge3).
-Raises OSError when the file cannot be opened or read and ValueError when
-it holds no complete frame or is compressed (gzip, bzip2, xz, zstd), with
-StackCollapse's message.)");
+        kMedianFileDoc);
   m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
         R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
 

@@ -60,12 +60,23 @@ def make(folder):
         f["/entry/data/data_000002"] = h5py.ExternalLink("missing.h5", "/entry/data/data")
         f["/entry/image"] = np.zeros((10, 12), "<u2")
 
+    make_series(folder, rng)
+
     with h5py.File(os.path.join(folder, "two.h5"), "w") as f:
         f["/a"] = np.zeros((3, 4, 5), "<u2")
         f["/b/c"] = np.zeros((2, 4, 5), "<u4")
     with h5py.File(os.path.join(folder, "none.h5"), "w") as f:
-        f["/image"] = np.zeros((10, 12), "<u2")
+        f["/image"] = np.arange(10 * 12, dtype="<u2").reshape(10, 12)
         f["/energy"] = 71.676
+    with h5py.File(os.path.join(folder, "nothing.h5"), "w") as f:
+        f["/energy"] = 71.676
+        f["/angles"] = np.zeros(5, "<f8")
+        f["/flatfield"] = np.ones((10, 12), "<f4")
+    with h5py.File(os.path.join(folder, "empty.h5"), "w") as f:
+        f["/entry/data/data"] = np.zeros((0, 4, 5), "<u2")
+    with h5py.File(os.path.join(folder, "images.h5"), "w") as f:
+        f["/a"] = np.zeros((10, 12), "<u2")
+        f["/b"] = np.zeros((10, 12), "<u4")
     with h5py.File(os.path.join(folder, "types.h5"), "w") as f:
         f["/float32"] = np.zeros((2, 3, 4), "<f4")
         f["/int16"] = np.zeros((2, 3, 4), "<i2")
@@ -81,6 +92,52 @@ def make(folder):
         dst.write(whole[: len(whole) // 2])
     with open(os.path.join(folder, "notes.h5"), "w") as f:
         f.write("not an HDF5 file\n")
+
+
+def data_file(folder, name, a, **kw):
+    with h5py.File(os.path.join(folder, name), "w") as f:
+        f.create_dataset("/entry/data/data", data=a, **kw)
+
+
+def master(folder, name, links, extra=None):
+    """A detector's master file: /entry/data/data_00000N linking to each
+    data file's /entry/data/data."""
+    with h5py.File(os.path.join(folder, name), "w") as f:
+        for i, target in enumerate(links, 1):
+            f[f"/entry/data/data_{i:06d}"] = h5py.ExternalLink(target, "/entry/data/data")
+        f["/entry/instrument/detector/detectorSpecific/pixel_mask"] = np.zeros((6, 7), "<u4")
+        if extra:
+            extra(f)
+
+
+def make_series(folder, rng):
+    # Two data files of 3 and 2 frames (16-bit), and three of 2, 1 and 3
+    # frames (32-bit, tiles, bitshuffle), their frames in order in NAME.bin.
+    parts = [rng.integers(0, 65536, size=(n, 6, 7)).astype("<u2") for n in (3, 2)]
+    for i, a in enumerate(parts, 1):
+        data_file(folder, f"s2_data_{i:06d}.h5", a, chunks=(1, 6, 7), compression="gzip")
+    def beside(f):  # a soft link to a member, and a virtual dataset of the same frames
+        f["/entry/instrument/detector/data"] = h5py.SoftLink("/entry/data/data_000001")
+        layout = h5py.VirtualLayout(shape=(5, 6, 7), dtype="<u2")
+        layout[0:3] = h5py.VirtualSource("s2_data_000001.h5", "/entry/data/data", shape=(3, 6, 7))
+        layout[3:5] = h5py.VirtualSource("s2_data_000002.h5", "/entry/data/data", shape=(2, 6, 7))
+        f.create_virtual_dataset("/entry/data/data", layout)
+
+    master(folder, "series2.h5", [f"s2_data_{i:06d}.h5" for i in (1, 2)], beside)
+    np.concatenate(parts).astype("<u4").tofile(os.path.join(folder, "series2.bin"))
+    parts = [rng.integers(0, 2**32, size=(n, 40, 50), dtype=np.uint64).astype("<u4") for n in (2, 1, 3)]
+    os.mkdir(os.path.join(folder, "run"))
+    for i, a in enumerate(parts, 1):
+        data_file(folder, f"run/s3_data_{i:06d}.h5", a, chunks=(1, 16, 16), **BITSHUFFLE_LZ4)
+    master(folder, "run/series3.h5", [f"s3_data_{i:06d}.h5" for i in (1, 2, 3)])
+    np.concatenate(parts).tofile(os.path.join(folder, "series3.bin"))
+    # Members that differ from the first: in type (the second), in shape (the third).
+    data_file(folder, "d_data_000001.h5", np.zeros((2, 6, 7), "<u2"))
+    data_file(folder, "d_data_000002.h5", np.zeros((2, 6, 7), "<u4"))
+    data_file(folder, "d_data_000003.h5", np.zeros((2, 6, 8), "<u2"))
+    master(folder, "series_differ.h5", [f"d_data_{i:06d}.h5" for i in (1, 2, 3)])
+    master(folder, "series_shape.h5", ["d_data_000001.h5", "d_data_000003.h5"])
+    master(folder, "series_missing.h5", ["s2_data_000001.h5", "gone_data_000002.h5"])
 
 
 def dump(path, dataset, out):

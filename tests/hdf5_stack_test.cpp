@@ -103,6 +103,47 @@ const Layout kLayouts[] = {
 
 }  // namespace
 
+// Reads windows of frames and flat positions of `s` against `want` (every
+// pixel as uint32, frame-major): within a row, across rows from mid-row to
+// mid-row, whole rows, one pixel, the whole stack; 16-bit stacks into both
+// widths.  Windows outside the stack are refused.
+void expect_reads(hedm::Stack& s, const std::vector<std::uint32_t>& want) {
+  const std::uint64_t P = s.pixels(), F = s.frames(), C = s.columns();
+  ASSERT_EQ(want.size(), P * F);
+  struct Window {
+    std::uint64_t f0, n, p0, count;
+  };
+  const Window windows[] = {{0, 1, 0, P},        {F - 1, 1, P - 1, 1},           {1 % F, F - 1 % F, C / 2, std::min(C, P - C / 2)},
+                            {0, F, C - 1, P - C}, {F / 2, (F + 1) / 2, C, (P - C) / C * C}, {0, F, 0, P}};
+  for (const Window& w : windows) {
+    SCOPED_TRACE("frames " + std::to_string(w.f0) + " + " + std::to_string(w.n));
+    const std::uint64_t stride = w.count + 3;  // slices apart, as the median's buffers lay them
+    std::vector<std::uint32_t> got(w.n * stride, 0xABABABABu);
+    const hedm::Status r = s.read(w.f0, w.n, w.p0, w.count, got.data(), stride);
+    ASSERT_TRUE(r) << r.error().text;
+    std::vector<std::uint16_t> narrow(w.n * w.count);
+    if (s.pixel_bytes() == 2) {
+      ASSERT_TRUE(s.read(w.f0, w.n, w.p0, w.count, narrow.data()));
+    }
+    for (std::uint64_t i = 0; i < w.n; ++i) {
+      for (std::uint64_t k = 0; k < w.count; ++k) {
+        const std::uint32_t v = want[(w.f0 + i) * P + w.p0 + k];
+        ASSERT_EQ(got[i * stride + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
+        if (s.pixel_bytes() == 2) {
+          ASSERT_EQ(narrow[i * w.count + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
+        }
+      }
+      for (std::uint64_t k = w.count; k < stride; ++k) ASSERT_EQ(got[i * stride + k], 0xABABABABu);
+    }
+  }
+  std::vector<std::uint16_t> narrow(P);
+  if (s.pixel_bytes() == 4) {
+    EXPECT_EQ(s.read_frame(0, narrow.data()).error().kind, hedm::ErrorKind::Argument);
+  }
+  EXPECT_FALSE(s.read(F, 1, 0, 1, narrow.data()));
+  EXPECT_FALSE(s.read(0, 1, P, 1, narrow.data()));
+}
+
 TEST_F(Hdf5Files, ReadsEveryLayoutAsH5pyWroteIt) {
   for (const Layout& l : kLayouts) {
     SCOPED_TRACE(l.name);
@@ -120,42 +161,62 @@ TEST_F(Hdf5Files, ReadsEveryLayoutAsH5pyWroteIt) {
       EXPECT_TRUE(f.available);
     }
     EXPECT_EQ(ids, l.filters);
+    expect_reads(*s, values(at(std::string(l.name) + ".bin")));
+  }
+}
 
-    const std::vector<std::uint32_t> want = values(at(std::string(l.name) + ".bin"));
-    const std::uint64_t P = info.pixels(), F = info.frames, C = info.columns;
-    // Windows of frames and flat positions: within a row, across rows from
-    // mid-row to mid-row, whole rows, one pixel, the whole stack.
-    struct Window {
-      std::uint64_t f0, n, p0, count;
-    };
-    const Window windows[] = {{0, 1, 0, P},        {F - 1, 1, P - 1, 1},           {1, F - 1, C / 2, std::min(C, P - C / 2)},
-                              {0, F, C - 1, P - C}, {F / 2, 2, C, (P - C) / C * C}, {0, F, 0, P}};
-    for (const Window& w : windows) {
-      const std::uint64_t stride = w.count + 3;  // slices apart, as the median's buffers lay them
-      std::vector<std::uint32_t> got(w.n * stride, 0xABABABABu);
-      const hedm::Status r = s->read(w.f0, w.n, w.p0, w.count, got.data(), stride);
-      ASSERT_TRUE(r) << r.error().text;
-      std::vector<std::uint16_t> narrow(w.n * w.count);
-      if (l.bytes == 2) {
-        ASSERT_TRUE(s->read(w.f0, w.n, w.p0, w.count, narrow.data()));
-      }
-      for (std::uint64_t i = 0; i < w.n; ++i) {
-        for (std::uint64_t k = 0; k < w.count; ++k) {
-          const std::uint32_t v = want[(w.f0 + i) * P + w.p0 + k];
-          ASSERT_EQ(got[i * stride + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
-          if (l.bytes == 2) {
-            ASSERT_EQ(narrow[i * w.count + k], v) << "frame " << w.f0 + i << " pixel " << w.p0 + k;
-          }
-        }
-        for (std::uint64_t k = w.count; k < stride; ++k) ASSERT_EQ(got[i * stride + k], 0xABABABABu);
-      }
-    }
-    std::vector<std::uint16_t> narrow(P);
-    if (l.bytes == 4) {
-      EXPECT_EQ(s->read_frame(0, narrow.data()).error().kind, hedm::ErrorKind::Argument);
-    }
-    EXPECT_FALSE(s->read(F, 1, 0, 1, narrow.data()));
-    EXPECT_FALSE(s->read(0, 1, P, 1, narrow.data()));
+// A detector's master file as the frames of all its data files, named as
+// the file or as its data group; one member named alone is that member.
+// The data files lie beside the master, wherever it is run from.
+TEST_F(Hdf5Files, ReadsASeriesAsTheFramesOfAllItsFiles) {
+  struct Case {
+    const char* arg;
+    const char* dataset;
+    std::uint64_t frames, rows, columns;
+    unsigned bytes;
+    const char* bin;
+    std::uint64_t firstFrame;  // of the .bin's frames
+    std::vector<std::string> files;
+  };
+  const std::vector<std::string> two = {"series2.h5", "s2_data_000001.h5", "s2_data_000002.h5"};
+  const Case cases[] = {
+      {"series2.h5", "/entry/data", 5, 6, 7, 2, "series2.bin", 0, two},
+      {"series2.h5::/entry/data", "/entry/data", 5, 6, 7, 2, "series2.bin", 0, two},
+      {"series2.h5::entry/data", "/entry/data", 5, 6, 7, 2, "series2.bin", 0, two},
+      {"series2.h5::/entry/data/data_000002", "/entry/data/data_000002", 2, 6, 7, 2, "series2.bin", 3, {"series2.h5"}},
+      {"run/series3.h5", "/entry/data", 6, 40, 50, 4, "series3.bin", 0,
+       {"run/series3.h5", "run/s3_data_000001.h5", "run/s3_data_000002.h5", "run/s3_data_000003.h5"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    auto s = hedm::Hdf5Stack::open(at(c.arg));
+    ASSERT_TRUE(s) << s.error().text;
+    EXPECT_EQ(s->dataset(), c.dataset);
+    EXPECT_EQ(std::vector<std::uint64_t>({s->frames(), s->rows(), s->columns(), s->pixel_bytes()}),
+              std::vector<std::uint64_t>({c.frames, c.rows, c.columns, c.bytes}));
+    std::vector<std::string> files;
+    for (const std::string& f : s->files()) files.push_back(fs::path(f).lexically_relative(dir_->path()).string());
+    EXPECT_EQ(files, c.files);
+    const std::vector<std::uint32_t> all = values(at(c.bin));
+    const std::uint64_t P = c.rows * c.columns;
+    expect_reads(*s, std::vector<std::uint32_t>(all.begin() + c.firstFrame * P,
+                                                 all.begin() + (c.firstFrame + c.frames) * P));
+  }
+}
+
+// What StackCollapse writes (a frame as a two-dimensional dataset) and
+// what a file holds alone: a stack of one frame.
+TEST_F(Hdf5Files, ATwoDimensionalDatasetIsAStackOfOneFrame) {
+  std::vector<std::uint32_t> want(120);
+  for (std::size_t k = 0; k < want.size(); ++k) want[k] = static_cast<std::uint32_t>(k);
+  for (const char* arg : {"none.h5", "none.h5::/image", "none.h5::image"}) {
+    SCOPED_TRACE(arg);
+    auto s = hedm::Hdf5Stack::open(at(arg));
+    ASSERT_TRUE(s) << s.error().text;
+    EXPECT_EQ(s->dataset(), "/image");
+    EXPECT_EQ(std::vector<std::uint64_t>({s->frames(), s->rows(), s->columns()}),
+              std::vector<std::uint64_t>({1, 10, 12}));
+    expect_reads(*s, want);
   }
 }
 
@@ -179,16 +240,31 @@ TEST_F(Hdf5Files, RefusesWithTheReason) {
   };
   const Case cases[] = {
       {"two.h5", {"holds 2 three-dimensional datasets; name one as", "/a (3 x 4 x 5, uint16), /b/c (2 x 4 x 5, uint32)"}},
-      {"none.h5", {"holds no three-dimensional dataset", "/energy (scalar, float64), /image (10 x 12, uint16)"}},
-      {"dangling.h5", {"no three-dimensional", "/entry/data/data_000002 (a link to nothing that can be opened)"}},
-      {"dangling.h5::/entry/data/data_000002", {"data_000002: its link leads nowhere that can be opened", "missing.h5"}},
+      {"nothing.h5",
+       {"holds no three-dimensional dataset (frames, rows, columns). It holds: /angles (5, float64), /energy "
+        "(scalar, float64), /flatfield (10 x 12, float32)."}},
+      {"images.h5",
+       {"holds no three-dimensional dataset (frames, rows, columns) but 2 frames (rows, columns); name one as",
+        "/a (10 x 12, uint16), /b (10 x 12, uint32)"}},
+      {"series_differ.h5",
+       {"series_differ.h5, series /entry/data: data_000002 holds frames of 6 x 7 uint32 pixels, data_000001 frames "
+        "of 6 x 7 uint16: the frames of a series must agree in shape and pixel type."}},
+      {"series_shape.h5::/entry/data", {"data_000002 holds frames of 6 x 8 uint16 pixels, data_000001 frames of 6 x 7"}},
+      {"series_missing.h5",
+       {"series /entry/data, member data_000002: the data file gone_data_000002.h5 it links to cannot be opened: "}},
+      {"two.h5::/", {"dataset /: this is a group"}},
+      {"series2.h5::/entry/data/data", {"dataset /entry/data/data: it is a virtual dataset, which is not read"}},
+      {"dangling.h5",
+       {"dataset /entry/data/data_000002: the data file missing.h5 it links to cannot be opened: "}},
+      {"dangling.h5::/entry/data/data_000002", {"data_000002: the data file missing.h5 it links to cannot be opened"}},
       {"two.h5::/nothing", {"has no dataset /nothing. It holds: /a"}},
       {"two.h5::/b", {"dataset /b: this is a group"}},
       {"types.h5::/float32", {"dataset /float32: its pixels are float32"}},
       {"types.h5::int16", {"dataset /int16: its pixels are int16"}},
       {"types.h5::/uint64", {"its pixels are uint64"}},
-      {"types.h5::/rank4", {"it is 2 x 2 x 3 x 4, not a stack of frames"}},
-      {"none.h5::/image", {"it is 10 x 12, not a stack"}},
+      {"types.h5::/rank4", {"it is 2 x 2 x 3 x 4, not a stack of frames (frames x rows x columns) nor a frame"}},
+      {"nothing.h5::/angles", {"it is 5, not a stack"}},
+      {"nothing.h5::/flatfield", {"its pixels are float32"}},
       {"none.h5::/energy", {"it is a scalar, not a stack"}},
       {"truncated.h5", {"could not be read as HDF5: truncated file"}},
       {"notes.h5", {"is not an HDF5 file"}},
@@ -203,6 +279,46 @@ TEST_F(Hdf5Files, RefusesWithTheReason) {
     for (const std::string& part : c.says) EXPECT_NE(text.find(part), std::string::npos) << c.arg << ": " << text;
     EXPECT_EQ(text.find("Exiting"), std::string::npos) << text;
   }
+}
+
+// The front door reads a file as its content says, whatever its name, and
+// counts the frames of what stands at an output's name as the stack there
+// holds them; a name where no one stack can be found is left to the writer.
+TEST_F(Hdf5Files, TheFrontDoorAsksTheStack) {
+  fs::copy_file(at("frame16_plain.h5"), at("plain.ge3"), fs::copy_options::overwrite_existing);
+  struct Case {
+    const char* arg;
+    std::uint64_t frames;  // 0: refused
+    std::string inTheWay;  // what stack_in_the_way says of it as an output, after the name
+  };
+  const std::string stack = " frames: it is a stack, and a one-frame output must not replace it.";
+  const Case cases[] = {
+      {"plain.ge3", 4, " holds 4" + stack},
+      {"series2.h5", 5, " holds 5" + stack},
+      {"series2.h5::/entry/data/data_000002", 2, " holds 2" + stack},
+      {"master.h5", 2, " holds 2" + stack},
+      {"none.h5", 1, ""},
+      {"none.h5::/image", 1, ""},
+      {"two.h5::/a", 3, " holds 3" + stack},
+      {"two.h5", 0, ""},
+      {"nothing.h5", 0, ""},
+      {"series_missing.h5", 0, ""},
+      {"two.h5::/new/median", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    auto s = hedm::open_stack(at(c.arg), {"The input file", ""});
+    EXPECT_EQ(s ? (*s)->frames() : 0, c.frames) << (s ? "" : s.error().text);
+    if (s) {
+      EXPECT_NE(dynamic_cast<hedm::Hdf5Stack*>(s->get()), nullptr);
+    }
+    const hedm::StackName name = hedm::StackName::parse(at(c.arg));
+    EXPECT_EQ(hedm::stack_in_the_way(name), c.inTheWay.empty() ? "" : at(c.arg) + c.inTheWay);
+    EXPECT_TRUE(hedm::writes_hdf5(name));
+  }
+  auto empty = hedm::open_stack(at("empty.h5"), {"The data file", ""});
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().text, "The data file " + at("empty.h5") + " holds no frame (dataset /entry/data/data).");
 }
 
 TEST_F(Hdf5Files, RefusesAFilterItCannotFind) {
@@ -297,6 +413,12 @@ TEST_F(Hdf5Files, WritesAFrameLikeItsSource) {
                                                "," + source + "source_file=" + origin.file +
                                                ",written_by=StackCollapse\n");
     EXPECT_EQ(got, frame);
+    auto back = hedm::Hdf5Stack::open(path + "::" + c.dataset);  // what is written is read as a stack of one frame
+    ASSERT_TRUE(back) << back.error().text;
+    std::vector<std::uint32_t> again(back->pixels());
+    EXPECT_EQ(back->frames(), 1u);
+    ASSERT_TRUE(back->read_frame(0, again.data()));
+    EXPECT_EQ(again, frame);
     std::size_t files = 0;
     for (const auto& e : fs::directory_iterator(out.path())) files += e.path().filename() != "dump.bin";
     EXPECT_EQ(files, 1u) << "a temporary left behind";

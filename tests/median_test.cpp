@@ -412,7 +412,7 @@ TEST(StackBands, AReadFailingOnAnyThreadStopsTheRun) {
         handed += count;
         return out.write(medians, count * sizeof(pixelvalue));
       };
-      const hedm::Status s = hedm::median_of_file(in, static_cast<std::uint64_t>(n), sink, threads);
+      const hedm::Status s = hedm::median_of_frames_in_file(in, {hedm::kHeaderBytes, static_cast<std::uint64_t>(n), hedm::kPixelsPerFrame}, sink, threads);
       ASSERT_FALSE(s);
       EXPECT_EQ(s.error().kind, hedm::ErrorKind::Input);
       const std::string err = s.error().text;

@@ -54,4 +54,11 @@ TEST(ProgressCounter, HandsOnTheEndAndAtMost256CountsBefore) {
   };
   hedm::ProgressCounter stopped(refuses, 10);
   EXPECT_FALSE(stopped.add(10));
+
+  // A counter of a stage made for it alone, as the decoding of a stack's
+  // frames counts: it keeps the stage's watcher.
+  heard.clear();
+  hedm::ProgressCounter decoded(hedm::progress_stage(fn, 0, 20), 10);
+  ASSERT_TRUE(decoded.add(10));
+  EXPECT_EQ(heard.back(), std::make_pair(std::uint64_t{10}, std::uint64_t{20}));
 }

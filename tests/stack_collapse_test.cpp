@@ -141,7 +141,7 @@ TEST(StackCollapse, StacksBeyondFourGiB) {
   ASSERT_TRUE(in.open(dir / "deep.ge3"));
   for (unsigned threads : {1u, 2u, 3u, 5u}) {
     std::vector<pixelvalue> frame(kPixelsPerFrame);
-    ASSERT_TRUE(hedm::median_of_file(in, nFrames, frame.data(), threads));
+    ASSERT_TRUE(hedm::median_of_frames_in_file(in, {hedm::kHeaderBytes, nFrames, hedm::kPixelsPerFrame}, frame.data(), threads));
     EXPECT_TRUE(frame == expected) << threads << " threads";
   }
 }

@@ -10,15 +10,13 @@
 #include <sys/stat.h>
 
 #include "command_line.hpp"
-#include "file_kind.hpp"
 #include "frame_file.hpp"
-#include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "memory.hpp"
 #include "processor_time.hpp"
 #include "progress.hpp"
 #include "report.hpp"
 #include "saturation.hpp"
+#include "stack.hpp"
 
 using namespace hedm;
 
@@ -39,7 +37,8 @@ const char kHelp[] = R"(Usage: ClipCount FOLDER STEM PADDING START END EXT DARK 
   EXT         extension with its dot, e.g. .ge3; .h5 (or .h5::/DATASET) for
               HDF5 stacks of 16- or 32-bit frames of any shape
   DARK        dark frame file, a name inside FOLDER, or a path from / as it is;
-              an HDF5 stack (.h5, .hdf5, .nxs, .hdf, optionally ::/DATASET) too
+              an HDF5 stack or frame (.h5, .hdf5, .nxs, .hdf, optionally
+              ::/DATASET) too, such as a median StackCollapse wrote
   SATURATION  intensity from which a pixel counts as saturated
 Reads FOLDER/STEM_<number>EXT and prints, per frame, the saturated pixels
 less those of a dark frame.
@@ -47,53 +46,60 @@ Example: ClipCount /data/run7 scan 5 1 100 .ge3 dark_median.ge3 14000
 Manual: man ClipCount
 )";
 
-// Saturated pixels in each whole frame of a file, one count per frame; with
-// `partialToo`, the pixels of a trailing partial frame get a count of their
-// own, appended after the whole frames'.  Frames are read one at a time into
-// buf.
-Result<std::vector<std::uint64_t>> count_frames(InputFile& in, const FrameLayout& layout, std::int32_t satInt,
-                                                bool partialToo, pixelvalue* buf, ProgressCounter* read = nullptr) {
-  std::vector<std::uint64_t> counts;
-  const std::uint64_t pixels = partialToo ? layout.nPixels : layout.nFrames * kPixelsPerFrame;
-  for (std::uint64_t p = 0; p < pixels; p += kPixelsPerFrame) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPixelsPerFrame, pixels - p));
-    if (Status s = in.read_at(buf, n * sizeof(pixelvalue), kHeaderBytes + p * sizeof(pixelvalue)); !s)
-      return s.error();
-    counts.push_back(count_saturated(buf, n, satInt));
-    if (read)
-      if (Status s = read->add(n * sizeof(pixelvalue)); !s) return s.error();
+// One frame's pixels at a time, 16- or 32-bit as the stack's are, in a
+// buffer that grows to the largest frame read: huge pages, counted in one
+// pass.
+class FrameBuffer {
+ public:
+  // Room for `pixels` values of T; nullptr when memory cannot be had.
+  template <class T>
+  T* get(std::uint64_t pixels) {
+    if (pixels * sizeof(T) > bytes_) {
+      p_.reset();
+      bytes_ = 0;
+      p_ = allocate_huge_array<unsigned char>(pixels * sizeof(T));
+      if (!p_) return nullptr;
+      bytes_ = pixels * sizeof(T);
+    }
+    return reinterpret_cast<T*>(p_.get());
   }
-  return counts;
+
+ private:
+  AlignedPtr<unsigned char> p_;
+  std::uint64_t bytes_ = 0;
+};
+
+template <class T>
+Result<std::uint64_t> count_frame(Stack& stack, std::uint64_t f, std::int32_t satInt, FrameBuffer& buf) {
+  T* pixels = buf.get<T>(stack.pixels());
+  if (!pixels) return out_of_memory(stack.pixels() * sizeof(T));
+  if (Status s = stack.read_frame(f, pixels); !s) return s.error();
+  return count_saturated(pixels, static_cast<std::size_t>(stack.pixels()), satInt);
 }
 
-// Saturated pixels in each frame of an HDF5 stack (16- or 32-bit pixels,
-// frames of any shape), read a frame at a time.
+// Saturated pixels in each whole frame of a stack, one count per frame;
+// with `partialToo`, the pixels past its last whole frame (a frame file
+// cut short) get a count of their own, appended after the whole frames'.
 // `read` hears of each frame as its share of the file's bytes.
-Result<std::vector<std::uint64_t>> count_stack_frames(Hdf5Stack& stack, std::int32_t satInt,
-                                                      ProgressCounter* read = nullptr, std::uint64_t fileBytes = 0) {
-  const StackInfo& info = stack.info();
-  const std::size_t pixels = static_cast<std::size_t>(info.pixels());
+Result<std::vector<std::uint64_t>> count_frames(Stack& stack, std::int32_t satInt, bool partialToo, FrameBuffer& buf,
+                                                ProgressCounter* read = nullptr, std::uint64_t fileBytes = 0) {
   std::vector<std::uint64_t> counts;
-  std::vector<std::uint16_t> narrow(info.pixelBytes == 2 ? pixels : 0);
-  std::vector<std::uint32_t> wide(info.pixelBytes == 4 ? pixels : 0);
-  for (std::uint64_t f = 0; f < info.frames; ++f) {
-    const Status s = info.pixelBytes == 2 ? stack.read_frame(f, narrow.data()) : stack.read_frame(f, wide.data());
-    if (!s) return s.error();
-    counts.push_back(info.pixelBytes == 2 ? count_saturated(narrow.data(), pixels, satInt)
-                                          : count_saturated(wide.data(), pixels, satInt));
+  const std::uint64_t frames = stack.frames();
+  for (std::uint64_t f = 0; f < frames; ++f) {
+    const Result<std::uint64_t> n = stack.pixel_bytes() == 2 ? count_frame<std::uint16_t>(stack, f, satInt, buf)
+                                                             : count_frame<std::uint32_t>(stack, f, satInt, buf);
+    if (!n) return n.error();
+    counts.push_back(*n);
     if (read)
-      if (Status s = read->add(fileBytes * (f + 1) / info.frames - fileBytes * f / info.frames); !s) return s.error();
+      if (Status s = read->add(fileBytes * (f + 1) / frames - fileBytes * f / frames); !s) return s.error();
+  }
+  if (partialToo && stack.tail_pixels() > 0) {
+    std::uint16_t* tail = buf.get<std::uint16_t>(stack.tail_pixels());
+    if (!tail) return out_of_memory(stack.tail_pixels() * sizeof(std::uint16_t));
+    if (Status s = stack.read_tail(tail); !s) return s.error();
+    counts.push_back(count_saturated(tail, static_cast<std::size_t>(stack.tail_pixels()), satInt));
   }
   return counts;
-}
-
-// An HDF5 stack opened for counting; a stack of no frame is refused like a
-// frame file of no whole frame.
-Result<Hdf5Stack> open_stack(const std::string& which, const std::string& path) {
-  Result<Hdf5Stack> stack = Hdf5Stack::open(path);
-  if (stack && stack->info().frames == 0)
-    return Error{ErrorKind::Data, which + " " + path + " holds no frame (dataset " + stack->info().dataset + ")."};
-  return stack;
 }
 
 // The saturated pixels of all counts divided by the whole frames, truncated.
@@ -104,21 +110,13 @@ Result<long long> per_frame(const Result<std::vector<std::uint64_t>>& counts, st
   return static_cast<long long>(total / nFrames);
 }
 
-// The dark count: the saturated pixels of the whole dark file (a trailing
-// partial frame included) divided by its whole frames.
-Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, pixelvalue* buf) {
-  const Result<FrameInput> form = frame_input_form("The dark file", darkfilename);
-  if (!form) return form.error();
-  if (*form == FrameInput::Hdf5) {
-    Result<Hdf5Stack> stack = open_stack("The dark file", darkfilename);
-    if (!stack) return stack.error();
-    return per_frame(count_stack_frames(*stack, satInt), stack->info().frames);
-  }
-  InputFile dark;
-  if (!dark.open(darkfilename)) return Error{ErrorKind::Input, "Could not read the dark file: " + darkfilename + "."};
-  const FrameLayout layout = frame_layout(dark.size());
-  if (layout.nFrames == 0) return no_whole_frame("The dark file", darkfilename, dark.size());
-  return per_frame(count_frames(dark, layout, satInt, true, buf), layout.nFrames);
+// The dark count: the saturated pixels of the whole dark stack (a frame
+// file's trailing partial frame included) divided by its whole frames.
+Result<long long> dark_count(const std::string& darkfilename, std::int32_t satInt, FrameBuffer& buf) {
+  Result<std::unique_ptr<Stack>> dark =
+      open_stack(darkfilename, StackRole{"The dark file", "Could not read the dark file: " + darkfilename + "."});
+  if (!dark) return dark.error();
+  return per_frame(count_frames(**dark, satInt, true, buf), (*dark)->frames());
 }
 
 // Prints one data file's frame lines.
@@ -135,30 +133,17 @@ std::uint64_t file_bytes(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-// Reads one data file, frame file or HDF5 stack, and prints its frame lines;
-// `read` hears of the bytes of its frames as they are counted.
-Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, pixelvalue* buf,
+// Reads one data stack and prints its frame lines; `read` hears of the
+// bytes of its file as its frames are counted.
+Status report_file(const std::string& filename, std::int32_t satInt, long long NrSatPxDark, FrameBuffer& buf,
                    ProgressCounter& read) {
-  const Result<FrameInput> form = frame_input_form("The data file", filename);
-  if (!form) return form.error();
-  if (*form == FrameInput::Hdf5) {
-    Result<Hdf5Stack> stack = open_stack("The data file", filename);
-    if (!stack) return stack.error();
-    sayf("Reading file: %s\n", filename.c_str());
-    const Result<std::vector<std::uint64_t>> counts =
-        count_stack_frames(*stack, satInt, &read, file_bytes(split_stack_path(filename).file));
-    if (!counts) return counts.error();
-    report_counts(filename, *counts, NrSatPxDark);
-    return ok();
-  }
-  InputFile in;
-  if (!in.open(filename)) return Error{ErrorKind::Input, "Could not read the input file: " + filename + "."};
-  const FrameLayout layout = frame_layout(in.size());
-  // A compressed or cut-off file: counting it would say nothing.
-  if (layout.nFrames == 0) return no_whole_frame("The data file", filename, in.size());
+  Result<std::unique_ptr<Stack>> stack =
+      open_stack(filename, StackRole{"The data file", "Could not read the input file: " + filename + "."});
+  if (!stack) return stack.error();
   sayf("Reading file: %s\n", filename.c_str());
-  if (std::string warning = partial_frame_warning(filename, layout); !warning.empty()) say(warning);
-  const Result<std::vector<std::uint64_t>> counts = count_frames(in, layout, satInt, false, buf, &read);
+  if (std::string warning = (*stack)->warning(); !warning.empty()) say(warning);
+  const Result<std::vector<std::uint64_t>> counts =
+      count_frames(**stack, satInt, false, buf, &read, file_bytes((*stack)->file()));
   if (!counts) return counts.error();
   report_counts(filename, *counts, NrSatPxDark);
   return ok();
@@ -195,11 +180,10 @@ int run(int argc, char** argv) {
   if (!numbers) return fail(numbers.error(), kEnding);
   const auto [Padding, startNr, endNr, satInt] = *numbers;
 
-  AlignedPtr<pixelvalue> Image = allocate_huge_array<pixelvalue>(kPixelsPerFrame);
-  if (!Image) return fail(out_of_memory(kFrameBytes), kEnding);
+  FrameBuffer Image;
   // A dark name from the root is the file itself; any other is inside folder.
   const std::string darkPath = darkName.starts_with('/') ? darkName : folder + "/" + darkName;
-  const Result<long long> NrSatPxDark = dark_count(darkPath, satInt, Image.get());
+  const Result<long long> NrSatPxDark = dark_count(darkPath, satInt, Image);
   if (!NrSatPxDark) return fail(NrSatPxDark.error(), kEnding);
   sayf("Number of saturated pixels per dark frame = %lld.\n", *NrSatPxDark);
 
@@ -216,16 +200,15 @@ int run(int argc, char** argv) {
   std::uint64_t seriesBytes = 0;
   for (std::int64_t i = startNr; watcher && i <= endNr; ++i) {
     const std::string name = name_of(i);
-    const std::uint64_t bytes = file_bytes(is_hdf5_path(name) ? split_stack_path(name).file : name);
+    const std::uint64_t bytes = file_bytes(StackName::parse(name).file);
     if (bytes == 0) break;
     seriesBytes += bytes;
   }
   ProgressCounter read(watcher, seriesBytes);
   for (std::int64_t i = startNr; i <= endNr; ++i)
-    if (Status s = report_file(name_of(i), satInt, *NrSatPxDark, Image.get(), read); !s)
-      return fail(s.error(), kEnding);
+    if (Status s = report_file(name_of(i), satInt, *NrSatPxDark, Image, read); !s) return fail(s.error(), kEnding);
   progress.clear();
-  Image.reset();
+  Image = FrameBuffer();
   sayf("Time elapsed: %f s.\n", processor_seconds(start, std::clock()));
   return kCompleted;
 }

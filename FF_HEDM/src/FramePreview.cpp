@@ -15,16 +15,15 @@
 #include <vector>
 
 #include "command_line.hpp"
-#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_pixel_mask.hpp"
 #include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "memory.hpp"
 #include "output_file.hpp"
 #include "preview.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
+#include "stack.hpp"
 
 using namespace hedm;
 
@@ -132,18 +131,15 @@ Result<Options> read_options(int argc, char** argv) {
                     "name the output .pgm.");
   std::vector<std::string> outputs = {o.viewFN};
   if (!o.rawFN.empty()) outputs.push_back(o.rawFN);
-  if (std::string clash = same_file_clash({o.inFN}, outputs); !clash.empty())
+  if (std::string clash = same_file_clash({StackName::parse(o.inFN).file}, outputs); !clash.empty())
     return Error{ErrorKind::Output, clash + " Nothing written."};
   return o;
 }
 
-// One frame: 16-bit pixels (frame files, most HDF5 stacks) or 32-bit ones
-// (photon-counting detectors), row by row; and the pixels the detector
-// cannot use, which its percentiles leave out.
-struct Frame {
-  std::size_t width = 0, height = 0;
-  std::vector<std::uint16_t> narrow;
-  std::vector<std::uint32_t> wide;  // used instead of narrow for 32-bit stacks
+// The chosen frame, and the pixels the detector cannot use, which its
+// percentiles leave out.
+struct Shown {
+  Frame frame;
   std::vector<std::uint8_t> masked = {};  // 1 where masked; empty when none is
   std::string maskLine = {}, maskWarning = {};  // what is masked, and why a pixel_mask is not used
 };
@@ -156,65 +152,42 @@ Error no_such_frame(const Options& o, std::uint64_t frames) {
 // The pixels of an HDF5 stack's frame that the detector cannot use: in
 // 32-bit frames those at the type's largest value, its mark for them; and
 // those that the file's pixel_mask masks.
-void mask_frame(const StackInfo& info, Frame* frame) {
+void mask_frame(const StackInfo& info, Shown* shown) {
   PixelMask mask = read_pixel_mask(info.file, info.dataset, info.rows, info.columns);
-  frame->maskWarning = mask.warning;
-  frame->masked = std::move(mask.masked);
-  const bool found = !frame->masked.empty();
-  std::uint64_t count = std::count(frame->masked.begin(), frame->masked.end(), 1);
+  shown->maskWarning = mask.warning;
+  shown->masked = std::move(mask.masked);
+  const bool found = !shown->masked.empty();
+  std::uint64_t count = std::count(shown->masked.begin(), shown->masked.end(), 1);
   std::string what = found ? "nonzero in " + mask.dataset : "";
-  if (!frame->wide.empty()) {
+  if (const auto* wide = std::get_if<1>(&shown->frame.values)) {
     const std::uint32_t mark = info.isSigned ? std::numeric_limits<std::int32_t>::max()
                                              : std::numeric_limits<std::uint32_t>::max();
-    count = mark_masked(frame->wide.data(), frame->wide.size(), mark, &frame->masked);
+    count = mark_masked(wide->data(), wide->size(), mark, &shown->masked);
     what = "the value " + std::to_string(mark) + (found ? ", or " + what : "");
   }
   if (count == 0 && !found) {
-    frame->masked.clear();
+    shown->masked.clear();
     return;
   }
   char line[160];
   std::snprintf(line, sizeof line, ": %llu of %llu (%.2f%%), left out of the percentiles.",
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(frame->masked.size()),
-                100.0 * static_cast<double>(count) / static_cast<double>(frame->masked.size()));
-  frame->maskLine = "Masked pixels (" + what + ")" + line;
+                static_cast<unsigned long long>(count), static_cast<unsigned long long>(shown->masked.size()),
+                100.0 * static_cast<double>(count) / static_cast<double>(shown->masked.size()));
+  shown->maskLine = "Masked pixels (" + what + ")" + line;
 }
 
-// The chosen frame of an HDF5 stack.
-Result<Frame> read_stack_frame(const Options& o) {
-  Result<Hdf5Stack> stack = Hdf5Stack::open(o.inFN);
+// The chosen frame of the stack: 16-bit pixels (frame files, most HDF5
+// stacks) or 32-bit ones (photon-counting detectors), row by row; and, in
+// an HDF5 stack, its masked pixels.
+Result<Shown> read_frame(const Options& o) {
+  Result<std::unique_ptr<Stack>> stack = open_stack(o.inFN, StackRole{"The input file", ""});
   if (!stack) return stack.error();
-  const StackInfo& info = stack->info();
-  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > info.frames) return no_such_frame(o, info.frames);
-  Frame frame{static_cast<std::size_t>(info.columns), static_cast<std::size_t>(info.rows), {}, {}};
-  const std::uint64_t f = static_cast<std::uint64_t>(o.frame - 1);
-  Status s = ok();
-  if (info.pixelBytes == 2) {
-    frame.narrow.resize(info.pixels());
-    s = stack->read_frame(f, frame.narrow.data());
-  } else {
-    frame.wide.resize(info.pixels());
-    s = stack->read_frame(f, frame.wide.data());
-  }
-  if (!s) return s.error();
-  mask_frame(info, &frame);
-  return frame;
-}
-
-// The chosen frame, of a frame file or of an HDF5 stack.
-Result<Frame> read_frame(const Options& o) {
-  const Result<FrameInput> form = frame_input_form("The input file", o.inFN);
-  if (!form) return form.error();
-  if (*form == FrameInput::Hdf5) return read_stack_frame(o);
-  InputFile in;
-  if (Status s = in.open(o.inFN); !s) return s.error();
-  const FrameLayout layout = frame_layout(in.size());
-  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > layout.nFrames) return no_such_frame(o, layout.nFrames);
-  Frame frame{nrPixels, nrPixels, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
-  if (Status s = in.read_at(frame.narrow.data(), kFrameBytes, kHeaderBytes + (o.frame - 1) * std::uint64_t{kFrameBytes});
-      !s)
-    return s.error();
-  return frame;
+  const std::uint64_t frames = (*stack)->frames();
+  if (o.frame < 1 || static_cast<std::uint64_t>(o.frame) > frames) return no_such_frame(o, frames);
+  Shown shown;
+  if (Status s = (*stack)->read_frame(static_cast<std::uint64_t>(o.frame - 1), shown.frame); !s) return s.error();
+  if (const auto* h = dynamic_cast<const Hdf5Stack*>(stack->get())) mask_frame(h->info(), &shown);
+  return shown;
 }
 
 // The encoded file for `path`, PNG or PGM by its name.
@@ -267,16 +240,16 @@ int run(int argc, char** argv) {
   if (!options) return fail(options.error(), kEnding);
   const Options& o = *options;
 
-  const Result<Frame> frame = read_frame(o);
-  if (!frame) return fail(frame.error(), kEnding);
+  const Result<Shown> shown = read_frame(o);
+  if (!shown) return fail(shown.error(), kEnding);
 
-  if (!frame->maskWarning.empty()) say(frame->maskWarning);
-  const Result<Views> views = frame->wide.empty()
-                                  ? render(o, frame->narrow, frame->width, frame->height, frame->masked)
-                                  : render(o, frame->wide, frame->width, frame->height, frame->masked);
+  if (!shown->maskWarning.empty()) say(shown->maskWarning);
+  const Result<Views> views = std::visit(
+      [&](const auto& pixels) { return render(o, pixels, shown->frame.columns, shown->frame.rows, shown->masked); },
+      shown->frame.values);
   if (!views) return fail(views.error(), kEnding);
   if (Status s = write_images(views->images); !s) return fail(s.error(), kEnding);
-  if (!frame->maskLine.empty()) say(frame->maskLine);
+  if (!shown->maskLine.empty()) say(shown->maskLine);
 
   std::string report = "Frame " + std::to_string(o.frame) + " of " + o.inFN + ": ";
   if (!o.rawFN.empty()) report += o.rawFN + " (16-bit), ";

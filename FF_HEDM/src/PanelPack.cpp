@@ -23,6 +23,7 @@
 #include "output_file.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
+#include "stack.hpp"
 
 using namespace hedm;
 
@@ -101,7 +102,7 @@ Outcome convert_number(const std::string& FileName, const std::string& OutFileNa
   if (!in.open(FileName)) return skip(Outcome::Passed, "Could not read " + FileName + ".");
   if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty())
     return skip(Outcome::Failed, clash + notWritten);
-  if (std::string stack = stack_in_the_way(OutFileName); !stack.empty())
+  if (std::string stack = stack_in_the_way(StackName::parse(OutFileName)); !stack.empty())
     return skip(Outcome::Failed, stack + notWritten);
   say("Read file " + FileName + ".");
   const Result<std::size_t> got = in.read_upto(inimage, kFloatImageBytes, 0);

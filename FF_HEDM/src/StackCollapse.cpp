@@ -12,26 +12,24 @@
 // as it was.  An output name that holds
 // a stack of frames is refused: the arguments were given the wrong way round.
 //
-// HDF5 stacks (today's detectors: any frame shape, 16- or 32-bit pixels)
-// are collapsed too, and a median is written as HDF5 when the output's name
+// Any stack is collapsed: HDF5 stacks and series (today's detectors: any
+// frame shape, 16- or 32-bit pixels) too, decoded once into a spill file
+// beside the output; and a median is written as HDF5 when the output's name
 // says so: a file of its own, or a dataset added to an existing file
 // (FILE.h5::/DATASET) whose other objects stay as they were.
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "command_line.hpp"
-#include "file_kind.hpp"
 #include "frame_file.hpp"
 #include "hdf5_stack.hpp"
-#include "input_file.hpp"
 #include "output_file.hpp"
 #include "progress.hpp"
 #include "report.hpp"
 #include "same_file.hpp"
-#include "stack_median.hpp"
-#include "stack_median_hdf5.hpp"
+#include "stack.hpp"
+#include "stack_median_spill.hpp"
 
 using namespace hedm;
 
@@ -44,7 +42,8 @@ const Ending kEnding{"Not enough arguments, exiting.", kFailed, kFailed};
 const char kHelp[] = R"(Usage: StackCollapse INPUT OUTPUT
   INPUT   detector frame file of one or more frames, as a rule a dark stack;
           or an HDF5 stack, FILE.h5 or FILE.h5::/DATASET (16- or 32-bit; any
-          HDF5 file is read as one, whatever its name)
+          HDF5 file is read as one, whatever its name; a detector's master
+          file as the frames of all its data files)
   OUTPUT  frame file to write: INPUT's header, then the per-pixel median of its
           whole frames (the lower middle value for an even count); FILE.h5
           gets the median as an HDF5 file of its own; FILE.h5::/DATASET adds it
@@ -53,50 +52,56 @@ Example: StackCollapse dark_stack.ge3 dark_median.ge3
 Manual: man StackCollapse
 )";
 
-// Writes the median frame: as HDF5 where the output's name or the file
-// there says so (into the dataset named there, else as a file that holds
-// it alone as /entry/data/data, which peers open without a path), else as
-// a frame file, which holds 2048 x 2048 16-bit frames only.
-Status write_median(const std::string& outFN, const MedianFrame& m, const FrameOrigin& origin, const Hdf5Stack* like) {
-  if (hdf5_output(outFN)) {
-    const StackPath out = split_stack_path(outFN);
-    const std::string dataset = !out.dataset.empty() ? out.dataset : kMedianDataset;
-    const Hdf5Target target = out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset;
-    return m.pixelBytes == 2
-               ? write_hdf5_frame(out.file, dataset, target, m.narrow.data(), m.rows, m.columns, origin, like)
-               : write_hdf5_frame(out.file, dataset, target, m.wide.data(), m.rows, m.columns, origin, like);
-  }
-  if (m.rows != nrPixels || m.columns != nrPixels || m.pixelBytes != 2)
-    return Error{ErrorKind::Data, "The median of " + origin.file + " is a frame of " + std::to_string(m.rows) + " x " +
-                                      std::to_string(m.columns) + " " + std::to_string(8 * m.pixelBytes) +
-                                      "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
-                                      "output .h5. Nothing written."};
-  static const unsigned char zeros[kHeaderBytes] = {};
+// The median as HDF5: into the dataset the output names, else as a file
+// that holds it alone as /entry/data/data, which peers open without a path;
+// chunked and filtered like the input's frames where it is HDF5.
+Status collapse_to_hdf5(Stack& in, const StackName& out, const MedianRun& run) {
+  const Result<Frame> m = median_frame(in, run);
+  if (!m) return m.error();
+  const std::string dataset = out.dataset.empty() ? kMedianDataset : out.dataset;
+  const Hdf5Target target = out.dataset.empty() ? Hdf5Target::WholeFile : Hdf5Target::Dataset;
+  const FrameOrigin origin{in.file(), in.dataset(), in.frames()};
+  const auto* like = dynamic_cast<const Hdf5Stack*>(&in);
+  return std::visit(
+      [&](const auto& v) {
+        return write_hdf5_frame(out.file, dataset, target, v.data(), m->rows, m->columns, origin, like);
+      },
+      m->values);
+}
+
+// The median as a frame file: the input's header (zeros for a stack that
+// has none), then the medians as they are known.
+Status collapse_to_frame_file(Stack& in, const std::string& outFN, const MedianRun& run) {
+  alignas(64) static unsigned char header[kHeaderBytes];
+  if (Status s = in.read_header(header); !s) return s;
   OutputFile out;
   Status s = out.create(outFN);
-  if (s) s = out.write(zeros, kHeaderBytes);
-  if (s) s = out.write(m.narrow.data(), kFrameBytes);
-  return s ? out.commit() : s;
+  if (s) s = out.write(header, kHeaderBytes);
+  if (!s) return s;
+  auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count) {
+    return out.write(medians, count * sizeof(pixelvalue));
+  };
+  if (Status m = median_bands(in, run, write_band); !m) return m;
+  return out.commit();
 }
 
-// The median of an HDF5 stack, decoded once into a spill file beside the
-// output, then written.
-Status collapse_stack(const std::string& inFN, const std::string& outFN, const ProgressFn& progress) {
-  Result<Hdf5Stack> stack = Hdf5Stack::open(inFN);
-  if (!stack) return stack.error();
-  say("Read file " + inFN + ".");
-  const Result<MedianFrame> m = median_of_hdf5(*stack, folder_of(split_stack_path(outFN).file), 0, progress);
-  if (!m) return m.error();
-  const FrameOrigin origin{stack->info().file, stack->info().dataset, stack->info().frames};
-  return write_median(outFN, *m, origin, &*stack);
-}
-
-// The median of a frame file, written as HDF5.
-Status collapse_to_hdf5(InputFile& in, const std::string& inFN, std::uint64_t nFrames, const std::string& outFN,
-                        const ProgressFn& progress) {
-  MedianFrame m{nrPixels, nrPixels, 2, std::vector<std::uint16_t>(kPixelsPerFrame), {}};
-  if (Status s = median_of_file(in, nFrames, m.narrow.data(), 0, progress); !s) return s;
-  return write_median(outFN, m, FrameOrigin{inFN, "", nFrames}, nullptr);
+// Whether the median of `in` may be written to the output, before any work:
+// not over an input, nor over a stack, nor as a frame file when it is
+// none (a frame file holds 2048 x 2048 16-bit frames only).
+Status output_free(const Stack& in, const StackName& out, bool hdf5Out) {
+  if (std::string clash = same_file_clash(in.files(), {out.file}); !clash.empty())
+    return Error{ErrorKind::Output, clash + " Nothing written."};
+  if (hdf5Out)
+    if (Status s = hdf5_frame_destination_free(out.given); !s) return s;
+  if (std::string stack = stack_in_the_way(out); !stack.empty())
+    return Error{ErrorKind::Output, stack + " Nothing written."};
+  if (!hdf5Out && (in.rows() != nrPixels || in.columns() != nrPixels || in.pixel_bytes() != 2))
+    return Error{ErrorKind::Data, "The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) +
+                                      " x " + std::to_string(in.columns()) + " " +
+                                      std::to_string(8 * in.pixel_bytes()) +
+                                      "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
+                                      "output .h5. Nothing written."};
+  return ok();
 }
 
 }  // namespace
@@ -104,49 +109,21 @@ Status collapse_to_hdf5(InputFile& in, const std::string& inFN, std::uint64_t nF
 int run(int argc, char** argv) {
   if (const int s = answer_help_or_version(argc, argv, "StackCollapse", kHelp); s >= 0) return s;
   if (argc != 3) return fail(usage_error(), kEnding);
-  const std::string inFN = argv[1], outFN = argv[2];
-  const Result<FrameInput> form = frame_input_form("The input file", inFN);
-  if (!form) return fail(form.error(), kEnding);
-  const bool hdf5In = *form == FrameInput::Hdf5, hdf5Out = hdf5_output(outFN);
-  if (std::string clash = same_file_clash({hdf5In ? split_stack_path(inFN).file : inFN},
-                                          {hdf5Out ? split_stack_path(outFN).file : outFN});
-      !clash.empty())
-    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
-  if (std::string stack = hdf5Out ? "" : stack_in_the_way(outFN); !stack.empty())
-    return fail(Error{ErrorKind::Output, stack + " Nothing written."}, kEnding);
-  if (Status s = hdf5Out ? hdf5_frame_destination_free(outFN) : ok(); !s) return fail(s.error(), kEnding);
+  const std::string inFN = argv[1];
+  const StackName out = StackName::parse(argv[2]);
+  Result<std::unique_ptr<Stack>> in = open_stack(inFN, StackRole{"The input file", ""});
+  if (!in) return fail(in.error(), kEnding);
+  Stack& stack = **in;
+  const bool hdf5Out = writes_hdf5(out);
+  if (Status s = output_free(stack, out, hdf5Out); !s) return fail(s.error(), kEnding);
+  say("Read file " + inFN + ".");
+  if (std::string warning = stack.warning(); !warning.empty()) say(warning);
   // On a terminal, a line that says how far the run has come; any report
   // line clears it first.
   ProgressLine progress("StackCollapse");
-  if (hdf5In) {
-    if (Status s = collapse_stack(inFN, outFN, progress.watcher()); !s) return fail(s.error(), kEnding);
-    return kCompleted;
-  }
-
-  InputFile in;
-  if (Status s = in.open(inFN); !s) return fail(s.error(), kEnding);
-  const FrameLayout layout = frame_layout(in.size());
-  if (layout.nFrames == 0) return fail(no_whole_frame("The input file", inFN, in.size()), kEnding);
-  alignas(64) static unsigned char skipContent[kHeaderBytes];
-  if (Status s = in.read_at(skipContent, kHeaderBytes, 0); !s) return fail(s.error(), kEnding);
-
-  say("Read file " + inFN + ".");
-  if (std::string warning = partial_frame_warning(inFN, layout); !warning.empty()) say(warning);
-  if (hdf5Out) {
-    if (Status s = collapse_to_hdf5(in, inFN, layout.nFrames, outFN, progress.watcher()); !s)
-      return fail(s.error(), kEnding);
-    return kCompleted;
-  }
-  OutputFile out;
-  Status s = out.create(outFN);
-  if (s) s = out.write(skipContent, kHeaderBytes);
+  const MedianRun run{folder_of(out.file), 0, progress.watcher()};
+  const Status s = hdf5Out ? collapse_to_hdf5(stack, out, run) : collapse_to_frame_file(stack, out.given, run);
   if (!s) return fail(s.error(), kEnding);
-  auto write_band = [&out](std::size_t, const pixelvalue* medians, std::size_t count) {
-    return out.write(medians, count * sizeof(pixelvalue));
-  };
-  if (Status m = median_of_file(in, layout.nFrames, write_band, 0, progress.watcher()); !m)
-    return fail(m.error(), kEnding);
-  if (Status c = out.commit(); !c) return fail(c.error(), kEnding);
   return kCompleted;
 }
 

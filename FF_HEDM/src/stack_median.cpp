@@ -97,6 +97,78 @@ Status select_bands(unsigned threads, std::size_t pixels, std::size_t band, pixe
   return run_bands(threads, nBands, work, inOrder);
 }
 
+// What every band of a run shares: the stack's depth and pixels, the band,
+// the threads, where the medians go (`out`, all pixels, or else each
+// band's in `own`) and the count of the bytes selected.
+struct BandRun {
+  std::uint64_t nFrames;
+  std::size_t pixels, band;
+  unsigned threads;
+  pixelvalue *out, *own;
+  ProgressCounter* counter;
+
+  // Counts a band's bytes as selected; false, with *e, where the watcher
+  // stops the run.
+  bool count(std::size_t count, Error* e) const {
+    const Status s = counter->add(nFrames * count * sizeof(pixelvalue));
+    if (!s) *e = s.error();
+    return static_cast<bool>(s);
+  }
+  // Tells a thread's source of the band it is likely to take after the one
+  // at p0: the other threads take one each before it.
+  template <class Source>
+  void ahead(Source& source, std::size_t p0) const {
+    const std::size_t next = p0 + std::size_t{threads} * band;
+    if (next < pixels) source.ahead(next, std::min(band, pixels - next));
+  }
+};
+
+// Deep stacks: a slice of every frame at a time, coded as it comes.
+template <class Source>
+Status select_coded(const BandRun& run, std::vector<Source>& sources, const BandSink& put) {
+  std::vector<std::unique_ptr<CodedMedian>> selectors;
+  for (unsigned t = 0; t < run.threads; ++t) {
+    selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(run.nFrames), run.band, run.threads));
+    if (!selectors.back()->ok() || !sources[t].reserve(run.band)) return out_of_memory(run.nFrames * run.band);
+  }
+  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
+    Source& source = sources[t];
+    run.ahead(source, p0);
+    const CodedMedian::Slice slice = [&](std::int64_t f) {
+      return source.view(static_cast<std::uint64_t>(f), p0, count, e);
+    };
+    return selectors[t]->collapse(count, slice, dst) && run.count(count, e);
+  };
+  return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
+}
+
+// Shallow stacks: a slice of every frame copied into one buffer, then selected.
+template <class Source>
+Status select_shallow(const BandRun& run, std::vector<Source>& sources, const BandSink& put) {
+  const std::size_t stride = run.band + 32;
+  struct Shallow {
+    AlignedPtr<pixelvalue> slices;
+    StackMedian selector;
+  };
+  std::vector<std::unique_ptr<Shallow>> shallow;
+  for (unsigned t = 0; t < run.threads; ++t) {
+    shallow.push_back(std::make_unique<Shallow>(Shallow{allocate_huge_array<pixelvalue>(run.nFrames * stride),
+                                                        StackMedian(static_cast<std::int64_t>(run.nFrames))}));
+    if (!shallow.back()->slices || !shallow.back()->selector.ok())
+      return out_of_memory(run.nFrames * stride * sizeof(pixelvalue));
+  }
+  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
+    Source& source = sources[t];
+    Shallow& s = *shallow[t];
+    run.ahead(source, p0);
+    for (std::uint64_t f = 0; f < run.nFrames; ++f)
+      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
+    s.selector.collapse(s.slices.get(), stride, count, dst);
+    return run.count(count, e);
+  };
+  return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
+}
+
 // Bands over all `pixels` on `threads` threads (0: worker_threads()), thread
 // t reading its slices through sources[t]: fill(f, p0, count, dst, err)
 // copies frame f's pixels p0 .. p0 + count - 1 to dst; view(f, p0, count,
@@ -130,54 +202,9 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
                 : allocate_huge_array<pixelvalue>(std::max(band, kHugePageBytes / sizeof(pixelvalue)));
     if (!own) return out_of_memory(band * sizeof(pixelvalue));
   }
-  const std::size_t stepBands = threads;  // bands the other threads take before a thread's next one
   ProgressCounter counter(progress, nFrames * pixels * sizeof(pixelvalue));
-  auto count_band = [&](std::size_t count, Error* e) {
-    const Status s = counter.add(nFrames * count * sizeof(pixelvalue));
-    if (!s) *e = s.error();
-    return static_cast<bool>(s);
-  };
-  if (coded) {
-    // Deep stacks: a slice of every frame at a time, coded as it comes.
-    std::vector<std::unique_ptr<CodedMedian>> selectors;
-    for (unsigned t = 0; t < threads; ++t) {
-      selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(nFrames), band, threads));
-      if (!selectors.back()->ok() || !sources[t].reserve(band)) return out_of_memory(nFrames * band);
-    }
-    auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
-      Source& source = sources[t];
-      if (p0 + stepBands * band < pixels)
-        source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-      const CodedMedian::Slice slice = [&](std::int64_t f) {
-        return source.view(static_cast<std::uint64_t>(f), p0, count, e);
-      };
-      return selectors[t]->collapse(count, slice, dst) && count_band(count, e);
-    };
-    return select_bands(threads, pixels, band, out, own.get(), select, put);
-  }
-  const std::size_t stride = band + 32;
-  struct Shallow {
-    AlignedPtr<pixelvalue> slices;
-    StackMedian selector;
-  };
-  std::vector<std::unique_ptr<Shallow>> shallow;
-  for (unsigned t = 0; t < threads; ++t) {
-    shallow.push_back(std::make_unique<Shallow>(
-        Shallow{allocate_huge_array<pixelvalue>(nFrames * stride), StackMedian(static_cast<std::int64_t>(nFrames))}));
-    if (!shallow.back()->slices || !shallow.back()->selector.ok())
-      return out_of_memory(nFrames * stride * sizeof(pixelvalue));
-  }
-  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
-    Source& source = sources[t];
-    Shallow& s = *shallow[t];
-    if (p0 + stepBands * band < pixels)
-      source.ahead(p0 + stepBands * band, std::min(band, pixels - p0 - stepBands * band));
-    for (std::uint64_t f = 0; f < nFrames; ++f)
-      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
-    s.selector.collapse(s.slices.get(), stride, count, dst);
-    return count_band(count, e);
-  };
-  return select_bands(threads, pixels, band, out, own.get(), select, put);
+  const BandRun run{nFrames, pixels, band, threads, out, own.get(), &counter};
+  return coded ? select_coded(run, sources, put) : select_shallow(run, sources, put);
 }
 
 // One thread's reader of a frame file's slices, with pread: the page cache's
@@ -274,14 +301,9 @@ Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out,
 
 }  // namespace
 
-Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads,
-                      const ProgressFn& progress) {
-  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, nullptr, sink, threads, progress);
-}
-
-Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads,
-                      const ProgressFn& progress) {
-  return collapse_file(in, FramesInFile{kHeaderBytes, nFrames, kPixelsPerFrame}, out, nullptr, threads, progress);
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const BandSink& sink, unsigned threads,
+                                const ProgressFn& progress) {
+  return collapse_file(in, frames, nullptr, sink, threads, progress);
 }
 
 Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads,

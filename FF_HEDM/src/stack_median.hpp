@@ -4,7 +4,8 @@
 // line more than their size apart (rows a frame apart would all fall into
 // the same cache sets); deep stacks' are coded one at a time as they are
 // read (CodedMedian).  Frames come from a file (StackCollapse) or from
-// memory (the Python module), with the same selection and the same result.
+// memory (the Python module), with the same selection and the same result;
+// stack_median_spill.hpp takes them from any Stack.
 //
 // The bands are shared out among threads, one per processor the process may
 // run on: each thread takes the next band not yet taken and selects it with
@@ -22,6 +23,7 @@
 #include "input_file.hpp"
 #include "median_limits.hpp"
 #include "progress.hpp"
+#include "stack.hpp"
 
 namespace hedm {
 
@@ -32,33 +34,21 @@ namespace hedm {
 // on, at most kMaxThreads, at least one.
 unsigned worker_threads();
 
-// The median frame of the whole frames of an opened frame file, as
-// StackCollapse writes it, on `threads` threads (0: worker_threads()).
-// An Input error naming the file when it cannot be read, a Memory error
-// when memory cannot be had; a failure on any thread stops them all and
-// gives its one error.
+// The median frame of frames lying in a file one after another (a frame
+// file's, or a decoded stack's spill file), read in bands with pread, on
+// `threads` threads (0: worker_threads()).  An Input error naming the file
+// when it cannot be read, a Memory error when memory cannot be had; a
+// failure on any thread stops them all and gives its one error.
 // `progress` hears of the bytes selected so far out of all.
-Status median_of_file(InputFile& in, std::uint64_t nFrames, pixelvalue* out, unsigned threads = 0,
-                      const ProgressFn& progress = {});
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads = 0,
+                                const ProgressFn& progress = {});
 // The same, the medians handed to `sink` as soon as they and all before them
 // are known, in pixel order (first, medians, count), from one thread at a
 // time; an error from the sink stops the run and is the run's error.
 // StackCollapse writes them out as they come.
 using BandSink = std::function<Status(std::size_t, const pixelvalue*, std::size_t)>;
-Status median_of_file(InputFile& in, std::uint64_t nFrames, const BandSink& sink, unsigned threads = 0,
-                      const ProgressFn& progress = {});
-
-// Where a stack's frames lie in a file: from byte `first` on, nFrames frames
-// of `pixels` 16-bit pixels each, one after another.
-struct FramesInFile {
-  std::uint64_t first;
-  std::uint64_t nFrames;
-  std::size_t pixels;
-};
-// The median frame of such frames (an HDF5 stack's decoded frames), read as
-// a frame file's are.
-Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads = 0,
-                                const ProgressFn& progress = {});
+Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const BandSink& sink,
+                                unsigned threads = 0, const ProgressFn& progress = {});
 
 // The median frame of nFrames frames of `pixels` pixels in memory, frame f
 // at stack + f * pixels, on `threads` threads (0: worker_threads()).  A

@@ -1,4 +1,4 @@
-#include "stack_median_hdf5.hpp"
+#include "stack_median_spill.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 
 #include "band_runner.hpp"
 #include "input_file.hpp"
-#include "stack_median.hpp"
 
 namespace hedm {
 
@@ -50,9 +49,9 @@ Error spill_error(const std::string& folder, int e) {
 
 // Every frame of the stack, in order, at the spill file's end.
 template <class T>
-Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder, ProgressCounter& decoded) {
-  std::vector<T> frame(stack.info().pixels());
-  for (std::uint64_t f = 0; f < stack.info().frames; ++f) {
+Status spill_frames(Stack& stack, int fd, const std::string& folder, ProgressCounter& decoded) {
+  std::vector<T> frame(stack.pixels());
+  for (std::uint64_t f = 0; f < stack.frames(); ++f) {
     if (Status s = stack.read_frame(f, frame.data()); !s) return s;
     if (!write_all(fd, frame.data(), frame.size() * sizeof(T))) return spill_error(folder, errno);
     if (Status s = decoded.add(frame.size() * sizeof(T)); !s) return s;
@@ -65,13 +64,12 @@ Status spill_frames(Hdf5Stack& stack, int fd, const std::string& folder, Progres
 // always do: the fast 16-bit selection then gives the same medians.  The
 // first value beyond 16 bits turns the spill into 32-bit values, the frames
 // before it widened.  *narrow says which the spill holds.
-Status spill_wide_frames(Hdf5Stack& stack, int fd, const std::string& folder, bool* narrow,
-                         ProgressCounter& decoded) {
-  const std::size_t pixels = static_cast<std::size_t>(stack.info().pixels());
+Status spill_wide_frames(Stack& stack, int fd, const std::string& folder, bool* narrow, ProgressCounter& decoded) {
+  const std::size_t pixels = static_cast<std::size_t>(stack.pixels());
   std::vector<std::uint32_t> frame(pixels);
   std::vector<std::uint16_t> low(pixels);
   *narrow = true;
-  for (std::uint64_t f = 0; f < stack.info().frames; ++f) {
+  for (std::uint64_t f = 0; f < stack.frames(); ++f) {
     if (Status s = stack.read_frame(f, frame.data()); !s) return s;
     if (*narrow && *std::max_element(frame.begin(), frame.end()) > 0xffff) {
       // Widen the frames spilled so far, in place, from the last to the
@@ -147,47 +145,77 @@ Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std:
   return median32_in_bands(nFrames, pixels, out, threads, fill, ProgressFn{});
 }
 
-Result<MedianFrame> median_of_hdf5(Hdf5Stack& stack, const std::string& spillFolder, unsigned threads,
-                                   const ProgressFn& progress) {
-  const StackInfo& info = stack.info();
-  if (info.frames == 0)
-    return Error{ErrorKind::Data, "Input file " + info.file + " holds no frame (dataset " + info.dataset + ")."};
-  const int fd = spill_file(spillFolder);
-  if (fd < 0) return spill_error(spillFolder, errno);
-  InputFile spill;  // closes the spill file, and so removes it, however the run ends
-  if (Status s = spill.adopt(fd, "the spill file of " + info.file); !s) return s.error();
+namespace {
+
+// A stack's frames where the median reads them in bands.
+struct Bands {
+  InputFile spill;  // the spill file they were decoded into, if they were (closing it removes it)
+  RawFrames raw{nullptr, {0, 0, 0}};  // 16-bit frames: where they lie, or in the spill file
+  bool wide = false;  // 32-bit values in the spill file instead
+  ProgressFn selected;  // the selection's share of the run's progress
+};
+
+// Where the median reads `stack`'s frames: where they lie (a frame file),
+// or decoded once into a spill file in run.spillFolder.
+Status place_frames(Stack& stack, const MedianRun& run, Bands& b) {
+  if (stack.frames() == 0)
+    return Error{ErrorKind::Data, "Input file " + stack.file() + " holds no frame (dataset " + stack.dataset() + ")."};
+  if (const RawFrames* raw = stack.raw_frames()) {
+    b.raw = *raw;
+    b.selected = run.progress;
+    return ok();
+  }
+  const int fd = spill_file(run.spillFolder);
+  if (fd < 0) return spill_error(run.spillFolder, errno);
+  if (Status s = b.spill.adopt(fd, "the spill file of " + stack.file()); !s) return s;
   // Decoding and selecting each count the stack's bytes: the run's progress
   // is both, one after the other.
-  const std::uint64_t pixels = info.pixels(), stackBytes = info.frames * pixels * info.pixelBytes;
-  const ProgressFn decoding = progress_stage(progress, 0, 2 * stackBytes);
-  ProgressCounter decoded(decoding, stackBytes);
-  bool narrow = info.pixelBytes == 2;
-  const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, fd, spillFolder, decoded)
-                                : spill_wide_frames(stack, fd, spillFolder, &narrow, decoded);
-  if (!spilled) return spilled.error();
-  MedianFrame m{info.rows, info.columns, info.pixelBytes, {}, {}};
-  if (narrow) m.narrow.resize(pixels);
-  else m.wide.resize(pixels);
-  if (pixels == 0) return m;
-  // The spill is read back in bands with pread, as frame files are: mapped,
-  // its pages would count in the run's resident memory, all of them.
-  const ProgressFn selected = progress_stage(progress, stackBytes, 2 * stackBytes);
-  Status s = ok();
-  if (narrow) {
-    s = median_of_frames_in_file(spill, FramesInFile{0, info.frames, static_cast<std::size_t>(pixels)},
-                                 m.narrow.data(), threads, selected);
-  } else {
-    auto fill = [&](std::uint64_t f, std::size_t p0, std::size_t count, std::uint32_t* dst) {
-      return spill.read_at(dst, count * sizeof(std::uint32_t), (f * pixels + p0) * sizeof(std::uint32_t));
-    };
-    s = median32_in_bands(info.frames, static_cast<std::size_t>(pixels), m.wide.data(), threads, fill, selected);
+  const std::uint64_t pixels = stack.pixels(), stackBytes = stack.frames() * pixels * stack.pixel_bytes();
+  ProgressCounter decoded(progress_stage(run.progress, 0, 2 * stackBytes), stackBytes);
+  bool narrow = stack.pixel_bytes() == 2;
+  const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, fd, run.spillFolder, decoded)
+                                : spill_wide_frames(stack, fd, run.spillFolder, &narrow, decoded);
+  if (!spilled) return spilled;
+  b.wide = !narrow;
+  b.raw = RawFrames{&b.spill, FramesInFile{0, stack.frames(), static_cast<std::size_t>(pixels)}};
+  b.selected = progress_stage(run.progress, stackBytes, 2 * stackBytes);
+  return ok();
+}
+
+// The medians of 32-bit values in the spill file, per pixel.
+Status wide_medians(Bands& b, const MedianRun& run, std::uint32_t* out) {
+  const FramesInFile& f = b.raw.frames;
+  auto fill = [&](std::uint64_t frame, std::size_t p0, std::size_t count, std::uint32_t* dst) {
+    return b.spill.read_at(dst, count * sizeof(std::uint32_t), (frame * f.pixels + p0) * sizeof(std::uint32_t));
+  };
+  return median32_in_bands(f.nFrames, f.pixels, out, run.threads, fill, b.selected);
+}
+
+}  // namespace
+
+Result<Frame> median_frame(Stack& stack, const MedianRun& run) {
+  Bands b;
+  if (Status s = place_frames(stack, run, b); !s) return s.error();
+  Frame m(stack.rows(), stack.columns(), stack.pixel_bytes());
+  if (m.pixels() == 0) return m;
+  if (b.wide) {
+    if (Status s = wide_medians(b, run, std::get<1>(m.values).data()); !s) return s.error();
+    return m;
   }
-  if (!s) return s.error();
-  if (narrow && info.pixelBytes == 4) {  // a 32-bit stack's medians, as 32-bit values
-    m.wide.assign(m.narrow.begin(), m.narrow.end());
-    m.narrow.clear();
-  }
+  // 16-bit values: a 32-bit stack's, once selected, widened.
+  std::vector<std::uint16_t> narrow;
+  std::uint16_t* out = m.pixel_bytes() == 2 ? std::get<0>(m.values).data() : (narrow.resize(m.pixels()), narrow.data());
+  if (Status s = median_of_frames_in_file(*b.raw.in, b.raw.frames, out, run.threads, b.selected); !s) return s.error();
+  if (!narrow.empty()) std::copy(narrow.begin(), narrow.end(), std::get<1>(m.values).begin());
   return m;
+}
+
+Status median_bands(Stack& stack, const MedianRun& run, const BandSink& sink) {
+  if (stack.pixel_bytes() != 2)
+    return Error{ErrorKind::Argument, "The median of " + stack.file() + " holds 32-bit pixels: it is taken whole."};
+  Bands b;
+  if (Status s = place_frames(stack, run, b); !s) return s;
+  return median_of_frames_in_file(*b.raw.in, b.raw.frames, sink, run.threads, b.selected);
 }
 
 }  // namespace hedm

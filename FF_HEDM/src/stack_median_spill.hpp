@@ -1,0 +1,53 @@
+// The median frame of any stack, exact like that of a frame file.
+//
+// The median reads a stack's frames in bands of pixels from a file, with
+// pread: a frame file's frames where they lie; any other stack's (HDF5,
+// compressed in chunks of a whole frame, say, which would otherwise be
+// decoded again for every band) decoded once, in order, into an unnamed
+// spill file in a folder the caller names.  16-bit stacks are selected as
+// frame files are, on the same threads; 32-bit ones (photon-counting
+// detectors) by the same selection while all their values fit in 16 bits
+// (spilled as 16-bit values), else by a per-pixel selection of the same
+// lower median, the value at index (n - 1) / 2 of the pixel's sorted
+// values.  The spill file needs frames x pixels x pixel width bytes of disk
+// for the run's length and leaves nothing behind, however the run ends;
+// anonymous memory stays that of the selection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "error.hpp"
+#include "progress.hpp"
+#include "stack.hpp"
+#include "stack_median.hpp"
+
+namespace hedm {
+
+// How a median is taken: where a stack that must be decoded is spilled,
+// on how many threads (0: one per processor the process may run on), and
+// who hears of the progress (the bytes decoded, where they are, then the
+// bytes selected: a decoded stack counts its bytes twice).
+struct MedianRun {
+  std::string spillFolder;
+  unsigned threads = 0;
+  ProgressFn progress;
+};
+
+// The median frame of every frame of `stack`, of its frame shape and pixel
+// width.  Errors: the stack's own (a frame that cannot be read), Output
+// for a spill file that cannot be written (a full disk), Memory, Data for
+// a stack of no frame.
+Result<Frame> median_frame(Stack& stack, const MedianRun& run);
+
+// The medians of a 16-bit stack handed to `sink` in pixel order as they
+// are known (StackCollapse writes a frame file as they come); an Argument
+// error for a 32-bit stack.
+Status median_bands(Stack& stack, const MedianRun& run, const BandSink& sink);
+
+// The lower median of each of `pixels` columns of nFrames frames of 32-bit
+// values in memory, frame f at stack + f * pixels.
+Status median32_of_stack(const std::uint32_t* stack, std::uint64_t nFrames, std::size_t pixels, std::uint32_t* out,
+                         unsigned threads = 0);
+
+}  // namespace hedm
