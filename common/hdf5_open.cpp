@@ -20,8 +20,6 @@ using namespace hdf5_detail;
 
 namespace {
 
-Error input_error(const std::string& text) { return Error{ErrorKind::Input, text}; }
-
 // What a stack's frames are read from: one dataset (`members` holds it
 // alone) or a series (the group and its members' paths, in name order).
 struct Located {
