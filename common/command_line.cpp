@@ -51,7 +51,7 @@ bool scan_decimal(const char* s, Decimal* d) {
 }
 
 Error refused(const char* what, const char* text, const char* why) {
-  return Error{ErrorKind::Argument, std::string(what) + " \"" + text + "\" " + why};
+  return argument_error(std::string(what) + " \"" + text + "\" " + why);
 }
 
 }  // namespace

@@ -26,8 +26,20 @@ struct Error {
   bool whole = false;  // the text is the whole line, worded as scripts of long standing read it
 };
 
-// A command line of the wrong shape: the program shows its usage text.
+// The makers of errors, one for each kind.  A command line of the wrong
+// shape carries no text: the program shows its usage text.
 inline Error usage_error() { return Error{ErrorKind::Usage, ""}; }
+inline Error argument_error(std::string text) { return Error{ErrorKind::Argument, std::move(text)}; }
+inline Error input_error(std::string text) { return Error{ErrorKind::Input, std::move(text)}; }
+inline Error data_error(std::string text) { return Error{ErrorKind::Data, std::move(text)}; }
+inline Error output_error(std::string text) { return Error{ErrorKind::Output, std::move(text)}; }
+inline Error memory_error(std::string text) { return Error{ErrorKind::Memory, std::move(text)}; }
+// The error with more words after its text: what the caller makes of it
+// ("Nothing written.").
+inline Error followed_by(Error e, const std::string& more) {
+  e.text += more;
+  return e;
+}
 
 // A value of T, or the Error that stopped it.
 template <class T>

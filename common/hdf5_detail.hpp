@@ -228,7 +228,6 @@ struct Hdf5Member {
 
 struct Hdf5Stack::Handles {
   hdf5_detail::Id file, dset, fileSpace;  // the (first member's) dataset, open for the stack's life
-  hid_t fileType = -1;  // H5T_NATIVE_* matching the stored pixels
   std::vector<Hdf5Member> members;        // one for a single dataset
   hdf5_detail::Id access;                 // the members' dataset access properties (chunk cache)
   // The member beyond the first being read, open until a read moves on to

@@ -16,8 +16,6 @@ namespace hdf5_detail {
 
 namespace {
 
-Error input_error(const std::string& text) { return Error{ErrorKind::Input, text}; }
-
 // A dataset reached by the walk.
 struct Seen {
   std::string path, id;

@@ -2,8 +2,9 @@
 // starts: the library and the thirty-odd libraries it needs in turn (curl,
 // TLS, Kerberos, LDAP) would otherwise be loaded by every run of the
 // programs, frame files only included.  Included by the HDF5 layer's own
-// files alone, after <hdf5.h>: each HDF5 function and property or type identifier the
-// layer uses is reached through the loaded library, under its own name.
+// files alone, after <hdf5.h>: each HDF5 function and property or type
+// identifier the layer uses is reached through the loaded library, under its
+// own name, by code in namespace hedm (or with hdf5_detail's names in view).
 #pragma once
 
 #include <dlfcn.h>
@@ -15,7 +16,14 @@
 namespace hedm::hdf5_detail {
 
 // The functions and the identifiers (global variables of the library) that
-// the layer uses.
+// the layer uses: the one list of them, which both loads them and names
+// them for the layer's calls.  A function the layer starts to use is added
+// here, and nowhere else.
+#if H5_VERSION_GE(1, 12, 0)
+#define HEDM_HDF5_OBJECT_INFO(F) F(H5Oget_info3)
+#else
+#define HEDM_HDF5_OBJECT_INFO(F) F(H5Oget_info2)
+#endif
 #define HEDM_HDF5_FUNCTIONS(F) \
   F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Aexists) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
   F(H5Dget_space) F(H5Dget_type) F(H5Dopen2) F(H5Dread) F(H5Dwrite) F(H5Eclear2) F(H5Eset_auto2) F(H5Ewalk2) \
@@ -28,7 +36,8 @@ namespace hedm::hdf5_detail {
   F(H5Screate) F(H5Screate_simple) F(H5Sget_simple_extent_dims) F(H5Sget_simple_extent_ndims) \
   F(H5Sselect_hyperslab) F(H5Tclose) F(H5Tcopy) F(H5Tget_class) F(H5Tget_sign) F(H5Tget_size) F(H5Tset_cset) \
   F(H5Tset_size) F(H5Zfilter_avail) \
-  F(H5Aopen) F(H5Aread) F(H5Aget_space) F(H5Aget_type) F(H5Tis_variable_str) F(H5Tget_native_type) F(H5free_memory)
+  F(H5Aopen) F(H5Aread) F(H5Aget_space) F(H5Aget_type) F(H5Tis_variable_str) F(H5Tget_native_type) F(H5free_memory) \
+  HEDM_HDF5_OBJECT_INFO(F)
 #define HEDM_HDF5_IDS(G) \
   G(H5P_CLS_DATASET_ACCESS_ID_g) G(H5P_CLS_DATASET_CREATE_ID_g) G(H5P_CLS_FILE_ACCESS_ID_g) \
   G(H5P_CLS_LINK_CREATE_ID_g) G(H5T_NATIVE_INT32_g) G(H5T_NATIVE_UINT16_g) G(H5T_NATIVE_UINT32_g) \
@@ -42,11 +51,6 @@ struct Hdf5Library {
 #define HEDM_ID(g) const hid_t* g = nullptr;
   HEDM_HDF5_IDS(HEDM_ID)
 #undef HEDM_ID
-#if H5_VERSION_GE(1, 12, 0)
-  decltype(&::H5Oget_info3) H5Oget_info3 = nullptr;
-#else
-  decltype(&::H5Oget_info2) H5Oget_info2 = nullptr;
-#endif
   std::string failure;  // why the library could not be loaded, else empty
 };
 
@@ -70,190 +74,48 @@ inline const Hdf5Library& hdf5_library() {
     HEDM_HDF5_FUNCTIONS(HEDM_FIND)
     HEDM_HDF5_IDS(HEDM_FIND)
 #undef HEDM_FIND
-#if H5_VERSION_GE(1, 12, 0)
-    find("H5Oget_info3", &lib.H5Oget_info3);
-#else
-    find("H5Oget_info2", &lib.H5Oget_info2);
-#endif
     if (lib.failure.empty() && lib.H5open() < 0) lib.failure = "the HDF5 library could not start";
   });
   return lib;
 }
 
+// A function of the library under its own name: a call goes to the loaded
+// library (loading it first); where a function's address is wanted (a
+// closer for Id), it converts to the loaded function.  Being a variable, not
+// a function, the name hides the header's declaration of the function from
+// every call in namespace hedm: argument-dependent lookup, which could
+// otherwise find the header's own, does not apply to a call through a
+// variable.
+template <class Fn, Fn Hdf5Library::*Slot>
+struct LoadedFunction;
+template <class R, class... P, R (*Hdf5Library::*Slot)(P...)>
+struct LoadedFunction<R (*)(P...), Slot> {
+  using Pointer = R (*)(P...);
+  R operator()(P... p) const { return (hdf5_library().*Slot)(p...); }
+  operator Pointer() const { return hdf5_library().*Slot; }
+};
+#define HEDM_NAME(f) inline constexpr LoadedFunction<decltype(&::f), &Hdf5Library::f> f{};
+HEDM_HDF5_FUNCTIONS(HEDM_NAME)
+#undef HEDM_NAME
+
+// An identifier of the library (a property list class, a type) under the
+// name of its global variable, which the header's macros (H5P_DATASET_CREATE,
+// H5T_NATIVE_UINT16, ...) name: its value in the loaded library.
+struct LoadedId {
+  const hid_t* Hdf5Library::*slot;
+  operator hid_t() const { return *(hdf5_library().*slot); }
+};
+#define HEDM_NAME(g) inline constexpr LoadedId g{&Hdf5Library::g};
+HEDM_HDF5_IDS(HEDM_NAME)
+#undef HEDM_NAME
+
 }  // namespace hedm::hdf5_detail
 
-// From here on every use of these names goes through the loaded library.
-// The library was started (H5open) when it was loaded, and it is the one
-// whose soname the build found beside these headers (no version is checked
-// at run time): the header's H5CHECK and H5OPEN are not needed again.
+// The header's identifier macros call H5open() first, and H5CHECK checks
+// the header's version against the library's: the library was started
+// (H5open) when it was loaded, and it is the one whose soname the build
+// found beside these headers (no version is checked at run time).
 #undef H5CHECK
 #define H5CHECK
 #undef H5OPEN
 #define H5OPEN
-#undef H5open
-#define H5open (hedm::hdf5_detail::hdf5_library().H5open)
-#undef H5Aclose
-#define H5Aclose (hedm::hdf5_detail::hdf5_library().H5Aclose)
-#undef H5Acreate2
-#define H5Acreate2 (hedm::hdf5_detail::hdf5_library().H5Acreate2)
-#undef H5Aexists
-#define H5Aexists (hedm::hdf5_detail::hdf5_library().H5Aexists)
-#undef H5Awrite
-#define H5Awrite (hedm::hdf5_detail::hdf5_library().H5Awrite)
-#undef H5Dclose
-#define H5Dclose (hedm::hdf5_detail::hdf5_library().H5Dclose)
-#undef H5Dcreate2
-#define H5Dcreate2 (hedm::hdf5_detail::hdf5_library().H5Dcreate2)
-#undef H5Dget_create_plist
-#define H5Dget_create_plist (hedm::hdf5_detail::hdf5_library().H5Dget_create_plist)
-#undef H5Dget_space
-#define H5Dget_space (hedm::hdf5_detail::hdf5_library().H5Dget_space)
-#undef H5Dget_type
-#define H5Dget_type (hedm::hdf5_detail::hdf5_library().H5Dget_type)
-#undef H5Dopen2
-#define H5Dopen2 (hedm::hdf5_detail::hdf5_library().H5Dopen2)
-#undef H5Dread
-#define H5Dread (hedm::hdf5_detail::hdf5_library().H5Dread)
-#undef H5Dwrite
-#define H5Dwrite (hedm::hdf5_detail::hdf5_library().H5Dwrite)
-#undef H5Eclear2
-#define H5Eclear2 (hedm::hdf5_detail::hdf5_library().H5Eclear2)
-#undef H5Eset_auto2
-#define H5Eset_auto2 (hedm::hdf5_detail::hdf5_library().H5Eset_auto2)
-#undef H5Ewalk2
-#define H5Ewalk2 (hedm::hdf5_detail::hdf5_library().H5Ewalk2)
-#undef H5Fclose
-#define H5Fclose (hedm::hdf5_detail::hdf5_library().H5Fclose)
-#undef H5Fcreate
-#define H5Fcreate (hedm::hdf5_detail::hdf5_library().H5Fcreate)
-#undef H5Fflush
-#define H5Fflush (hedm::hdf5_detail::hdf5_library().H5Fflush)
-#undef H5Fget_file_image
-#define H5Fget_file_image (hedm::hdf5_detail::hdf5_library().H5Fget_file_image)
-#undef H5Fget_name
-#define H5Fget_name (hedm::hdf5_detail::hdf5_library().H5Fget_name)
-#undef H5Fis_hdf5
-#define H5Fis_hdf5 (hedm::hdf5_detail::hdf5_library().H5Fis_hdf5)
-#undef H5Fopen
-#define H5Fopen (hedm::hdf5_detail::hdf5_library().H5Fopen)
-#undef H5Gclose
-#define H5Gclose (hedm::hdf5_detail::hdf5_library().H5Gclose)
-#undef H5Gopen2
-#define H5Gopen2 (hedm::hdf5_detail::hdf5_library().H5Gopen2)
-#undef H5Ldelete
-#define H5Ldelete (hedm::hdf5_detail::hdf5_library().H5Ldelete)
-#undef H5Lexists
-#define H5Lexists (hedm::hdf5_detail::hdf5_library().H5Lexists)
-#undef H5Lget_info
-#define H5Lget_info (hedm::hdf5_detail::hdf5_library().H5Lget_info)
-#undef H5Lget_val
-#define H5Lget_val (hedm::hdf5_detail::hdf5_library().H5Lget_val)
-#undef H5Lunpack_elink_val
-#define H5Lunpack_elink_val (hedm::hdf5_detail::hdf5_library().H5Lunpack_elink_val)
-#undef H5Literate
-#define H5Literate (hedm::hdf5_detail::hdf5_library().H5Literate)
-#undef H5Oclose
-#define H5Oclose (hedm::hdf5_detail::hdf5_library().H5Oclose)
-#undef H5Oopen
-#define H5Oopen (hedm::hdf5_detail::hdf5_library().H5Oopen)
-#undef H5Pclose
-#define H5Pclose (hedm::hdf5_detail::hdf5_library().H5Pclose)
-#undef H5Pcreate
-#define H5Pcreate (hedm::hdf5_detail::hdf5_library().H5Pcreate)
-#undef H5Pget_chunk
-#define H5Pget_chunk (hedm::hdf5_detail::hdf5_library().H5Pget_chunk)
-#undef H5Pget_filter2
-#define H5Pget_filter2 (hedm::hdf5_detail::hdf5_library().H5Pget_filter2)
-#undef H5Pget_layout
-#define H5Pget_layout (hedm::hdf5_detail::hdf5_library().H5Pget_layout)
-#undef H5Pget_nfilters
-#define H5Pget_nfilters (hedm::hdf5_detail::hdf5_library().H5Pget_nfilters)
-#undef H5Pset_chunk
-#define H5Pset_chunk (hedm::hdf5_detail::hdf5_library().H5Pset_chunk)
-#undef H5Pset_chunk_cache
-#define H5Pset_chunk_cache (hedm::hdf5_detail::hdf5_library().H5Pset_chunk_cache)
-#undef H5Pset_create_intermediate_group
-#define H5Pset_create_intermediate_group (hedm::hdf5_detail::hdf5_library().H5Pset_create_intermediate_group)
-#undef H5Pset_deflate
-#define H5Pset_deflate (hedm::hdf5_detail::hdf5_library().H5Pset_deflate)
-#undef H5Pset_fapl_core
-#define H5Pset_fapl_core (hedm::hdf5_detail::hdf5_library().H5Pset_fapl_core)
-#undef H5Pset_filter
-#define H5Pset_filter (hedm::hdf5_detail::hdf5_library().H5Pset_filter)
-#undef H5Pset_obj_track_times
-#define H5Pset_obj_track_times (hedm::hdf5_detail::hdf5_library().H5Pset_obj_track_times)
-#undef H5Sclose
-#define H5Sclose (hedm::hdf5_detail::hdf5_library().H5Sclose)
-#undef H5Screate
-#define H5Screate (hedm::hdf5_detail::hdf5_library().H5Screate)
-#undef H5Screate_simple
-#define H5Screate_simple (hedm::hdf5_detail::hdf5_library().H5Screate_simple)
-#undef H5Sget_simple_extent_dims
-#define H5Sget_simple_extent_dims (hedm::hdf5_detail::hdf5_library().H5Sget_simple_extent_dims)
-#undef H5Sget_simple_extent_ndims
-#define H5Sget_simple_extent_ndims (hedm::hdf5_detail::hdf5_library().H5Sget_simple_extent_ndims)
-#undef H5Sselect_hyperslab
-#define H5Sselect_hyperslab (hedm::hdf5_detail::hdf5_library().H5Sselect_hyperslab)
-#undef H5Tclose
-#define H5Tclose (hedm::hdf5_detail::hdf5_library().H5Tclose)
-#undef H5Tcopy
-#define H5Tcopy (hedm::hdf5_detail::hdf5_library().H5Tcopy)
-#undef H5Tget_class
-#define H5Tget_class (hedm::hdf5_detail::hdf5_library().H5Tget_class)
-#undef H5Tget_sign
-#define H5Tget_sign (hedm::hdf5_detail::hdf5_library().H5Tget_sign)
-#undef H5Tget_size
-#define H5Tget_size (hedm::hdf5_detail::hdf5_library().H5Tget_size)
-#undef H5Tset_cset
-#define H5Tset_cset (hedm::hdf5_detail::hdf5_library().H5Tset_cset)
-#undef H5Tset_size
-#define H5Tset_size (hedm::hdf5_detail::hdf5_library().H5Tset_size)
-#undef H5Zfilter_avail
-#define H5Zfilter_avail (hedm::hdf5_detail::hdf5_library().H5Zfilter_avail)
-#undef H5Aopen
-#define H5Aopen (hedm::hdf5_detail::hdf5_library().H5Aopen)
-#undef H5Aread
-#define H5Aread (hedm::hdf5_detail::hdf5_library().H5Aread)
-#undef H5Aget_space
-#define H5Aget_space (hedm::hdf5_detail::hdf5_library().H5Aget_space)
-#undef H5Aget_type
-#define H5Aget_type (hedm::hdf5_detail::hdf5_library().H5Aget_type)
-#undef H5Tis_variable_str
-#define H5Tis_variable_str (hedm::hdf5_detail::hdf5_library().H5Tis_variable_str)
-#undef H5Tget_native_type
-#define H5Tget_native_type (hedm::hdf5_detail::hdf5_library().H5Tget_native_type)
-#undef H5free_memory
-#define H5free_memory (hedm::hdf5_detail::hdf5_library().H5free_memory)
-#if H5_VERSION_GE(1, 12, 0)
-#undef H5Oget_info3
-#define H5Oget_info3 (hedm::hdf5_detail::hdf5_library().H5Oget_info3)
-#else
-#undef H5Oget_info2
-#define H5Oget_info2 (hedm::hdf5_detail::hdf5_library().H5Oget_info2)
-#endif
-#undef H5P_DATASET_ACCESS
-#define H5P_DATASET_ACCESS (*hedm::hdf5_detail::hdf5_library().H5P_CLS_DATASET_ACCESS_ID_g)
-#undef H5P_DATASET_CREATE
-#define H5P_DATASET_CREATE (*hedm::hdf5_detail::hdf5_library().H5P_CLS_DATASET_CREATE_ID_g)
-#undef H5P_FILE_ACCESS
-#define H5P_FILE_ACCESS (*hedm::hdf5_detail::hdf5_library().H5P_CLS_FILE_ACCESS_ID_g)
-#undef H5P_LINK_CREATE
-#define H5P_LINK_CREATE (*hedm::hdf5_detail::hdf5_library().H5P_CLS_LINK_CREATE_ID_g)
-#undef H5T_NATIVE_INT32
-#define H5T_NATIVE_INT32 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_INT32_g)
-#undef H5T_NATIVE_UINT16
-#define H5T_NATIVE_UINT16 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT16_g)
-#undef H5T_NATIVE_UINT32
-#define H5T_NATIVE_UINT32 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT32_g)
-#undef H5T_NATIVE_UINT64
-#define H5T_NATIVE_UINT64 (*hedm::hdf5_detail::hdf5_library().H5T_NATIVE_UINT64_g)
-#undef H5T_STD_I32LE
-#define H5T_STD_I32LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_I32LE_g)
-#undef H5T_STD_U16LE
-#define H5T_STD_U16LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U16LE_g)
-#undef H5T_STD_U32LE
-#define H5T_STD_U32LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U32LE_g)
-#undef H5T_STD_U64LE
-#define H5T_STD_U64LE (*hedm::hdf5_detail::hdf5_library().H5T_STD_U64LE_g)
-#undef H5T_C_S1
-#define H5T_C_S1 (*hedm::hdf5_detail::hdf5_library().H5T_C_S1_g)

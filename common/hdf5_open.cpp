@@ -20,8 +20,6 @@ using namespace hdf5_detail;
 
 namespace {
 
-Error input_error(const std::string& text) { return Error{ErrorKind::Input, text}; }
-
 // What a stack's frames are read from: one dataset (`members` holds it
 // alone) or a series (the group and its members' paths, in name order).
 struct Located {
@@ -191,7 +189,6 @@ Status describe(Hdf5Stack::Handles& h, const Located& l, const std::string& path
       first = *s;
       info.rows = s->rows, info.columns = s->columns, info.pixelBytes = s->pixelBytes, info.isSigned = s->isSigned;
       info.chunk = storage.chunk, info.filters = storage.filters;
-      h.fileType = s->fileType;
     } else if (Status st = agrees(first, *s, series_where(path, l.name), last_name(l.members[0]), last_name(member));
                !st) {
       return st;

@@ -14,8 +14,6 @@ using namespace hdf5_detail;
 
 namespace {
 
-Error input_error(const std::string& text) { return Error{ErrorKind::Input, text}; }
-
 // A flat range of a frame as HDF5 blocks of (rows, columns): a part of a
 // row, whole rows, a part of a row.  `at` is where the block's first pixel
 // goes in each frame's slice.

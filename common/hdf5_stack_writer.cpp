@@ -43,13 +43,13 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
   s.target = resolve_links(path);
   s.shape = shape;
   const std::string at = "Could not create " + path + ": ";
-  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
+  if (!hdf5_available()) return output_error(at + hdf5_library().failure + ".");
   if (shape.pixelBytes != 2 && shape.pixelBytes != 4)
-    return Error{ErrorKind::Argument, at + "pixels are 16 or 32 bits wide."};
+    return argument_error(at + "pixels are 16 or 32 bits wide.");
   if (shape.chunks == StackShape::Chunks::Contiguous && shape.filter != StackShape::Filter::None)
-    return Error{ErrorKind::Argument, at + "a contiguous dataset cannot be compressed (choose chunks)."};
+    return argument_error(at + "a contiguous dataset cannot be compressed (choose chunks).");
   if (shape.frames == 0 || shape.rows == 0 || shape.columns == 0)
-    return Error{ErrorKind::Argument, at + "a stack needs frames, rows and columns."};
+    return argument_error(at + "a stack needs frames, rows and columns.");
   Lock lock;
   Id dcpl = plist(H5P_DATASET_CREATE);
   H5Pset_obj_track_times(dcpl.get(), 0);  // the same stack, the same bytes
@@ -64,8 +64,8 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
   if (shape.filter == StackShape::Filter::Bitshuffle) {
     if (H5Zfilter_avail(32008) <= 0) {
       H5Eclear2(H5E_DEFAULT);
-      return Error{ErrorKind::Output, at + "the bitshuffle filter (HDF5 filter 32008) cannot be found: install "
-                                           "Debian's bitshuffle, or name its folder in HDF5_PLUGIN_PATH."};
+      return output_error(at + "the bitshuffle filter (HDF5 filter 32008) cannot be found: install "
+                                           "Debian's bitshuffle, or name its folder in HDF5_PLUGIN_PATH.");
     }
     const unsigned values[2] = {0, 2};  // block size chosen by the filter, LZ4
     H5Pset_filter(dcpl.get(), 32008, H5Z_FLAG_MANDATORY, 2, values);
@@ -77,7 +77,7 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
     if (!s.file) {
       const std::string why = hdf5_says();
       s.temp.clear();
-      return Error{ErrorKind::Output, at + why + "."};
+      return output_error(at + why + ".");
     }
   }
   Id lcpl = plist(H5P_LINK_CREATE);
@@ -92,7 +92,7 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
     s.file.reset();
     ::unlink(s.temp.c_str());
     s.temp.clear();
-    return Error{ErrorKind::Output, at + why + "."};
+    return output_error(at + why + ".");
   }
   return ok();
 }
@@ -100,8 +100,8 @@ Status Hdf5StackWriter::create(const std::string& path, const std::string& datas
 Status Hdf5StackWriter::write_frame(std::uint64_t f, const void* pixels, unsigned pixelBytes) {
   State& s = *s_;
   if (!s.dset || f >= s.shape.frames || pixelBytes != s.shape.pixelBytes)
-    return Error{ErrorKind::Argument, "Could not write " + s.path + ": no frame " + std::to_string(f) + " of " +
-                                          std::to_string(pixelBytes * 8) + "-bit pixels in this stack."};
+    return argument_error("Could not write " + s.path + ": no frame " + std::to_string(f) + " of " +
+                                          std::to_string(pixelBytes * 8) + "-bit pixels in this stack.");
   Lock lock;
   Id space(H5Dget_space(s.dset.get()), H5Sclose);
   const hsize_t start[3] = {f, 0, 0}, size[3] = {1, s.shape.rows, s.shape.columns};
@@ -109,7 +109,7 @@ Status Hdf5StackWriter::write_frame(std::uint64_t f, const void* pixels, unsigne
   if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, size, nullptr) < 0 ||
       H5Dwrite(s.dset.get(), pixelBytes == 2 ? H5T_NATIVE_UINT16 : H5T_NATIVE_UINT32, mem.get(), space.get(),
                H5P_DEFAULT, pixels) < 0)
-    return Error{ErrorKind::Output, "Could not write " + s.path + ": " + hdf5_says() + "."};
+    return output_error("Could not write " + s.path + ": " + hdf5_says() + ".");
   return ok();
 }
 
@@ -125,14 +125,14 @@ Status Hdf5StackWriter::commit() {
       const std::string why = hdf5_says();
       ::unlink(s.temp.c_str());
       s.temp.clear();
-      return Error{ErrorKind::Output, "Could not write " + s.path + ": " + why + "."};
+      return output_error("Could not write " + s.path + ": " + why + ".");
     }
   }
   if (::rename(s.temp.c_str(), s.target.c_str()) != 0) {
     const int e = errno;
     ::unlink(s.temp.c_str());
     s.temp.clear();
-    return Error{ErrorKind::Output, "Could not write " + s.path + ": " + std::strerror(e) + "."};
+    return output_error("Could not write " + s.path + ": " + std::strerror(e) + ".");
   }
   s.temp.clear();
   return ok();

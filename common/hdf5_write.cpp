@@ -5,8 +5,8 @@
 namespace hedm {
 
 Error no_hdf5_output(const std::string& path) {
-  return Error{ErrorKind::Output, "Could not write " + path +
-                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed)."};
+  return output_error("Could not write " + path +
+                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed).");
 }
 
 }  // namespace hedm
@@ -32,8 +32,6 @@ namespace hedm {
 using namespace hdf5_detail;
 
 namespace {
-
-Error output_error(const std::string& text) { return Error{ErrorKind::Output, text}; }
 
 bool write_string_attribute(hid_t obj, const char* name, const std::string& value) {
   Id type(H5Tcopy(H5T_C_S1), H5Tclose);
@@ -353,7 +351,7 @@ Status hdf5_frame_destination_free(const std::string& arg) {
   const There there = what_is_there(out.file);
   if (there == There::Nothing) return ok();
   if (there == There::Other) return not_hdf5(out.file);
-  if (!hdf5_available()) return Error{ErrorKind::Output, "Could not write " + out.file + ": " + hdf5_library().failure + "."};
+  if (!hdf5_available()) return output_error("Could not write " + out.file + ": " + hdf5_library().failure + ".");
   Lock lock;
   return out.dataset.empty() ? check_file(out.file, kMedianDataset, Hdf5Target::WholeFile)
                              : check_file(out.file, out.dataset, Hdf5Target::Dataset);
@@ -363,13 +361,13 @@ static Status write_frame(const std::string& path, const std::string& dataset, H
                           bool wide, std::uint64_t rows, std::uint64_t columns, const FrameOrigin& origin,
                           const Hdf5Stack* like) {
   const std::string at = "Could not write " + path + " (dataset " + dataset + "): ";
-  if (!hdf5_available()) return Error{ErrorKind::Output, at + hdf5_library().failure + "."};
+  if (!hdf5_available()) return output_error(at + hdf5_library().failure + ".");
   FrameData d{pixels, wide, rows, columns, wide ? H5T_STD_U32LE : H5T_STD_U16LE, origin, like};
   if (like) {
     const StackInfo& in = like->info();
     d.fileType = in.pixelBytes == 2 ? H5T_STD_U16LE : in.isSigned ? H5T_STD_I32LE : H5T_STD_U32LE;
     if (wide && in.pixelBytes == 2)
-      return Error{ErrorKind::Argument, at + "32-bit pixels cannot be stored as the 16-bit ones of " + in.file + "."};
+      return argument_error(at + "32-bit pixels cannot be stored as the 16-bit ones of " + in.file + ".");
   }
   const There there = what_is_there(path);
   if (there == There::Other) return not_hdf5(path);

@@ -12,7 +12,6 @@ namespace hedm {
 
 namespace {
 std::string reason(int e) { return std::strerror(e); }
-Error input_error(std::string text) { return Error{ErrorKind::Input, std::move(text)}; }
 }  // namespace
 
 InputFile::~InputFile() {

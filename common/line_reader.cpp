@@ -16,10 +16,18 @@ LineReader::~LineReader() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int LineReader::open(const std::string& path) {
-  if (const int e = open_for_reading(path, &fd_)) return e;
+Status LineReader::open(const std::string& path, const std::string& what) {
+  name_ = what + " " + path;
+  if (const int e = open_for_reading(path, &fd_))
+    return input_error(std::string(e == EISDIR ? "Could not read " : "Could not open ") + name_ + ": " +
+                       std::strerror(e) + ".");
   buf_.reset(new char[kBufferBytes]);
-  return 0;
+  return ok();
+}
+
+Status LineReader::status() const {
+  if (error_ == 0) return ok();
+  return input_error("Could not read " + name_ + ": " + std::strerror(error_) + ".");
 }
 
 bool LineReader::fill() {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "error.hpp"
+
 namespace hedm {
 
 class LineReader {
@@ -21,14 +23,16 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
   ~LineReader();
 
-  // 0, or the errno that says why the file cannot be read (EISDIR for a
-  // folder).
-  int open(const std::string& path);
+  // Opens path, named in messages as `what` and path ("the grain list
+  // g.txt"): an Input error "Could not open WHAT PATH: REASON." when it
+  // cannot be, "Could not read WHAT PATH: Is a directory." for a folder
+  // (it opens, but holds no lines).
+  Status open(const std::string& path, const std::string& what);
 
   // The next piece: up to and including the next newline, at most
   // kPieceChars characters, followed by a zero byte (a zero byte inside the
   // line ends it early for C-string parsing, as with fgets).  False at the
-  // end of the file, or when reading failed (error() is then non-zero).
+  // end of the file, or when reading failed (status() then says why).
   bool next(const char** piece, std::size_t* length);
 
   // The line of the file the last piece came from, from 1, counted by the
@@ -37,11 +41,14 @@ class LineReader {
   // Whether the last piece continues the line of the piece before it (that
   // piece held kPieceChars characters and no newline).
   bool continued() const { return continued_; }
-  int error() const { return error_; }
+  // Ok, or the Input error "Could not read WHAT PATH: REASON." of a read
+  // that failed.
+  Status status() const;
 
  private:
   bool fill();
 
+  std::string name_;  // WHAT PATH, for messages
   int fd_ = -1;
   std::unique_ptr<char[]> buf_;
   std::size_t pos_ = 0, len_ = 0;

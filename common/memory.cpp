@@ -21,7 +21,7 @@ void* allocate_huge(std::size_t bytes) {
 }
 
 Error out_of_memory(std::size_t bytes) {
-  return Error{ErrorKind::Memory, "Could not obtain " + std::to_string(bytes) + " bytes of memory."};
+  return memory_error("Could not obtain " + std::to_string(bytes) + " bytes of memory.");
 }
 
 }  // namespace hedm

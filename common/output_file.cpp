@@ -89,7 +89,7 @@ Status OutputFile::create(const std::string& path, Temporary how) {
   discard();
   path_ = path;
   target_ = resolve_links(path);
-  auto refuse = [&](int e) { return Error{ErrorKind::Output, "Could not create " + path + ": " + reason(e) + "."}; };
+  auto refuse = [&](int e) { return output_error("Could not create " + path + ": " + reason(e) + "."); };
   struct stat st;
   const bool existed = ::stat(target_.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) return refuse(EISDIR);
@@ -135,7 +135,7 @@ Status OutputFile::create(const std::string& path, Temporary how) {
 
 Error OutputFile::fail_write(int e) {
   discard();
-  return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+  return output_error("Could not write " + path_ + ": " + reason(e) + ".");
 }
 
 Status OutputFile::write(const void* data, std::size_t n) {
@@ -160,13 +160,13 @@ Status OutputFile::commit() {
     const int e = errno;
     if (!temp_.empty()) ::unlink(temp_.c_str());
     temp_.clear();
-    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+    return output_error("Could not write " + path_ + ": " + reason(e) + ".");
   }
   if (kind_ != Kind::InPlace && ::rename(temp_.c_str(), target_.c_str()) != 0) {
     const int e = errno;
     ::unlink(temp_.c_str());
     temp_.clear();
-    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+    return output_error("Could not write " + path_ + ": " + reason(e) + ".");
   }
   temp_.clear();
   return ok();
@@ -211,7 +211,7 @@ Status FileCopy::create(const std::string& path) {
   path_ = path;
   target_ = resolve_links(path);
   auto refuse = [&](const char* what, int e) {
-    return Error{ErrorKind::Output, std::string(what) + " " + path + ": " + reason(e) + "."};
+    return output_error(std::string(what) + " " + path + ": " + reason(e) + ".");
   };
   int in = -1;
   struct stat st;
@@ -248,7 +248,7 @@ Status FileCopy::reserve(std::uint64_t bytes) {
   if (e == 0) e = ::posix_fallocate(fd_, st.st_size, static_cast<off_t>(bytes));
   if (e != 0) {
     discard();
-    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+    return output_error("Could not write " + path_ + ": " + reason(e) + ".");
   }
   return ok();
 }
@@ -261,7 +261,7 @@ Status FileCopy::commit() {
   if (e == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) e = errno;
   if (e != 0) {
     discard();
-    return Error{ErrorKind::Output, "Could not write " + path_ + ": " + reason(e) + "."};
+    return output_error("Could not write " + path_ + ": " + reason(e) + ".");
   }
   temp_.clear();
   discard();

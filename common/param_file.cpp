@@ -52,25 +52,19 @@ const ParamKey* apply_param_line(const char* line, std::span<ParamKey> keys) {
 
 Status read_param_file(const std::string& path, std::span<ParamKey> keys) {
   LineReader lines;
-  if (const int e = lines.open(path)) {
-    // A folder opens but holds no lines: said as a read failure, as ever.
-    return Error{ErrorKind::Input, std::string(e == EISDIR ? "Could not read" : "Could not open") +
-                                       " the parameter file " + path + ": " + std::strerror(e) + "."};
-  }
+  if (Status s = lines.open(path, "the parameter file"); !s) return s;
   const char* line;
   std::size_t length;
   while (lines.next(&line, &length)) {
     if (const ParamKey* k = apply_param_line(line, keys)) {
       std::string text(line);
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-      return Error{ErrorKind::Input, std::string(k->key.substr(0, k->key.size() - 1)) + " on line " +
+      return input_error(std::string(k->key.substr(0, k->key.size() - 1)) + " on line " +
                                          std::to_string(lines.line()) + " of " + path + " (\"" + text +
-                                         "\") has a decimal comma: write the number with a point."};
+                                         "\") has a decimal comma: write the number with a point.");
     }
   }
-  if (lines.error())
-    return Error{ErrorKind::Input, "Could not read the parameter file " + path + ": " + std::strerror(lines.error()) + "."};
-  return ok();
+  return lines.status();
 }
 
 std::string missing_keys(std::span<const ParamKey> keys) {

@@ -37,7 +37,7 @@ int run_guarded(int (*body)(int, char**), int argc, char** argv, const Ending& h
   try {
     return body(argc, argv);
   } catch (const std::bad_alloc&) {
-    return fail(Error{ErrorKind::Memory, "Could not obtain the memory this run needs."}, how);
+    return fail(memory_error("Could not obtain the memory this run needs."), how);
   }
 }
 

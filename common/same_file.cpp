@@ -44,20 +44,19 @@ FileKey key_of(const std::string& path, bool mayBeNew) {
 
 }  // namespace
 
-std::string same_file_clash(const std::vector<std::string>& inputs,
-                            const std::vector<std::string>& outputs) {
+Status same_file_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
   std::vector<FileKey> in, out;
   for (const std::string& p : inputs) in.push_back(key_of(p, false));
   for (const std::string& p : outputs) out.push_back(key_of(p, true));
   for (std::size_t o = 0; o < outputs.size(); ++o) {
     for (std::size_t i = 0; i < inputs.size(); ++i)
       if (out[o] == in[i])
-        return "The output " + outputs[o] + " is the same file as the input " + inputs[i] + ".";
+        return output_error("The output " + outputs[o] + " is the same file as the input " + inputs[i] + ".");
     for (std::size_t o2 = 0; o2 < o; ++o2)
       if (out[o] == out[o2])
-        return "The outputs " + outputs[o2] + " and " + outputs[o] + " are the same file.";
+        return output_error("The outputs " + outputs[o2] + " and " + outputs[o] + " are the same file.");
   }
-  return "";
+  return ok();
 }
 
 }  // namespace hedm

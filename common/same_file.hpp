@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "error.hpp"
+
 namespace hedm {
 
-// Empty when every output is a file of its own; otherwise one sentence that
-// names both paths of the first clash, such as
+// Ok when every output is a file of its own; otherwise an Output error of
+// one sentence that names both paths of the first clash, such as
 // "The output b.ge3 is the same file as the input a.ge3."
 // Paths that do not lead anywhere (a missing input, an output in a missing
 // folder) clash with nothing: opening them reports them.
-std::string same_file_clash(const std::vector<std::string>& inputs,
-                            const std::vector<std::string>& outputs);
+Status same_file_clash(const std::vector<std::string>& inputs,
+                       const std::vector<std::string>& outputs);
 
 }  // namespace hedm

@@ -85,13 +85,12 @@ Result<std::unique_ptr<Stack>> open_stack(const std::string& arg, const StackRol
   const StackName name = StackName::parse(arg);
   int fd = -1;
   if (const int e = open_for_reading(name.file, &fd); e != 0)
-    return Error{ErrorKind::Input, !role.unopenable.empty() ? role.unopenable
-                                                            : "Could not open " + name.file + ": " + std::strerror(e) + "."};
+    return input_error(!role.unopenable.empty() ? role.unopenable
+                                                            : "Could not open " + name.file + ": " + std::strerror(e) + ".");
   ::close(fd);
   const FileKind kind = file_kind(name.file);
   if (const char* format = compression_name(kind))
-    return Error{ErrorKind::Data,
-                 role.which + " " + name.file + " is compressed with " + format + ": decompress it first."};
+    return data_error(role.which + " " + name.file + " is compressed with " + format + ": decompress it first.");
   return open_as(format_of(name, kind), name, role);
 }
 
@@ -99,19 +98,20 @@ bool writes_hdf5(const StackName& name) {
   return format_of(name, file_kind(name.file)) == Format::Hdf5;
 }
 
-std::string stack_in_the_way(const StackName& name) {
+Status stack_in_the_way(const StackName& name) {
   std::uint64_t size = 0;
-  if (!regular_file(name.file, &size)) return "";
+  if (!regular_file(name.file, &size)) return ok();
   const Format format = format_of(name, file_kind(name.file));
   // A frame file's frames by its size alone, read or not, compressed or not.
   std::uint64_t frames = frame_layout(size).nFrames;
   if (format != Format::FrameFile) {
     const Result<std::unique_ptr<Stack>> s = open_as(format, name, StackRole{});
-    if (!s) return "";  // no stack there: the writer of that format says what is in the way
+    if (!s) return ok();  // no stack there: the writer of that format says what is in the way
     frames = (*s)->frames();
   }
-  if (frames <= 1) return "";
-  return name.given + " holds " + std::to_string(frames) + " frames: it is a stack, and a one-frame output must not replace it.";
+  if (frames <= 1) return ok();
+  return output_error(name.given + " holds " + std::to_string(frames) +
+                      " frames: it is a stack, and a one-frame output must not replace it.");
 }
 
 }  // namespace hedm

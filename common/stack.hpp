@@ -139,11 +139,11 @@ bool writes_hdf5(const StackName& name);
 
 // A one-frame output never replaces a stack of more than one frame: a
 // swapped pair of arguments would otherwise turn a dark stack, which cannot
-// be taken again, into its median.  Empty when `name` is free of one (no
-// file, a stack of one frame, a file that is no stack), else
-// "NAME holds N frames: it is a stack, and a one-frame output must not
+// be taken again, into its median.  Ok when `name` is free of one (no
+// file, a stack of one frame, a file that is no stack), else the Output
+// error "NAME holds N frames: it is a stack, and a one-frame output must not
 // replace it." (NAME as given).  A file without HDF5's signature counts its
 // whole frames as a frame file does, compressed or not.
-std::string stack_in_the_way(const StackName& name);
+Status stack_in_the_way(const StackName& name);
 
 }  // namespace hedm

@@ -15,7 +15,7 @@ class FrameFileStack final : public Stack {
   explicit FrameFileStack(const std::string& path) : path_(path) {}
 
   Status open(const StackRole& role) {
-    if (Status s = in_.open(path_); !s) return role.unopenable.empty() ? s : Error{ErrorKind::Input, role.unopenable};
+    if (Status s = in_.open(path_); !s) return role.unopenable.empty() ? s : input_error(role.unopenable);
     layout_ = frame_layout(in_.size());
     if (layout_.nFrames == 0) return no_whole_frame(role.which, path_, in_.size());
     raw_ = RawFrames{&in_, FramesInFile{kHeaderBytes, layout_.nFrames, kPixelsPerFrame}};
@@ -71,9 +71,9 @@ class FrameFileStack final : public Stack {
     if (f0 <= frames() && n <= frames() - f0 && p0 <= kPixelsPerFrame && count <= kPixelsPerFrame - p0 &&
         (stride == 0 || stride >= count))
       return ok();
-    return Error{ErrorKind::Argument, path_ + ": no frames " + std::to_string(f0) + " + " + std::to_string(n) +
+    return argument_error(path_ + ": no frames " + std::to_string(f0) + " + " + std::to_string(n) +
                                           ", pixels " + std::to_string(p0) + " + " + std::to_string(count) +
-                                          " in a stack of " + std::to_string(frames()) + " frames."};
+                                          " in a stack of " + std::to_string(frames()) + " frames.");
   }
 
   std::string path_;

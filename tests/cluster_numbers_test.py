@@ -105,11 +105,11 @@ for _ in range(400):
         failures += 1
 
 
-def read_back(words):
+def read_back(words, cwd=None):
     """The words as a record holds them, and as the reader gives them back."""
     script = f'source "{COMMON}"; hedm_quote "$@"; printf "%s\\0" "$REPLY"; ' \
              'hedm_words "$REPLY" || { echo "refused: $REPLY"; exit 1; }; printf "%s\\0" "${REPLY_WORDS[@]}"'
-    run = subprocess.run(["bash", "-c", script, "probe", *words], capture_output=True)
+    run = subprocess.run(["bash", "-c", script, "probe", *words], capture_output=True, cwd=cwd)
     if run.returncode != 0:
         return None, run.stdout
     line, *back = run.stdout.split(b"\0")[:-1]
@@ -138,6 +138,27 @@ with tempfile.TemporaryDirectory() as work:
         if run.returncode == 0 or os.path.exists(os.path.join(work, "CANARY")):
             print(f"{line!r}: {run.stdout.strip()!r}, status {run.returncode}, canary {os.path.exists(os.path.join(work, 'CANARY'))}")
             failures += 1
+    # The same code as words a command recorded: read back as text, run never.
+    for words in (["$(touch CANARY)", "`touch CANARY`"], ["x=$(touch CANARY)", "a;`touch CANARY`|b", "$'\\n'"]):
+        back, line = read_back([w.encode() for w in words], cwd=work)
+        if back != [w.encode() for w in words] or os.path.exists(os.path.join(work, "CANARY")):
+            print(f"{words!r}: recorded as {line!r}, read back as {back!r}")
+            failures += 1
+
+    # A dark list whose last line has no newline: its last stack is a
+    # stack like the others (a task of its own, its median, its checks).
+    dark_list = pathlib.Path(work, "darks.txt")
+    dark_list.write_text(f"{work}/a.ge3 {work}/a_median.ge3\n\n{work}/b.ge3 {work}/b_median.ge3")
+    run = subprocess.run(["bash", "-c", f'source "{COMMON}"; hedm_dark_stacks "$1" | wc -l; hedm_dark_medians "$1"; '
+                          'hedm_dark_list_checks /nowhere "$1"; echo "status $?"', "probe", dark_list],
+                         capture_output=True, text=True)
+    expect = ["2", f"{work}/a_median.ge3", f"{work}/b_median.ge3",
+              f"The dark stack {work}/a.ge3 (line 1 of {dark_list}) does not exist or cannot be read.",
+              f"The dark stack {work}/b.ge3 (line 3 of {dark_list}) does not exist or cannot be read.",
+              "The program /nowhere/StackCollapse is missing.", "status 1"]
+    if run.stdout.split("\n")[:-1] != expect:
+        print(f"a dark list without its last newline: {run.stdout!r}")
+        failures += 1
 
     # Runs whose records were edited: each command refuses, naming the
     # record, and runs nothing.

@@ -313,7 +313,7 @@ TEST_F(Hdf5Files, TheFrontDoorAsksTheStack) {
       EXPECT_NE(dynamic_cast<hedm::Hdf5Stack*>(s->get()), nullptr);
     }
     const hedm::StackName name = hedm::StackName::parse(at(c.arg));
-    EXPECT_EQ(hedm::stack_in_the_way(name), c.inTheWay.empty() ? "" : at(c.arg) + c.inTheWay);
+    EXPECT_EQ(testkit::error_text(hedm::stack_in_the_way(name)), c.inTheWay.empty() ? "" : at(c.arg) + c.inTheWay);
     EXPECT_TRUE(hedm::writes_hdf5(name));
   }
   auto empty = hedm::open_stack(at("empty.h5"), {"The data file", ""});

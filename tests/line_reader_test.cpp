@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ struct Piece {
 
 std::vector<Piece> pieces(const std::string& path) {
   hedm::LineReader lines;
-  EXPECT_EQ(lines.open(path), 0);
+  EXPECT_TRUE(lines.open(path, "the file"));
   std::vector<Piece> out;
   const char* p;
   std::size_t n;
@@ -33,7 +34,7 @@ std::vector<Piece> pieces(const std::string& path) {
     EXPECT_EQ(p[n], '\0');
     out.push_back({std::string(p, n), lines.line(), lines.continued()});
   }
-  EXPECT_EQ(lines.error(), 0);
+  EXPECT_TRUE(lines.status());
   return out;
 }
 
@@ -83,6 +84,8 @@ TEST(LineReader, ReadsAFifoAndRefusesAFolder) {
   ::waitpid(writer, nullptr, 0);
 
   hedm::LineReader lines;
-  EXPECT_EQ(lines.open(dir.path().string()), EISDIR);
-  EXPECT_EQ(lines.open(dir / "missing"), ENOENT);
+  EXPECT_EQ(testkit::error_text(lines.open(dir.path().string(), "the list")),
+            "Could not read the list " + dir.path().string() + ": " + std::strerror(EISDIR) + ".");
+  EXPECT_EQ(testkit::error_text(lines.open(dir / "missing", "the list")),
+            "Could not open the list " + dir / "missing" + ": " + std::strerror(ENOENT) + ".");
 }

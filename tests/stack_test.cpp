@@ -134,7 +134,7 @@ TEST(StackInTheWay, CountsTheFramesOfWhatIsThere) {
   for (const auto& [name, says] : cases) {
     std::string want = says;
     if (!want.empty()) want.replace(0, 1, dir.path().string());
-    EXPECT_EQ(hedm::stack_in_the_way(hedm::StackName::parse(dir / name)), want) << name;
+    EXPECT_EQ(testkit::error_text(hedm::stack_in_the_way(hedm::StackName::parse(dir / name))), want) << name;
   }
   EXPECT_FALSE(hedm::writes_hdf5(hedm::StackName::parse(dir / "two.ge3")));
   EXPECT_TRUE(hedm::writes_hdf5(hedm::StackName::parse(dir / "median.h5")));

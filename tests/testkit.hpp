@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "error.hpp"
 #include "frame_file.hpp"
 
 namespace testkit {
@@ -42,6 +43,9 @@ struct RunResult {
 // args, in directory cwd when it is not empty.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
         const std::string& cwd = "", const Limits& limits = {});
+
+// The text of a step's error, "" when it succeeded.
+inline std::string error_text(const hedm::Status& s) { return s ? "" : s.error().text; }
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

@@ -16,13 +16,6 @@ namespace sample {
 
 namespace {
 
-// A step's outcome as these writers report it: true, or false with the
-// message in *err.
-bool done(const Status& s, std::string* err) {
-  if (!s) *err = s.error().text;
-  return static_cast<bool>(s);
-}
-
 // Per-pixel levels of about 100 to 2000: a detector's fixed dark pattern.
 std::vector<pixelvalue> dark_levels(std::mt19937_64& rng) {
   std::vector<pixelvalue> level(kPixelsPerFrame);
@@ -42,31 +35,31 @@ void noisy_frame(const std::vector<pixelvalue>& level, std::mt19937_64& rng, std
 
 // Creates the frame file and writes its header: zeros, as PanelPack writes
 // it and image readers expect, or a byte pattern.
-bool start_frame_file(OutputFile& out, const std::string& path, bool patternedHeader, std::string* err) {
+Status start_frame_file(OutputFile& out, const std::string& path, bool patternedHeader) {
   std::vector<unsigned char> header(kHeaderBytes);
   if (patternedHeader)
     for (std::size_t i = 0; i < kHeaderBytes; ++i) header[i] = static_cast<unsigned char>(i * 31);
-  return done(out.create(path), err) && done(out.write(header.data(), header.size()), err);
+  if (Status s = out.create(path); !s) return s;
+  return out.write(header.data(), header.size());
 }
 
 }  // namespace
 
-bool write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
-                      std::string* err) {
+Status write_dark_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader) {
   std::mt19937_64 rng(seed);
   const std::vector<pixelvalue> level = dark_levels(rng);
   std::vector<pixelvalue> frame(kPixelsPerFrame);
   OutputFile out;
-  if (!start_frame_file(out, path, patternedHeader, err)) return false;
+  if (Status s = start_frame_file(out, path, patternedHeader); !s) return s;
   for (int f = 0; f < nFrames; ++f) {
     noisy_frame(level, rng, &frame);
     for (int h = 0; h < 50; ++h) frame[rng() % kPixelsPerFrame] = 65535;  // hot pixels
-    if (!done(out.write(frame.data(), kFrameBytes), err)) return false;
+    if (Status s = out.write(frame.data(), kFrameBytes); !s) return s;
   }
-  return done(out.commit(), err);
+  return out.commit();
 }
 
-bool write_hdf5_dark_stack(const std::string& path, const StackShape& shape, unsigned seed, std::string* err) {
+Status write_hdf5_dark_stack(const std::string& path, const StackShape& shape, unsigned seed) {
   const std::size_t pixels = shape.rows * shape.columns;
   const bool wide = shape.pixelBytes == 4;
   std::mt19937_64 rng(seed);
@@ -87,12 +80,10 @@ bool write_hdf5_dark_stack(const std::string& path, const StackShape& shape, uns
     s = wide ? out.write_frame(f, frame.data(), 4) : out.write_frame(f, narrow.data(), 2);
   }
   if (s) s = out.commit();
-  if (!s) *err = s.error().text;
-  return bool(s);
+  return s;
 }
 
-bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader,
-                      std::string* err) {
+Status write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool patternedHeader) {
   std::mt19937_64 rng(seed);
   const std::vector<pixelvalue> level = dark_levels(rng);
   std::vector<pixelvalue> frame(kPixelsPerFrame);
@@ -102,7 +93,7 @@ bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool 
   };
   std::vector<Spot> spots;
   OutputFile out;
-  if (!start_frame_file(out, path, patternedHeader, err)) return false;
+  if (Status s = start_frame_file(out, path, patternedHeader); !s) return s;
   for (int f = 0; f < nFrames; ++f) {
     noisy_frame(level, rng, &frame);
     // Diffraction spots: each lights up for a few frames of the rotation,
@@ -123,13 +114,12 @@ bool write_scan_stack(const std::string& path, int nFrames, unsigned seed, bool 
       --sp.framesLeft;
     }
     std::erase_if(spots, [](const Spot& sp) { return sp.framesLeft <= 0; });
-    if (!done(out.write(frame.data(), kFrameBytes), err)) return false;
+    if (Status s = out.write(frame.data(), kFrameBytes); !s) return s;
   }
-  return done(out.commit(), err);
+  return out.commit();
 }
 
-bool write_float_images(const std::string& stem, int first, int last, const std::string& ext,
-                        int clipped, std::string* err) {
+Status write_float_images(const std::string& stem, int first, int last, const std::string& ext, int clipped) {
   std::vector<float> img(kPixelsPerFrame);
   for (std::int64_t i = first; i <= last; ++i) {  // 64 bits: LAST may be the largest int
     std::mt19937 rng(static_cast<unsigned>(i));
@@ -148,17 +138,18 @@ bool write_float_images(const std::string& stem, int first, int last, const std:
     char nr[32];
     std::snprintf(nr, sizeof nr, "%05d.", static_cast<int>(i));
     OutputFile out;
-    if (!done(out.create(stem + nr + ext), err) || !done(out.write(img.data(), img.size() * sizeof(float)), err) ||
-        !done(out.commit(), err))
-      return false;
+    Status s = out.create(stem + nr + ext);
+    if (s) s = out.write(img.data(), img.size() * sizeof(float));
+    if (s) s = out.commit();
+    if (!s) return s;
   }
-  return true;
+  return ok();
 }
 
 namespace {
-bool write_rows(const std::string& path, long rows, int cols, std::mt19937_64& rng, std::string* err) {
+Status write_rows(const std::string& path, long rows, int cols, std::mt19937_64& rng) {
   OutputFile out;
-  if (!done(out.create(path), err)) return false;
+  if (Status s = out.create(path); !s) return s;
   std::uniform_real_distribution<double> angle(-180, 180), unit(0, 1);
   std::vector<double> row(static_cast<std::size_t>(cols));
   for (long r = 0; r < rows; ++r) {
@@ -169,23 +160,23 @@ bool write_rows(const std::string& path, long rows, int cols, std::mt19937_64& r
     row[5] = 0.5;                                    // TriEdgeSize
     row[6] = r % 2 ? 1 : -1;                         // UpDown
     for (int c = 7; c < cols; ++c) row[c] = (c - 7) % 4 == 3 ? unit(rng) : angle(rng);
-    if (!done(out.write(row.data(), row.size() * sizeof(double)), err)) return false;
+    if (Status s = out.write(row.data(), row.size() * sizeof(double)); !s) return s;
   }
-  return done(out.commit(), err);
+  return out.commit();
 }
 }  // namespace
 
-bool write_result_files(const std::string& path, long rows, int nSaves, std::string* err) {
+Status write_result_files(const std::string& path, long rows, int nSaves) {
   std::mt19937_64 rng(42);
-  return write_rows(path, rows, 11, rng, err) &&
-         write_rows(path + ".AllMatches", rows, 4 * nSaves + 7, rng, err);
+  if (Status s = write_rows(path, rows, 11, rng); !s) return s;
+  return write_rows(path + ".AllMatches", rows, 4 * nSaves + 7, rng);
 }
 
-bool write_grain_list(const std::string& path, long lines, std::string* err) {
+Status write_grain_list(const std::string& path, long lines) {
   std::mt19937_64 rng(7);
   std::normal_distribution<double> g;
   OutputFile file;
-  if (!done(file.create(path), err)) return false;
+  if (Status s = file.create(path); !s) return s;
   TextWriter out(file);
   out.put("%GrainID O11 O12 O13 O21 O22 O23 O31 O32 O33 X Y Z a b c alpha beta gamma DiffPos "
           "DiffOme DiffAngle Radius\n");
@@ -204,7 +195,8 @@ bool write_grain_list(const std::string& path, long lines, std::string* err) {
                   std::fabs(g(rng)), 20 + std::fabs(g(rng)) * 10);
     out.put(line);
   }
-  return done(out.flush(), err) && done(file.commit(), err);
+  if (Status s = out.flush(); !s) return s;
+  return file.commit();
 }
 
 }  // namespace sample

@@ -38,88 +38,126 @@ Example: hedm-sample-data stack dark_stack.ge3 10
 Manual: man hedm-sample-data
 )";
 
-// The number args[i] (absent: `fallback`), read whole; false with *err set
-// for a slip such as "ten" or "1x", or a value below `least`.
-bool number(const std::vector<const char*>& args, std::size_t i, const char* what, std::int32_t fallback,
-            std::int32_t least, std::int32_t* value, std::string* err) {
-  *value = fallback;
-  if (i >= args.size()) return true;
-  const hedm::Result<std::int32_t> v = hedm::read_whole_number(args[i], what);
-  if (!v) {
-    *err = v.error().text;
-    return false;
-  }
-  *value = *v;
-  if (*value >= least) return true;
-  *err = std::string(what) + " \"" + args[i] + "\" must be " + std::to_string(least) + " or more.";
-  return false;
+using hedm::Result;
+using hedm::Status;
+
+// The number `text` read whole as `what`, `least` or more: an error for a
+// slip such as "ten" or "1x", or a value below `least`.
+Result<std::int32_t> whole(const char* text, const char* what, std::int32_t least) {
+  const Result<std::int32_t> v = hedm::read_whole_number(text, what);
+  if (!v || *v >= least) return v;
+  return hedm::argument_error(std::string(what) + " \"" + text + "\" must be " + std::to_string(least) + " or more.");
 }
 
-// The h5 kind's options, each with its value: false with *err for an
-// unknown value.
-bool stack_option(const std::string& name, const char* value, hedm::StackShape* shape, std::string* err) {
+// The number args[i] as whole() reads it; absent, `fallback`.
+Result<std::int32_t> number(const std::vector<const char*>& args, std::size_t i, const char* what,
+                            std::int32_t fallback, std::int32_t least) {
+  if (i >= args.size()) return fallback;
+  return whole(args[i], what, least);
+}
+
+// The h5 kind's options, each with its value: an error for an unknown value.
+Status stack_option(const std::string& name, const char* value, hedm::StackShape* shape) {
   const std::string v = value;
-  std::int32_t n = 0;
-  auto whole = [&](const char* what, std::int32_t least) {
-    const hedm::Result<std::int32_t> r = hedm::read_whole_number(value, what);
-    if (!r) {
-      *err = r.error().text;
-      return false;
-    }
-    n = *r;
-    if (n >= least) return true;
-    *err = std::string(what) + " \"" + v + "\" must be " + std::to_string(least) + " or more.";
-    return false;
-  };
-  if (name == "--bits") {
-    if (!whole("BITS", INT32_MIN)) return false;
-    if (n == 16 || n == 32) return shape->pixelBytes = static_cast<unsigned>(n / 8), true;
-    *err = "BITS \"" + v + "\" must be 16 or 32.";
-    return false;
+  if (name == "--bits" || name == "--rows" || name == "--columns") {
+    const Result<std::int32_t> n = name == "--bits" ? whole(value, "BITS", INT32_MIN)
+                                                    : whole(value, name == "--rows" ? "ROWS" : "COLUMNS", 1);
+    if (!n) return n.error();
+    if (name == "--rows") shape->rows = static_cast<std::uint64_t>(*n);
+    if (name == "--columns") shape->columns = static_cast<std::uint64_t>(*n);
+    if (name != "--bits") return hedm::ok();
+    if (*n != 16 && *n != 32) return hedm::argument_error("BITS \"" + v + "\" must be 16 or 32.");
+    shape->pixelBytes = static_cast<unsigned>(*n / 8);
+    return hedm::ok();
   }
-  if (name == "--rows") return whole("ROWS", 1) && (shape->rows = static_cast<std::uint64_t>(n), true);
-  if (name == "--columns") return whole("COLUMNS", 1) && (shape->columns = static_cast<std::uint64_t>(n), true);
   using C = hedm::StackShape::Chunks;
   using F = hedm::StackShape::Filter;
   if (name == "--chunks" && (v == "frame" || v == "tile" || v == "contiguous"))
-    return shape->chunks = v == "frame" ? C::Frame : v == "tile" ? C::Tile : C::Contiguous, true;
+    return shape->chunks = v == "frame" ? C::Frame : v == "tile" ? C::Tile : C::Contiguous, hedm::ok();
   if (name == "--filter" && (v == "none" || v == "deflate" || v == "bitshuffle"))
-    return shape->filter = v == "none" ? F::None : v == "deflate" ? F::Deflate : F::Bitshuffle, true;
-  *err = "Unknown " + name.substr(2) + " \"" + v + "\".";
-  return false;
+    return shape->filter = v == "none" ? F::None : v == "deflate" ? F::Deflate : F::Bitshuffle, hedm::ok();
+  return hedm::argument_error("Unknown " + name.substr(2) + " \"" + v + "\".");
 }
 
 // Sample data goes to new names only: a name that exists (most likely real
 // data, a dark stack that cannot be taken again) is never replaced, nor the
 // file a symbolic link points at.  A character device or a FIFO (/dev/null)
-// replaces nothing and is written as before.  False with *err naming the
+// replaces nothing and is written as before.  An Output error names the
 // first name in the way.
-bool all_new(const std::vector<std::string>& paths, std::string* err) {
+Status all_new(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
     struct stat info;
     if (::lstat(p.c_str(), &info) != 0) continue;
-    if (S_ISLNK(info.st_mode)) {
-      *err = p + " is a symbolic link (to " + hedm::resolve_links(p) +
-             "): hedm-sample-data never writes through one. Nothing written.";
-      return false;
-    }
+    if (S_ISLNK(info.st_mode))
+      return hedm::output_error(p + " is a symbolic link (to " + hedm::resolve_links(p) +
+                                "): hedm-sample-data never writes through one. Nothing written.");
     if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) continue;
-    *err = p + " exists: hedm-sample-data writes new files only and never replaces one. Nothing written.";
-    return false;
+    return hedm::output_error(p + " exists: hedm-sample-data writes new files only and never replaces one. Nothing written.");
   }
-  return true;
+  return hedm::ok();
 }
 
 // all_new for the names the floats kind writes: STEM<NNNNN>.EXT for FIRST
 // to LAST.
-bool floats_new(const std::string& stem, std::int32_t first, std::int32_t last, const std::string& ext,
-                std::string* err) {
+Status floats_new(const std::string& stem, std::int32_t first, std::int32_t last, const std::string& ext) {
   for (std::int64_t i = first; i <= last; ++i) {
     char nr[32];
     std::snprintf(nr, sizeof nr, "%05d.", static_cast<int>(i));
-    if (!all_new({stem + nr + ext}, err)) return false;
+    if (Status s = all_new({stem + nr + ext}); !s) return s;
   }
-  return true;
+  return hedm::ok();
+}
+
+// The numbers args[i] of `wanted` into their *value, each as number()
+// reads it; the first error stops.
+struct Wanted {
+  std::size_t i;
+  const char* what;
+  std::int32_t fallback, least;
+  std::int32_t* value;
+};
+Status read_numbers(const std::vector<const char*>& args, std::initializer_list<Wanted> wanted) {
+  for (const Wanted& w : wanted) {
+    const Result<std::int32_t> v = number(args, w.i, w.what, w.fallback, w.least);
+    if (!v) return v.error();
+    *w.value = *v;
+  }
+  return hedm::ok();
+}
+
+// Writes the KIND args[0] asks for: a usage error for a kind unknown or
+// short of arguments.
+Status make(const std::vector<const char*>& args, hedm::StackShape shape, bool patterned) {
+  const std::string what = args.size() > 0 ? args[0] : "";
+  const std::size_t n = args.size();
+  std::int32_t a = 0, b = 0, c = 0;
+  Status s = hedm::ok();
+  if ((what == "stack" || what == "scan" || what == "h5") && n >= 3) {
+    s = read_numbers(args, {{2, "FRAMES", 0, 1, &a}, {3, "SEED", 1, INT32_MIN, &b}});
+    if (s) s = all_new({args[1]});
+    shape.frames = static_cast<std::uint64_t>(a);
+    if (!s) return s;
+    if (what == "h5") return sample::write_hdf5_dark_stack(args[1], shape, static_cast<unsigned>(b));
+    return what == "stack" ? sample::write_dark_stack(args[1], a, static_cast<unsigned>(b), patterned)
+                           : sample::write_scan_stack(args[1], a, static_cast<unsigned>(b), patterned);
+  }
+  if (what == "floats" && n >= 4) {
+    const std::string ext = n > 4 ? args[4] : "raw";
+    s = read_numbers(args, {{2, "FIRST", 0, INT32_MIN, &a}, {3, "LAST", 0, INT32_MIN, &b}, {5, "CLIPPED", -1, INT32_MIN, &c}});
+    if (s) s = floats_new(args[1], a, b, ext);
+    return s ? sample::write_float_images(args[1], a, b, ext, c) : s;
+  }
+  if (what == "results" && n >= 3) {
+    s = read_numbers(args, {{2, "ROWS", 0, 0, &a}, {3, "SAVED", 1, 0, &b}});
+    if (s) s = all_new({args[1], std::string(args[1]) + ".AllMatches"});
+    return s ? sample::write_result_files(args[1], a, b) : s;
+  }
+  if (what == "grains" && n >= 3) {
+    s = read_numbers(args, {{2, "LINES", 0, 0, &a}});
+    if (s) s = all_new({args[1]});
+    return s ? sample::write_grain_list(args[1], a) : s;
+  }
+  return hedm::usage_error();
 }
 
 }  // namespace
@@ -129,53 +167,21 @@ int main(int argc, char** argv) {
   std::vector<const char*> args;
   bool patterned = false;
   hedm::StackShape shape{.rows = 2048, .columns = 2048};
-  std::string err;
-  for (int i = 1; i < argc; ++i) {
+  Status s = hedm::ok();
+  for (int i = 1; s && i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--patterned-header") {
+    if (a == "--patterned-header")
       patterned = true;
-    } else if (a == "--bits" || a == "--rows" || a == "--columns" || a == "--chunks" || a == "--filter") {
-      if (i + 1 >= argc) {
-        hedm::sayf("%s", kHelp);
-        return 1;
-      }
-      if (!stack_option(a, argv[++i], &shape, &err)) {
-        hedm::say(err);
-        return 1;
-      }
-    } else {
+    else if (a == "--bits" || a == "--rows" || a == "--columns" || a == "--chunks" || a == "--filter")
+      s = i + 1 < argc ? stack_option(a, argv[++i], &shape) : hedm::usage_error();
+    else
       args.push_back(argv[i]);
-    }
   }
-  const std::string what = args.size() > 0 ? args[0] : "";
-  const std::size_t n = args.size();
-  std::int32_t a = 0, b = 0, c = 0;
-  bool ok = false;
-  if ((what == "stack" || what == "scan") && n >= 3) {
-    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
-         all_new({args[1]}, &err) &&
-         (what == "stack" ? sample::write_dark_stack(args[1], a, static_cast<unsigned>(b), patterned, &err)
-                          : sample::write_scan_stack(args[1], a, static_cast<unsigned>(b), patterned, &err));
-  } else if (what == "h5" && n >= 3) {
-    ok = number(args, 2, "FRAMES", 0, 1, &a, &err) && number(args, 3, "SEED", 1, INT32_MIN, &b, &err) &&
-         all_new({args[1]}, &err);
-    shape.frames = static_cast<std::uint64_t>(a);
-    ok = ok && sample::write_hdf5_dark_stack(args[1], shape, static_cast<unsigned>(b), &err);
-  } else if (what == "floats" && n >= 4) {
-    ok = number(args, 2, "FIRST", 0, INT32_MIN, &a, &err) && number(args, 3, "LAST", 0, INT32_MIN, &b, &err) &&
-         number(args, 5, "CLIPPED", -1, INT32_MIN, &c, &err) &&
-         floats_new(args[1], a, b, n > 4 ? args[4] : "raw", &err) &&
-         sample::write_float_images(args[1], a, b, n > 4 ? args[4] : "raw", c, &err);
-  } else if (what == "results" && n >= 3) {
-    ok = number(args, 2, "ROWS", 0, 0, &a, &err) && number(args, 3, "SAVED", 1, 0, &b, &err) &&
-         all_new({args[1], std::string(args[1]) + ".AllMatches"}, &err) &&
-         sample::write_result_files(args[1], a, b, &err);
-  } else if (what == "grains" && n >= 3) {
-    ok = number(args, 2, "LINES", 0, 0, &a, &err) && all_new({args[1]}, &err) && sample::write_grain_list(args[1], a, &err);
-  } else {
+  if (s) s = make(args, shape, patterned);
+  if (s) return 0;
+  if (s.error().kind == hedm::ErrorKind::Usage)
     hedm::sayf("%s", kHelp);
-    return 1;
-  }
-  if (!ok) hedm::say(err);
-  return ok ? 0 : 1;
+  else
+    hedm::say(s.error().text);
+  return 1;
 }

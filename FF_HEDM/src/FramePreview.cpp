@@ -80,8 +80,6 @@ struct Options {
   bool log = false;
 };
 
-Error argument(const std::string& text) { return Error{ErrorKind::Argument, text}; }
-
 Result<Options> read_options(int argc, char** argv) {
   Options o;
   std::vector<std::string> positional;
@@ -115,24 +113,24 @@ Result<Options> read_options(int argc, char** argv) {
     *percentiles[i - 3].second = *v;
   }
   if (!(o.low >= 0 && o.low < o.high && o.high <= 100))
-    return argument("The percentiles must satisfy 0 <= low < high <= 100.");
+    return argument_error("The percentiles must satisfy 0 <= low < high <= 100.");
   if (o.bin < 1 || o.bin > static_cast<int>(nrPixels))
-    return argument("--bin " + std::to_string(o.bin) + " is outside 1 to 2048.");
+    return argument_error("--bin " + std::to_string(o.bin) + " is outside 1 to 2048.");
   if (const std::string ext = foreign_image_extension(output); !ext.empty())
-    return argument(output + ": FramePreview writes PNG (.png) and PGM (.pgm) images, not " + ext +
+    return argument_error(output + ": FramePreview writes PNG (.png) and PGM (.pgm) images, not " + ext +
                     ". Name the output NAME.png or NAME.pgm.");
   const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
   if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
-    return argument("--raw " + raw + ": the name must end in .png or .pgm.");
+    return argument_error("--raw " + raw + ": the name must end in .png or .pgm.");
   o.viewFN = stem ? output + "_view.pgm" : output;
   o.rawFN = stem ? output + ".pgm" : raw;
   if ((ends_with(o.viewFN, ".png") || ends_with(o.rawFN, ".png")) && !png_available())
-    return argument("This build of FramePreview writes no PNG (libpng was missing when it was built); "
+    return argument_error("This build of FramePreview writes no PNG (libpng was missing when it was built); "
                     "name the output .pgm.");
   std::vector<std::string> outputs = {o.viewFN};
   if (!o.rawFN.empty()) outputs.push_back(o.rawFN);
-  if (std::string clash = same_file_clash({StackName::parse(o.inFN).file}, outputs); !clash.empty())
-    return Error{ErrorKind::Output, clash + " Nothing written."};
+  if (Status s = same_file_clash({StackName::parse(o.inFN).file}, outputs); !s)
+    return followed_by(s.error(), " Nothing written.");
   return o;
 }
 
@@ -145,8 +143,8 @@ struct Shown {
 };
 
 Error no_such_frame(const Options& o, std::uint64_t frames) {
-  return Error{ErrorKind::Input, o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
-                                     std::to_string(o.frame) + "."};
+  return input_error(o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
+                                     std::to_string(o.frame) + ".");
 }
 
 // The pixels of an HDF5 stack's frame that the detector cannot use: in
@@ -195,7 +193,7 @@ template <class T>
 Result<std::string> encoded(const std::string& path, const Image<T>& image) {
   if (!ends_with(path, ".png")) return pgm(image);
   Result<std::string> bytes = png(image);
-  if (!bytes) return Error{ErrorKind::Output, "Could not write " + path + ": " + bytes.error().text};
+  if (!bytes) return output_error("Could not write " + path + ": " + bytes.error().text);
   return bytes;
 }
 
@@ -218,9 +216,9 @@ Result<Views> render(const Options& o, const std::vector<T>& pixels, std::size_t
   Views v;
   if (!o.rawFN.empty()) {
     if constexpr (sizeof(T) > 2) {
-      return Error{ErrorKind::Data, o.inFN + " holds 32-bit values, which a 16-bit image (" + o.rawFN +
+      return data_error(o.inFN + " holds 32-bit values, which a 16-bit image (" + o.rawFN +
                                         ") cannot hold: ask for the 8-bit view alone (an output name ending in .png or .pgm, "
-                                        "without --raw). Nothing written."};
+                                        "without --raw). Nothing written.");
     } else {
       v.images.emplace_back(o.rawFN, encoded(o.rawFN, Image<T>{width, height, pixels}));
     }

@@ -100,10 +100,9 @@ Outcome convert_number(const std::string& FileName, const std::string& OutFileNa
   const std::string notWritten = " No output written for it.";
   InputFile in;
   if (!in.open(FileName)) return skip(Outcome::Passed, "Could not read " + FileName + ".");
-  if (std::string clash = same_file_clash({FileName}, {OutFileName}); !clash.empty())
-    return skip(Outcome::Failed, clash + notWritten);
-  if (std::string stack = stack_in_the_way(StackName::parse(OutFileName)); !stack.empty())
-    return skip(Outcome::Failed, stack + notWritten);
+  if (Status s = same_file_clash({FileName}, {OutFileName}); !s) return skip(Outcome::Failed, s.error().text + notWritten);
+  if (Status s = stack_in_the_way(StackName::parse(OutFileName)); !s)
+    return skip(Outcome::Failed, s.error().text + notWritten);
   say("Read file " + FileName + ".");
   const Result<std::size_t> got = in.read_upto(inimage, kFloatImageBytes, 0);
   if (!got) return skip(Outcome::Passed, got.error().text + notWritten);
@@ -130,8 +129,6 @@ struct Numbers {
   std::int32_t startNr = 0, endNr = 0, Padding = 0, skip = 0;
 };
 
-Error refused(const std::string& why) { return Error{ErrorKind::Argument, why}; }
-
 Result<Numbers> read_numbers(char** argv) {
   Numbers n;
   const std::tuple<int, const char*, std::int32_t*> wanted[] = {
@@ -142,7 +139,7 @@ Result<Numbers> read_numbers(char** argv) {
     *dest = *v;
   }
   if (n.Padding != 5)
-    return refused("Padding " + std::to_string(n.Padding) +
+    return argument_error("Padding " + std::to_string(n.Padding) +
                    " is not 5: the numbers in the file names are always five digits.");
   return n;
 }
@@ -161,11 +158,11 @@ int run(int argc, char** argv) {
     return kCompleted;
   }
   if (inExt == "ge3")
-    return fail(refused("The input extension ge3 is the output extension: every input would be overwritten "
+    return fail(argument_error("The input extension ge3 is the output extension: every input would be overwritten "
                         "by its own output."),
                 kEnding);
   if (skip <= 0)
-    return fail(refused("skip must be 1 or more, not " + std::to_string(skip) + ": the numbers would never pass EndNr."),
+    return fail(argument_error("skip must be 1 or more, not " + std::to_string(skip) + ": the numbers would never pass EndNr."),
                 kEnding);
 
   AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);

@@ -89,18 +89,16 @@ Status collapse_to_frame_file(Stack& in, const std::string& outFN, const MedianR
 // not over an input, nor over a stack, nor as a frame file when it is
 // none (a frame file holds 2048 x 2048 16-bit frames only).
 Status output_free(const Stack& in, const StackName& out, bool hdf5Out) {
-  if (std::string clash = same_file_clash(in.files(), {out.file}); !clash.empty())
-    return Error{ErrorKind::Output, clash + " Nothing written."};
+  if (Status s = same_file_clash(in.files(), {out.file}); !s) return followed_by(s.error(), " Nothing written.");
   if (hdf5Out)
     if (Status s = hdf5_frame_destination_free(out.given); !s) return s;
-  if (std::string stack = stack_in_the_way(out); !stack.empty())
-    return Error{ErrorKind::Output, stack + " Nothing written."};
+  if (Status s = stack_in_the_way(out); !s) return followed_by(s.error(), " Nothing written.");
   if (!hdf5Out && (in.rows() != nrPixels || in.columns() != nrPixels || in.pixel_bytes() != 2))
-    return Error{ErrorKind::Data, "The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) +
+    return data_error("The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) +
                                       " x " + std::to_string(in.columns()) + " " +
                                       std::to_string(8 * in.pixel_bytes()) +
                                       "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
-                                      "output .h5. Nothing written."};
+                                      "output .h5. Nothing written.");
   return ok();
 }
 

@@ -59,9 +59,9 @@ Status run_bands(unsigned threads, std::size_t nBands, const BandWork& work, con
         }
       }
     } catch (const std::bad_alloc&) {
-      fail(Error{ErrorKind::Memory, "Could not obtain the memory this run needs."});
+      fail(memory_error("Could not obtain the memory this run needs."));
     } catch (...) {
-      fail(Error{ErrorKind::Memory, ""}, std::current_exception());
+      fail(memory_error(""), std::current_exception());
     }
   };
   std::vector<std::thread> pool;

@@ -169,8 +169,7 @@ bool encode(const void* rows, std::size_t w, std::size_t h, int depth, Sink* sin
 Result<std::string> encoded(const void* rows, std::size_t w, std::size_t h, int depth) {
   Sink sink;
   if (!encode(rows, w, h, depth, &sink))
-    return Error{ErrorKind::Output,
-                 "The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) + "."};
+    return output_error("The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) + ".");
   return std::move(sink.bytes);
 }
 
@@ -188,7 +187,7 @@ Result<std::string> png(const Image<pixelvalue>& image) {
 #else
 bool png_available() { return false; }
 namespace {
-Error no_png() { return Error{ErrorKind::Output, "This build writes no PNG (libpng was missing when it was built)."}; }
+Error no_png() { return output_error("This build writes no PNG (libpng was missing when it was built)."); }
 }  // namespace
 Result<std::string> png(const Image<std::uint8_t>&) { return no_png(); }
 Result<std::string> png(const Image<pixelvalue>&) { return no_png(); }

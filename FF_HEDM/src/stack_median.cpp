@@ -70,7 +70,7 @@ std::size_t coded_band_pixels(std::uint64_t nFrames, std::size_t pixels, const B
 }
 
 // Bands of `band` pixels over all `pixels`, selected on `threads` threads
-// by the band runner: select(t, p0, count, dst, err) selects a band on
+// by the band runner: select(t, p0, count, dst) selects a band on
 // thread t's own selector and buffers, its medians to dst: the band's place
 // in `frame` where there is a frame, else (one thread only) the buffer
 // `own`.  put takes the medians in pixel order: each band as it is selected
@@ -83,8 +83,7 @@ Status select_bands(unsigned threads, std::size_t pixels, std::size_t band, pixe
   auto work = [&](unsigned t, std::size_t b) -> Status {
     const std::size_t p0 = b * band, count = std::min(band, pixels - p0);
     pixelvalue* dst = frame ? frame + p0 : own;
-    Error e{ErrorKind::Input, ""};
-    if (!select(t, p0, count, dst, &e)) return e;
+    if (Status s = select(t, p0, count, dst); !s) return s;
     if (!frame && put) return put(p0, dst, count);
     return ok();
   };
@@ -107,13 +106,9 @@ struct BandRun {
   pixelvalue *out, *own;
   ProgressCounter* counter;
 
-  // Counts a band's bytes as selected; false, with *e, where the watcher
-  // stops the run.
-  bool count(std::size_t count, Error* e) const {
-    const Status s = counter->add(nFrames * count * sizeof(pixelvalue));
-    if (!s) *e = s.error();
-    return static_cast<bool>(s);
-  }
+  // Counts a band's bytes as selected; the watcher's error where it stops
+  // the run.
+  Status count(std::size_t count) const { return counter->add(nFrames * count * sizeof(pixelvalue)); }
   // Tells a thread's source of the band it is likely to take after the one
   // at p0: the other threads take one each before it.
   template <class Source>
@@ -131,13 +126,18 @@ Status select_coded(const BandRun& run, std::vector<Source>& sources, const Band
     selectors.push_back(std::make_unique<CodedMedian>(static_cast<std::int64_t>(run.nFrames), run.band, run.threads));
     if (!selectors.back()->ok() || !sources[t].reserve(run.band)) return out_of_memory(run.nFrames * run.band);
   }
-  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
+  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst) -> Status {
     Source& source = sources[t];
     run.ahead(source, p0);
-    const CodedMedian::Slice slice = [&](std::int64_t f) {
-      return source.view(static_cast<std::uint64_t>(f), p0, count, e);
+    Status failed = ok();  // why a slice could not be had
+    const CodedMedian::Slice slice = [&](std::int64_t f) -> const pixelvalue* {
+      Result<const pixelvalue*> v = source.view(static_cast<std::uint64_t>(f), p0, count);
+      if (v) return *v;
+      failed = v.error();
+      return nullptr;
     };
-    return selectors[t]->collapse(count, slice, dst) && run.count(count, e);
+    if (!selectors[t]->collapse(count, slice, dst)) return failed;
+    return run.count(count);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
 }
@@ -157,26 +157,26 @@ Status select_shallow(const BandRun& run, std::vector<Source>& sources, const Ba
     if (!shallow.back()->slices || !shallow.back()->selector.ok())
       return out_of_memory(run.nFrames * stride * sizeof(pixelvalue));
   }
-  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst, Error* e) {
+  auto select = [&](unsigned t, std::size_t p0, std::size_t count, pixelvalue* dst) -> Status {
     Source& source = sources[t];
     Shallow& s = *shallow[t];
     run.ahead(source, p0);
     for (std::uint64_t f = 0; f < run.nFrames; ++f)
-      if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
+      if (Status got = source.fill(f, p0, count, s.slices.get() + f * stride); !got) return got;
     s.selector.collapse(s.slices.get(), stride, count, dst);
-    return run.count(count, e);
+    return run.count(count);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
 }
 
 // Bands over all `pixels` on `threads` threads (0: worker_threads()), thread
-// t reading its slices through sources[t]: fill(f, p0, count, dst, err)
-// copies frame f's pixels p0 .. p0 + count - 1 to dst; view(f, p0, count,
-// err) gives them where they can be read (in memory, or copied into a
-// buffer of its own), nullptr on failure; ahead(p0, count) hears of the band
-// the thread is likely to take after the one it is about to select.  The
-// medians go to `out` (all pixels) where it is given, and to put in pixel
-// order.
+// t reading its slices through sources[t]: fill(f, p0, count, dst) copies
+// frame f's pixels p0 .. p0 + count - 1 to dst; view(f, p0, count) gives
+// them where they can be read (in memory, or copied into a buffer of its
+// own); each returns the error of a read that failed.  ahead(p0, count)
+// hears of the band the thread is likely to take after the one it is about
+// to select.  The medians go to `out` (all pixels) where it is given, and
+// to put in pixel order.
 template <class Source>
 Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, unsigned threads,
                          std::vector<Source>& sources, pixelvalue* out, const BandSink& put,
@@ -224,17 +224,16 @@ class FileSlices {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
-  bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error* err) {
+  Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
     const std::size_t bytes = count * sizeof(pixelvalue);
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
-    if (got == bytes) return true;
+    if (got == bytes) return ok();
     ++uncached_;
-    const Status s = in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got);
-    if (!s) *err = s.error();
-    return static_cast<bool>(s);
+    return in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got);
   }
-  const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t count, Error* err) {
-    return fill(f, p0, count, buffer_.get(), err) ? buffer_.get() : nullptr;
+  Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t count) {
+    if (Status s = fill(f, p0, count, buffer_.get()); !s) return s.error();
+    return static_cast<const pixelvalue*>(buffer_.get());
   }
   // Where more than an eighth of the band just read had to come from the
   // disk, the next band's slices are asked for now.
@@ -259,13 +258,11 @@ class StackSlices {
  public:
   StackSlices(const pixelvalue* stack, std::size_t pixels) : stack_(stack), pixels_(pixels) {}
   bool reserve(std::size_t) { return true; }
-  bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error*) {
+  Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
     std::memcpy(dst, stack_ + f * pixels_ + p0, count * sizeof(pixelvalue));
-    return true;
+    return ok();
   }
-  const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t, Error*) {
-    return stack_ + f * pixels_ + p0;
-  }
+  Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t) { return stack_ + f * pixels_ + p0; }
   void ahead(std::size_t, std::size_t) {}
 
  private:

@@ -88,15 +88,13 @@ int run(int argc, char** argv) {
   ParamKey keys[] = {{"GridSize ", &GridSize}, {"Rsample ", &Rsample}, {"DataDirectory ", &direct}};
   if (Status s = read_param_file(ParamFN, keys); !s) return fail(s.error(), kEnding);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail(Error{ErrorKind::Input, "The parameter file " + ParamFN + " gives no value for: " + missing + "."},
+    return fail(input_error("The parameter file " + ParamFN + " gives no value for: " + missing + "."),
                 kEnding);
   const std::string fn = direct + "/grid.txt";
-  if (std::string clash = same_file_clash({ParamFN}, {fn}); !clash.empty())
-    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
+  if (Status s = same_file_clash({ParamFN}, {fn}); !s) return fail(followed_by(s.error(), " Nothing written."), kEnding);
 
   const GridDimensions dims = grid_dimensions(GridSize, Rsample);
-  if (std::string why; !grid_size_ok(GridSize, Rsample, dims.NrHex, &why))
-    return fail(Error{ErrorKind::Input, why}, kEnding);
+  if (Status s = grid_size_ok(GridSize, Rsample, dims.NrHex); !s) return fail(s.error(), kEnding);
   const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
   sayf("Number of grid points: %d.\n", NrGridElements);
 

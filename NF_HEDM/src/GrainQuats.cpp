@@ -133,8 +133,6 @@ void convert_grains(LineReader& grains, GrainConverter& convert) {
   if (rest == Gathering) convert.line(longLine.text(), longLineNr, longLine.cut());
 }
 
-Error input(const std::string& text) { return Error{ErrorKind::Input, text}; }
-
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -142,12 +140,11 @@ int run(int argc, char** argv) {
   if (argc != 3) return fail(usage_error(), kEnding);
   const std::clock_t start0 = std::clock();
   const std::string GrainFN = argv[1], outfilename = argv[2];
-  if (std::string clash = same_file_clash({GrainFN}, {outfilename}); !clash.empty())
-    return fail(Error{ErrorKind::Output, clash + " Nothing written."}, kEnding);
+  if (Status s = same_file_clash({GrainFN}, {outfilename}); !s)
+    return fail(followed_by(s.error(), " Nothing written."), kEnding);
 
   LineReader grains;
-  if (const int e = grains.open(GrainFN))
-    return fail(input("Could not open the grain list " + GrainFN + ": " + std::strerror(e) + "."), kEnding);
+  if (Status s = grains.open(GrainFN, "the grain list"); !s) return fail(s.error(), kEnding);
   OutputFile file;
   if (Status s = file.create(outfilename); !s) return fail(s.error(), kEnding);
   TextWriter out(file);
@@ -157,14 +154,13 @@ int run(int argc, char** argv) {
   convert.close();
   const int nOrientations = convert.nOrientations();
 
-  if (grains.error())  // the unfinished seed file is dropped; an earlier one stays
-    return fail(input("Could not read the grain list " + GrainFN + ": " + std::strerror(grains.error()) + "."),
-                kEnding);
+  // A failed read: the unfinished seed file is dropped; an earlier one stays.
+  if (Status s = grains.status(); !s) return fail(s.error(), kEnding);
   // Lines that were all skipped: another kind of file (the arguments the
   // wrong way round), not a run that found no grains.  The seed file is
   // not written; an earlier one stays.
   if (nOrientations == 0 && convert.nSkipped() > 0)
-    return fail(input(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."), kEnding);
+    return fail(input_error(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."), kEnding);
   Status s = out.flush();
   if (s) s = file.commit();
   if (!s) return fail(s.error(), kEnding);

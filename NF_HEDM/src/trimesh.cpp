@@ -17,7 +17,7 @@ GridDimensions grid_dimensions(double GridSize, double Rsample) {
   return d;
 }
 
-bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* why) {
+Status grid_size_ok(double GridSize, double Rsample, double NrHex) {
   // The edge length and the sample radius are lengths: a grid of no
   // triangles, or of infinitely many, is no grid of the sample.
   const std::pair<const char*, double> lengths[] = {{"GridSize", GridSize}, {"Rsample", Rsample}};
@@ -26,8 +26,7 @@ bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* wh
     char buf[128];
     std::snprintf(buf, sizeof buf, "%s %g is not a positive finite number: it is a length. grid.txt is not written.",
                   key, v);
-    *why = buf;
-    return false;
+    return input_error(buf);
   }
   if (std::isnan(NrHex) || NrHex > kMaxNrHex) {
     char buf[256];
@@ -35,10 +34,9 @@ bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* wh
                   "GridSize %g and Rsample %g need %g triangle rows per side; at most %.0f can be "
                   "written (6 * rows^2 grid points must stay below 2^31).",
                   GridSize, Rsample, NrHex, kMaxNrHex);
-    *why = buf;
-    return false;
+    return input_error(buf);
   }
-  return true;
+  return ok();
 }
 
 std::int32_t grid_point_count(double NrHex) {

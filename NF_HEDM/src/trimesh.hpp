@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "error.hpp"
 
 namespace hedm {
 
@@ -55,8 +56,8 @@ GridDimensions grid_dimensions(double GridSize, double Rsample);
 
 // Whether a grid of NrHex rows per side can be built (the edge length and
 // the sample radius positive finite numbers, the point count within 32
-// bits); if not, *why says so.
-bool grid_size_ok(double GridSize, double Rsample, double NrHex, std::string* why);
+// bits); if not, an Input error says why.
+Status grid_size_ok(double GridSize, double Rsample, double NrHex);
 
 // The number of triangles for NrHex rows per side (6 * NrHex^2), summed row
 // pair by row pair; 0 for NrHex of 0 or below.

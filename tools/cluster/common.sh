@@ -1,8 +1,17 @@
-# Shell functions the cluster commands share; the build writes this text
-# into every command in place of its HEDM_CLUSTER_COMMON line, so that an
-# installed command (or Slurm's spooled copy of a job script) needs no file
-# beside it.  Each function sets REPLY rather than printing where a caller
-# needs a value back; messages go to standard output.
+# Shell functions the cluster commands share.  The build pastes this text
+# into every command in place of its HEDM_CLUSTER_COMMON line rather than
+# having the commands source it: sbatch spools a copy of a job script and
+# runs the copy on a node, where no file beside the script can be found,
+# so an installed command, job script or not, must stand alone.
+#
+# How a function hands back what it finds, one way each, as its comment
+# says: a single value in REPLY (read it at once, the next call overwrites
+# it); a list printed, an item a line; Slurm's word on a job in the named
+# arrays of hedm_slurm_job, hedm_job_ending, hedm_leftovers and hedm_queued.
+# The checks (hedm_far_field_checks, hedm_missing_images,
+# hedm_dark_list_checks) take everything they look at as arguments, print
+# one line per failed check and return 1 when any failed.  Messages go to
+# standard output.
 
 # hedm_number COMMAND WHAT TEXT: reads TEXT as a whole number into REPLY.
 # Apart from white space around it, TEXT must be an optional sign and
@@ -570,38 +579,31 @@ hedm_queued() {
   done < <(squeue -h -r -o '%F %K %T %o' 2>/dev/null || true)
 }
 
-# hedm_problem TEXT: one failed check, kept in HEDM_PROBLEMS (a line each)
-# for the caller to print.
-HEDM_PROBLEMS=""
-hedm_problem() {
-  HEDM_PROBLEMS+=$1$'\n'
-}
-
-# hedm_far_field_checks [--no-images] FOLDER STEM FIRST LAST DARK
-# DARK_MEDIANS...: what a far-field run needs before it is queued; prints
-# one line per failed check and returns 1 when any failed.  DARK (as
-# ClipCount takes it) must be one of DARK_MEDIANS (the medians a dark job
-# will write) or an existing file.  The images at the ends of the range
-# must exist, but with --no-images (the caller checks the images it needs).
+# hedm_far_field_checks [--no-images] BIN FOLDER STEM FIRST LAST DARK
+# DARK_MEDIANS...: what a far-field run needs before it is queued, the
+# programs looked for in BIN.  DARK (as ClipCount takes it) must be one of
+# DARK_MEDIANS (the medians a dark job will write) or an existing file.
+# The images at the ends of the range must exist, but with --no-images (the
+# caller checks the images it needs).
 hedm_far_field_checks() {
   local images=1
   [ "$1" != --no-images ] || { images=0; shift; }
-  local folder=$1 stem=$2 first=$3 last=$4 dark=$5 ok=0 p n image
-  shift 5
+  local bin=$1 folder=$2 stem=$3 first=$4 last=$5 dark=$6 ok=0 p n image
+  shift 6
   if [ ! -d "$folder" ]; then
-    hedm_problem "The folder $folder does not exist."
+    echo "The folder $folder does not exist."
     ok=1
   elif [ ! -w "$folder" ] || [ ! -x "$folder" ]; then
-    hedm_problem "The folder $folder is not writable: the frame files are written there."
+    echo "The folder $folder is not writable: the frame files are written there."
     ok=1
   fi
   if [ "$first" -gt "$last" ]; then
-    hedm_problem "The range $first to $last holds no image."
+    echo "The range $first to $last holds no image."
     ok=1
   elif [ "$images" -eq 1 ]; then
     for n in "$first" "$last"; do
       printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$n"
-      [ -r "$image" ] || { hedm_problem "The image $image (number $n, at an end of the range) does not exist or cannot be read."; ok=1; }
+      [ -r "$image" ] || { echo "The image $image (number $n, at an end of the range) does not exist or cannot be read."; ok=1; }
     done
   fi
   hedm_dark_path "$folder" "$dark"
@@ -611,22 +613,21 @@ hedm_far_field_checks() {
   done
   if [ "$written" -eq 0 ] && [ ! -r "$darkFile" ]; then
     if [ $# -gt 0 ]; then
-      hedm_problem "The dark file $darkFile is not one the dark job writes ($*) and does not exist."
+      echo "The dark file $darkFile is not one the dark job writes ($*) and does not exist."
     else
-      hedm_problem "The dark file $darkFile does not exist or cannot be read."
+      echo "The dark file $darkFile does not exist or cannot be read."
     fi
     ok=1
   fi
   for p in PanelPack ClipCount hedm-far-field-share hedm-slurm-far-field; do
-    [ -x "$bin/$p" ] || { hedm_problem "The program $bin/$p is missing."; ok=1; }
+    [ -x "$bin/$p" ] || { echo "The program $bin/$p is missing."; ok=1; }
   done
   return "$ok"
 }
 
-# hedm_missing_images FOLDER STEM FIRST LAST WHAT: a failed check (a line to
-# HEDM_PROBLEMS) for each run of missing or unreadable images among FIRST
-# to LAST, WHAT naming whose numbers they are ("share 3"); returns 1 when
-# any is missing.
+# hedm_missing_images FOLDER STEM FIRST LAST WHAT: a failed check for each
+# run of missing or unreadable images among FIRST to LAST, WHAT naming whose
+# numbers they are ("share 3").
 hedm_missing_images() {
   local folder=$1 stem=$2 first=$3 last=$4 what=$5 n from="" image ok=0
   for (( n = first; n <= last + 1; n++ )); do
@@ -638,46 +639,59 @@ hedm_missing_images() {
     [ -n "$from" ] || continue
     if (( from == n - 1 )); then
       printf -v image '%s/%s_%05d.raw' "$folder" "$stem" "$from"
-      hedm_problem "The image $image (number $from, $what) does not exist or cannot be read."
+      echo "The image $image (number $from, $what) does not exist or cannot be read."
     else
       printf -v image '%s/%s_%05d.raw to %s_%05d.raw' "$folder" "$stem" "$from" "$stem" "$((n - 1))"
-      hedm_problem "The images $image (numbers $from to $((n - 1)), $what) do not exist or cannot be read."
+      echo "The images $image (numbers $from to $((n - 1)), $what) do not exist or cannot be read."
     fi
     from="" ok=1
   done
   return "$ok"
 }
 
-# hedm_dark_list_checks LIST: what a dark job needs before it is queued:
-# LIST readable, and on each of its lines (blank ones passed over) a dark
-# stack that can be read and a median file whose folder is writable.  Adds
-# one line per failed check to HEDM_PROBLEMS and returns 1 when any failed; REPLY holds the
-# median files, one per line, and REPLY_COUNT the number of stacks.
+# hedm_dark_stacks LIST: the lines of a dark list that name a stack (blank
+# ones passed over), one per line: what hedm-slurm-dark's tasks are
+# numbered by.
+hedm_dark_stacks() {
+  grep -v -E '^[[:space:]]*$' "$1" 2>/dev/null || true
+}
+
+# hedm_dark_medians LIST: the median files a dark list names, one per line.
+hedm_dark_medians() {
+  local stack median extra
+  [ -r "$1" ] && [ -f "$1" ] || return 0
+  while read -r stack median extra || [ -n "$stack" ]; do
+    [ -n "$stack" ] && [ -n "$median" ] && [ -z "$extra" ] && echo "$median"
+  done <"$1"
+  return 0
+}
+
+# hedm_dark_list_checks BIN LIST: what a dark job needs before it is
+# queued: LIST readable, and on each of its lines (blank ones passed over)
+# a dark stack that can be read and a median file whose folder is
+# writable; StackCollapse in BIN.
 hedm_dark_list_checks() {
-  local list=$1 ok=0 stack median extra line=0 medians=""
-  REPLY="" REPLY_COUNT=0
+  local bin=$1 list=$2 ok=0 stack median extra line=0 count=0 dir
   if [ ! -r "$list" ] || [ ! -f "$list" ]; then
-    hedm_problem "The dark list $list does not exist or cannot be read."
+    echo "The dark list $list does not exist or cannot be read."
     return 1
   fi
-  while read -r stack median extra; do
+  # The last line is read whether or not a newline ends it.
+  while read -r stack median extra || [ -n "$stack" ]; do
     line=$((line + 1))
     [ -n "$stack" ] || continue
-    REPLY_COUNT=$((REPLY_COUNT + 1))
+    count=$((count + 1))
     if [ -z "$median" ] || [ -n "$extra" ]; then
-      hedm_problem "Line $line of $list is not \"<dark stack> <median frame file>\"."
+      echo "Line $line of $list is not \"<dark stack> <median frame file>\"."
       ok=1
       continue
     fi
-    [ -r "$stack" ] && [ -f "$stack" ] || { hedm_problem "The dark stack $stack (line $line of $list) does not exist or cannot be read."; ok=1; }
-    local dir
+    [ -r "$stack" ] && [ -f "$stack" ] || { echo "The dark stack $stack (line $line of $list) does not exist or cannot be read."; ok=1; }
     dir=$(dirname -- "$median")
-    [ -d "$dir" ] && [ -w "$dir" ] || { hedm_problem "The median $median (line $line of $list) cannot be written: $dir is not a writable folder."; ok=1; }
-    medians+=$median$'\n'
+    [ -d "$dir" ] && [ -w "$dir" ] || { echo "The median $median (line $line of $list) cannot be written: $dir is not a writable folder."; ok=1; }
   done <"$list"
-  [ "$REPLY_COUNT" -ge 1 ] || { hedm_problem "The dark list $list names no dark stack."; ok=1; }
-  [ -x "$bin/StackCollapse" ] || { hedm_problem "The program $bin/StackCollapse is missing."; ok=1; }
-  REPLY=$medians
+  [ "$count" -ge 1 ] || { echo "The dark list $list names no dark stack."; ok=1; }
+  [ -x "$bin/StackCollapse" ] || { echo "The program $bin/StackCollapse is missing."; ok=1; }
   return "$ok"
 }
 
