@@ -1,0 +1,422 @@
+// median() and saturated_counts() over any series of frames a Python user
+// holds: a 3-D array (a memmap too), an h5py dataset, a sequence or iterable
+// of 2-D arrays (hexrd's image series, fabio's file series, a generator), or
+// the path of a stack.  A series is read one frame at a time: its frames are
+// spilled to a file for the median (which reads them back in bands as it
+// reads a frame file) and counted one by one for the saturated pixels, so
+// memory stays that of one frame whatever the series' length.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "py_support.hpp"
+#include "saturation.hpp"
+#include "spill_stack.hpp"
+#include "stack_median_spill.hpp"
+
+namespace hedm_python {
+
+namespace {
+
+// Frame i's shape and type in messages: "100 x 120 uint16", or "a
+// 3-dimensional array of uint16".
+std::string describe(const py::array& a) {
+  const std::string type = py::str(a.dtype());
+  if (a.ndim() == 2) return std::to_string(a.shape(0)) + " x " + std::to_string(a.shape(1)) + " " + type;
+  return "a " + std::to_string(a.ndim()) + "-dimensional array of " + type;
+}
+
+bool pixel_type(const py::array& a) {
+  return a.dtype().kind() == 'u' && (a.itemsize() == 2 || a.itemsize() == 4);
+}
+
+// A series item as its 2-D array: an array itself, a fabio image's or
+// frame's `data`, or anything numpy takes as an array.
+py::array frame_array(py::handle item, std::size_t index) {
+  if (py::isinstance<py::array>(item)) return py::reinterpret_borrow<py::array>(item);
+  if (py::hasattr(item, "data")) {
+    py::object data = item.attr("data");
+    if (py::isinstance<py::array>(data)) return data;
+  }
+  if (py::hasattr(item, "__array__")) return py::module_::import("numpy").attr("asarray")(item);
+  throw py::type_error("frame " + std::to_string(index) + " is a " + type_name(item) + ", not a 2-D array");
+}
+
+// The frames of a series one after another, each checked against the first:
+// by index where the series has a length (a 3-D array, an h5py dataset, a
+// sequence), else by iterating it (a generator).  A 2-D array (or dataset)
+// is a series of one frame.
+class FrameWalker {
+ public:
+  // `what` names the argument in messages: "frames", "dark".
+  FrameWalker(py::handle frames, const std::string& what) : series_(py::reinterpret_borrow<py::object>(frames)) {
+    if (py::hasattr(series_, "ndim") && py::hasattr(series_, "shape")) {
+      const int ndim = series_.attr("ndim").cast<int>();
+      if (ndim == 2) series_ = py::make_tuple(py::module_::import("numpy").attr("asarray")(series_));
+      else if (ndim != 3)
+        throw py::value_error(what + " must have 3 dimensions (frames, rows, columns), not " + std::to_string(ndim));
+    }
+    if (py::hasattr(series_, "__len__") && py::hasattr(series_, "__getitem__")) {
+      length_ = py::len(series_);
+    } else if (py::hasattr(series_, "__iter__")) {
+      iterator_ = series_.attr("__iter__")();
+    } else {
+      throw py::type_error(what + " must be an array, a sequence or iterable of 2-D arrays, or a path, not a " +
+                           type_name(series_));
+    }
+  }
+  std::optional<std::size_t> length() const { return length_; }
+  std::size_t count() const { return next_; }
+
+  // The next frame, native and C-contiguous, of the first frame's shape and
+  // type; nullopt after the last.
+  std::optional<py::array> next() {
+    py::object item;
+    if (length_) {
+      if (next_ == *length_) return std::nullopt;
+      item = series_[py::int_(next_)];
+    } else {
+      PyObject* got = PyIter_Next(iterator_.ptr());
+      if (!got) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        return std::nullopt;
+      }
+      item = py::reinterpret_steal<py::object>(got);
+    }
+    py::array frame = frame_array(item, next_);
+    check(frame);
+    ++next_;
+    source_ = frame;
+    if (frame.itemsize() == 2) return py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>::ensure(frame);
+    return py::array_t<std::uint32_t, py::array::c_style | py::array::forcecast>::ensure(frame);
+  }
+  // The frame last handed as the series gave it (a view into a memmap, say).
+  const py::array& source() const { return source_; }
+
+ private:
+  void check(const py::array& frame) {
+    const std::string at = "frame " + std::to_string(next_);
+    if (next_ == 0) {
+      if (frame.ndim() != 2) throw py::value_error(at + " is " + describe(frame) + ": a frame has 2 dimensions (rows, columns)");
+      if (!pixel_type(frame)) throw py::type_error(at + " is " + describe(frame) + ": frames must be uint16 or uint32");
+      first_ = describe(frame);
+      return;
+    }
+    const std::string d = describe(frame);
+    if (d != first_) throw py::value_error(at + " is " + d + "; frame 0 is " + first_);
+  }
+
+  py::object series_, iterator_;
+  std::optional<std::size_t> length_;
+  std::size_t next_ = 0;
+  std::string first_;
+  py::array source_;
+};
+
+// The numpy memmap whose file `a`'s memory is mapped from (a memmap, or a
+// view of one), or None.
+py::object memmap_base(py::handle a) {
+  static const py::object memmap = py::module_::import("numpy").attr("memmap");
+  py::object base = py::reinterpret_borrow<py::object>(a);
+  while (!base.is_none() && !py::isinstance(base, memmap)) {
+    if (!py::hasattr(base, "base")) return py::none();
+    base = base.attr("base");
+  }
+  return base;
+}
+
+// Frames read from a file mapped into memory (a numpy memmap shared with its
+// file) leave the pages they were read from resident; they are handed back
+// once the frame is taken, so that a memmap of any length is read in the
+// memory of one frame.  Pages of a private mapping (mode "c"), which may
+// hold the caller's changes, are kept.
+void release_mapped_pages(const py::array& frame) {
+  const py::object base = memmap_base(frame);
+  if (base.is_none() || base.attr("mode").cast<std::string>() == "c" || frame.ndim() != 2) return;
+  if (frame.strides(0) < 0 || frame.strides(1) < 0 || frame.size() == 0) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(frame.data());
+  const std::uintptr_t end = start + static_cast<std::uintptr_t>((frame.shape(0) - 1) * frame.strides(0) +
+                                                                 (frame.shape(1) - 1) * frame.strides(1) + frame.itemsize());
+  const std::uintptr_t from = (start + page - 1) / page * page, to = end / page * page;
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);  // a hint; refused, nothing lost
+}
+
+// "scan.h5::/entry/data/data" for an h5py dataset that the stack layer can
+// read from its file as h5py does (a plain file on disk, opened read-only),
+// else nullopt: the dataset is then read through h5py, a frame at a time.
+std::optional<std::string> dataset_name(py::handle obj) {
+  const py::object type = py::type::of(obj);
+  if (type.attr("__name__").cast<std::string>() != "Dataset" ||
+      type.attr("__module__").cast<std::string>().rfind("h5py", 0) != 0)
+    return std::nullopt;
+  const py::object file = obj.attr("file"), name = obj.attr("name");
+  if (name.is_none() || file.attr("mode").cast<std::string>() != "r" ||
+      file.attr("driver").cast<std::string>() != "sec2")
+    return std::nullopt;
+  const std::string path = py::str(file.attr("filename"));
+  if (!py::module_::import("os").attr("path").attr("isfile")(path).cast<bool>()) return std::nullopt;
+  return path + "::" + name.cast<std::string>();
+}
+
+// The stack layer's view of an h5py dataset (see dataset_name), when it
+// sees the dataset's shape and type as h5py does.
+std::unique_ptr<hedm::Stack> dataset_stack(py::handle obj) {
+  const std::optional<std::string> name = dataset_name(obj);
+  if (!name) return nullptr;
+  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(*name, hedm::StackRole{"The dataset", ""});
+  if (!stack) return nullptr;
+  const hedm::Stack& s = **stack;
+  std::vector<std::uint64_t> shape;
+  for (py::handle d : obj.attr("shape")) shape.push_back(d.cast<std::uint64_t>());
+  const std::size_t itemsize = obj.attr("dtype").attr("itemsize").cast<std::size_t>();
+  const bool same = shape.size() == 3 && shape[0] == s.frames() && shape[1] == s.rows() && shape[2] == s.columns() &&
+                    itemsize == s.pixel_bytes();
+  return same ? std::move(*stack) : nullptr;
+}
+
+bool is_path(py::handle obj) {
+  return py::isinstance<py::str>(obj) || py::isinstance<py::bytes>(obj) ||
+         py::isinstance(obj, py::module_::import("os").attr("PathLike"));
+}
+
+std::string fspath(py::handle obj) {
+  py::object p = py::module_::import("os").attr("fsdecode")(obj);
+  return p.cast<std::string>();
+}
+
+std::unique_ptr<hedm::Stack> open_path(py::handle obj, const char* which) {
+  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(fspath(obj), hedm::StackRole{which, ""});
+  if (!stack) raise(stack.error());
+  return std::move(*stack);
+}
+
+}  // namespace
+
+std::string spill_folder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+py::array median_of_stack(hedm::Stack& stack, PyProgress& progress, const hedm::ProgressFn& stage) {
+  hedm::Result<hedm::Frame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
+  {
+    py::gil_scoped_release release;
+    m = hedm::median_frame(stack, hedm::MedianRun{spill_folder(), 0, stage});
+  }
+  if (!m) progress.raise_for(m.error());
+  progress.rethrow();
+  return to_array(*m);
+}
+
+py::array median_file(const std::string& path, const py::object& progressFn) {
+  PyProgress progress(progressFn);
+  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(path, hedm::StackRole{"The input file", ""});
+  if (!stack) raise(stack.error());
+  return median_of_stack(**stack, progress, progress.watcher());
+}
+
+namespace {
+
+// The median of the frames of a series, spilled one by one.  progress hears
+// of the bytes spilled, then of the median's run over the spill file (a
+// 32-bit series counts its bytes thrice: spilled, decoded, selected); a
+// series of no length is heard from only once all its frames are spilled.
+py::array median_of_series(py::handle frames, PyProgress& progress) {
+  FrameWalker walker(frames, "frames");
+  std::unique_ptr<hedm::SpillStack> stack;
+  std::optional<hedm::ProgressCounter> spilled;
+  std::uint64_t frameBytes = 0, stages = 2;
+  while (std::optional<py::array> frame = walker.next()) {
+    if (!stack) {
+      const unsigned width = static_cast<unsigned>(frame->itemsize());
+      auto made = hedm::SpillStack::create(spill_folder(), static_cast<std::uint64_t>(frame->shape(0)),
+                                           static_cast<std::uint64_t>(frame->shape(1)), width);
+      if (!made) raise(made.error());
+      stack = std::move(*made);
+      frameBytes = stack->pixels() * width;
+      stages = width == 2 ? 2 : 3;
+      if (walker.length())
+        spilled.emplace(hedm::progress_stage(progress.watcher(), 0, stages * *walker.length() * frameBytes),
+                        *walker.length() * frameBytes);
+    }
+    hedm::Status s = hedm::ok();
+    {
+      py::gil_scoped_release release;
+      s = stack->append(frame->data());
+    }
+    if (s) release_mapped_pages(walker.source());
+    if (s && spilled) s = spilled->add(frameBytes);
+    if (!s) progress.raise_for(s.error());
+  }
+  if (!stack) throw py::value_error("frames holds no frame: an empty series has no median");
+  if (hedm::Status s = stack->finish(); !s) raise(s.error());
+  const std::uint64_t bytes = stack->frames() * frameBytes;
+  return median_of_stack(*stack, progress, hedm::progress_stage(progress.watcher(), bytes, stages * bytes));
+}
+
+py::array median(const py::object& frames, const py::object& progressFn) {
+  PyProgress progress(progressFn);
+  if (is_path(frames)) {
+    std::unique_ptr<hedm::Stack> stack = open_path(frames, "The input file");
+    return median_of_stack(*stack, progress, progress.watcher());
+  }
+  if (std::unique_ptr<hedm::Stack> stack = dataset_stack(frames))
+    return median_of_stack(*stack, progress, progress.watcher());
+  // An array in memory, C-contiguous, is selected where it lies; a memmap,
+  // or a view that is not contiguous, is read a frame at a time.
+  if (py::isinstance<py::array>(frames)) {
+    const auto a = py::reinterpret_borrow<py::array>(frames);
+    const bool native = a.dtype().is(py::dtype::of<std::uint16_t>()) || a.dtype().is(py::dtype::of<std::uint32_t>());
+    if (a.ndim() == 3 && native && (a.flags() & py::array::c_style) && memmap_base(a).is_none() && a.shape(0) > 0) {
+      py::array m = median_frame(a);
+      const auto bytes = static_cast<std::uint64_t>(a.nbytes());
+      if (hedm::ProgressFn w = progress.watcher(); w)
+        if (hedm::Status s = w(bytes, bytes); !s) progress.raise_for(s.error());
+      return m;
+    }
+  }
+  return median_of_series(frames, progress);
+}
+
+}  // namespace
+
+namespace {
+
+// The saturated pixels of each frame of a series, and its whole frames.
+struct Counts {
+  std::vector<std::uint64_t> perFrame;
+  std::uint64_t wholeFrames = 0;
+};
+
+template <class T>
+hedm::Status count_frames(hedm::Stack& stack, std::int32_t satInt, Counts& c) {
+  std::vector<T> frame(static_cast<std::size_t>(stack.pixels()));
+  for (std::uint64_t f = 0; f < stack.frames(); ++f) {
+    if (hedm::Status s = stack.read_frame(f, frame.data()); !s) return s;
+    c.perFrame.push_back(hedm::count_saturated(frame.data(), frame.size(), satInt));
+  }
+  return hedm::ok();
+}
+
+// A stack's counts, read with the GIL released; with `tail`, the pixels of
+// a frame file past its last whole frame get a count of their own after the
+// whole frames' (ClipCount counts them in its dark).
+Counts count_stack(hedm::Stack& stack, std::int32_t satInt, bool tail) {
+  Counts c;
+  c.wholeFrames = stack.frames();
+  hedm::Status s = hedm::ok();
+  {
+    py::gil_scoped_release release;
+    s = stack.pixel_bytes() == 2 ? count_frames<std::uint16_t>(stack, satInt, c)
+                                 : count_frames<std::uint32_t>(stack, satInt, c);
+    if (s && tail && stack.tail_pixels() > 0) {
+      std::vector<std::uint16_t> rest(static_cast<std::size_t>(stack.tail_pixels()));
+      s = stack.read_tail(rest.data());
+      if (s) c.perFrame.push_back(hedm::count_saturated(rest.data(), rest.size(), satInt));
+    }
+  }
+  if (!s) raise(s.error());
+  return c;
+}
+
+template <class T>
+std::uint64_t count_array(const py::array& frame, std::int32_t satInt) {
+  const T* p = static_cast<const T*>(frame.data());
+  const auto n = static_cast<std::size_t>(frame.size());
+  py::gil_scoped_release release;
+  return hedm::count_saturated(p, n, satInt);
+}
+
+Counts count_series(py::handle frames, std::int32_t satInt, bool tail, const char* which, const char* what) {
+  if (is_path(frames)) return count_stack(*open_path(frames, which), satInt, tail);
+  if (std::unique_ptr<hedm::Stack> stack = dataset_stack(frames)) return count_stack(*stack, satInt, tail);
+  Counts c;
+  FrameWalker walker(frames, what);
+  while (std::optional<py::array> frame = walker.next()) {
+    c.perFrame.push_back(frame->itemsize() == 2 ? count_array<std::uint16_t>(*frame, satInt)
+                                                : count_array<std::uint32_t>(*frame, satInt));
+    release_mapped_pages(walker.source());
+  }
+  c.wholeFrames = c.perFrame.size();
+  return c;
+}
+
+py::array_t<std::int64_t> saturated_counts(const py::object& frames, const py::object& dark, std::int64_t threshold) {
+  // Thresholds beyond 32 bits count as their nearest 32-bit value would.
+  const auto satInt = static_cast<std::int32_t>(std::clamp<std::int64_t>(threshold, INT32_MIN, INT32_MAX));
+  const Counts c = count_series(frames, satInt, false, "The data file", "frames");
+  // ClipCount's dark count: the saturated pixels of the whole dark divided
+  // by its whole frames, truncated.
+  std::int64_t darkCount = 0;
+  if (!dark.is_none()) {
+    const Counts d = count_series(dark, satInt, true, "The dark file", "dark");
+    if (d.wholeFrames == 0) throw py::value_error("dark holds no frame: a dark needs one at least");
+    std::uint64_t total = 0;
+    for (std::uint64_t n : d.perFrame) total += n;
+    darkCount = static_cast<std::int64_t>(total / d.wholeFrames);
+  }
+  py::array_t<std::int64_t> out(static_cast<py::ssize_t>(c.perFrame.size()));
+  std::int64_t* dst = out.mutable_data();
+  for (std::size_t f = 0; f < c.perFrame.size(); ++f) dst[f] = static_cast<std::int64_t>(c.perFrame[f]) - darkCount;
+  return out;
+}
+
+const char kMedianDoc[] = R"(The exact lower median frame of any series of frames, byte for byte StackCollapse's.
+
+frames: any of
+- a 3-D uint16 or uint32 array (frames, rows, columns) of any strides: a
+  C-contiguous array in memory is selected where it lies; a numpy memmap
+  (or a view of one) and other layouts are read a frame at a time;
+- an h5py dataset (frames, rows, columns): read from its file by the
+  programs' own reader when it is a plain file opened read-only, else
+  through h5py a frame at a time, never whole;
+- a sequence (len and indexing, as hexrd's image series) or an iterable (a
+  generator, fabio's file series' frames()) of 2-D uint16 or uint32 arrays,
+  or of objects whose `data` is one (fabio images and frames);
+- a path (str, bytes or os.PathLike): a frame file, an HDF5 dataset or
+  series, as median_file takes it.
+A 2-D array is a series of one frame.  Returns a new 2-D array (rows,
+columns) of the frames' type: for every pixel the value at index
+(n - 1) // 2 of its n values sorted.  A series is spilled a frame at a time
+to an unnamed file in $TMPDIR (else /tmp; it needs the series' bytes of
+disk while it runs) and selected in bands as StackCollapse reads a frame
+file, with the GIL released: memory stays under 256 MiB plus one frame
+whatever the series' length.
+progress: None, or a callable progress(done, total) called now and then
+with the bytes handled so far and in all, done never going back: a series'
+bytes counted as they are spilled, then as they are selected (a series of
+no length is heard from once it is all spilled); an exception it raises
+stops the run and is raised from median.
+Raises ValueError for an empty series, frames that are not 2-D or a frame
+whose shape or type differs from the first ("frame 7 is 100 x 120 uint16;
+frame 0 is 100 x 100 uint16"), TypeError for frames of another pixel type
+than uint16 or uint32, and OSError or ValueError with StackCollapse's
+message for a path.)";
+
+const char kCountsDoc[] = R"(Per frame, the pixels at or above `threshold` less the dark's, as ClipCount prints them.
+
+frames: any series median takes (a 3-D uint16 or uint32 array, an h5py
+dataset, a sequence or iterable of 2-D arrays, a path), read a frame at a
+time.  dark: None (nothing taken off), or a series or path of the same
+kinds, or one 2-D frame: its count is ClipCount's, the saturated pixels
+of all its frames (a frame file's partial last frame included) divided by
+its whole frames, truncated.  threshold: an int; beyond 32 bits it counts
+as its nearest 32-bit value.  Returns a 1-D int64 array, one count per
+frame of `frames`.  saturated_counts(frames, threshold) is the count without
+a dark.)";
+
+}  // namespace
+
+void add_series_functions(py::module_& m) {
+  m.def("median", &median, py::arg("frames"), py::kw_only(), py::arg("progress") = py::none(), kMedianDoc);
+  m.def(
+      "saturated_counts",
+      [](const py::object& frames, std::int64_t threshold) { return saturated_counts(frames, py::none(), threshold); },
+      py::arg("frames"), py::arg("threshold"), kCountsDoc);
+  m.def("saturated_counts", &saturated_counts, py::arg("frames"), py::arg("dark"), py::arg("threshold"));
+}
+
+}  // namespace hedm_python
