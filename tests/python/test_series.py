@@ -223,3 +223,11 @@ def test_peak_memory_of_a_long_series_is_bounded(tmp_path):
                            env=dict(os.environ, TMPDIR=str(tmp_path)))
         assert r.returncode == 0, r.stderr
         assert int(r.stdout) < 256 + 8, f"{kind}: peak resident size rose by {r.stdout.strip()} MiB"
+
+
+def test_a_spill_folder_that_cannot_be_written_is_named(tmp_path, monkeypatch):
+    monkeypatch.setenv("TMPDIR", str(tmp_path / "missing"))
+    with pytest.raises(OSError) as caught:
+        h.median([np.zeros((4, 4), np.uint16)] * 3)
+    assert str(caught.value) == f"Could not write the frames to a spill file in {tmp_path / 'missing'}: No such file or directory."
+    assert np.array_equal(h.median(np.zeros((3, 4, 4), np.uint16)), np.zeros((4, 4)))  # in memory: no spill file
