@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <future>
 #include <optional>
 
 #include "py_support.hpp"
@@ -208,6 +209,7 @@ py::array median_of_stack(hedm::Stack& stack, PyProgress& progress, const hedm::
   }
   if (!m) progress.raise_for(m.error());
   progress.rethrow();
+  progress.finish();
   return to_array(*m);
 }
 
@@ -220,6 +222,50 @@ py::array median_file(const std::string& path, const py::object& progressFn) {
 
 namespace {
 
+// Frames written into a spill stack on a thread of their own, one frame
+// behind the series: Python makes the next frame (reads it, decodes it)
+// while the last is written, which needs no GIL.
+class BehindWriter {
+ public:
+  explicit BehindWriter(hedm::SpillStack& stack) : stack_(stack) {}
+  // Starts writing `frame` (kept alive until written) once the frame before
+  // it is written; the status of that one (ok when there was none).
+  hedm::Status put(py::array frame, py::array source) {
+    hedm::Status s = wait();
+    if (!s) return s;
+    frame_ = std::move(frame);
+    source_ = std::move(source);
+    pending_ = std::async(std::launch::async, [this, data = frame_.data()] { return stack_.append(data); });
+    return s;
+  }
+  // Waits for the last frame handed to be written: its status.
+  hedm::Status wait() {
+    if (!pending_.valid()) return hedm::ok();
+    hedm::Status s = hedm::ok();
+    {
+      py::gil_scoped_release release;
+      s = pending_.get();
+    }
+    if (s) release_mapped_pages(source_);
+    frame_ = py::array();
+    source_ = py::array();
+    return s;
+  }
+
+ private:
+  hedm::SpillStack& stack_;
+  py::array frame_, source_;
+  std::future<hedm::Status> pending_;  // after frame_: destroyed, so waited for, before it
+};
+
+// A spill stack for frames like `frame`, in the spill folder.
+std::unique_ptr<hedm::SpillStack> spill_stack_for(const py::array& frame) {
+  auto made = hedm::SpillStack::create(spill_folder(), static_cast<std::uint64_t>(frame.shape(0)),
+                                       static_cast<std::uint64_t>(frame.shape(1)), static_cast<unsigned>(frame.itemsize()));
+  if (!made) raise(made.error());
+  return std::move(*made);
+}
+
 // The median of the frames of a series, spilled one by one.  progress hears
 // of the bytes spilled, then of the median's run over the spill file (a
 // 32-bit series counts its bytes thrice: spilled, decoded, selected); a
@@ -227,32 +273,28 @@ namespace {
 py::array median_of_series(py::handle frames, PyProgress& progress) {
   FrameWalker walker(frames, "frames");
   std::unique_ptr<hedm::SpillStack> stack;
+  std::optional<BehindWriter> writer;
   std::optional<hedm::ProgressCounter> spilled;
   std::uint64_t frameBytes = 0, stages = 2;
   while (std::optional<py::array> frame = walker.next()) {
     if (!stack) {
-      const unsigned width = static_cast<unsigned>(frame->itemsize());
-      auto made = hedm::SpillStack::create(spill_folder(), static_cast<std::uint64_t>(frame->shape(0)),
-                                           static_cast<std::uint64_t>(frame->shape(1)), width);
-      if (!made) raise(made.error());
-      stack = std::move(*made);
-      frameBytes = stack->pixels() * width;
-      stages = width == 2 ? 2 : 3;
+      stack = spill_stack_for(*frame);
+      writer.emplace(*stack);
+      frameBytes = static_cast<std::uint64_t>(frame->nbytes());
+      stages = frame->itemsize() == 2 ? 2 : 3;
       if (walker.length())
         spilled.emplace(hedm::progress_stage(progress.watcher(), 0, stages * *walker.length() * frameBytes),
                         *walker.length() * frameBytes);
     }
-    hedm::Status s = hedm::ok();
-    {
-      py::gil_scoped_release release;
-      s = stack->append(frame->data());
-    }
-    if (s) release_mapped_pages(walker.source());
-    if (s && spilled) s = spilled->add(frameBytes);
+    hedm::Status s = writer->put(std::move(*frame), walker.source());
+    if (s && spilled && walker.count() > 1) s = spilled->add(frameBytes);
     if (!s) progress.raise_for(s.error());
   }
   if (!stack) throw py::value_error("frames holds no frame: an empty series has no median");
-  if (hedm::Status s = stack->finish(); !s) raise(s.error());
+  hedm::Status s = writer->wait();
+  if (s && spilled) s = spilled->add(frameBytes);
+  if (s) s = stack->finish();
+  if (!s) progress.raise_for(s.error());
   const std::uint64_t bytes = stack->frames() * frameBytes;
   return median_of_stack(*stack, progress, hedm::progress_stage(progress.watcher(), bytes, stages * bytes));
 }

@@ -55,6 +55,8 @@ class PyProgress {
     if (fn_.is_none()) return {};
     return [this](std::uint64_t done, std::uint64_t total) -> hedm::Status {
       py::gil_scoped_acquire gil;
+      done_ = done;
+      total_ = total;
       try {
         fn_(done, total);
       } catch (py::error_already_set& e) {
@@ -72,6 +74,15 @@ class PyProgress {
       throw e;
     }
   }
+  // With the GIL held, once a run has ended well: its last call says all
+  // is done (a 32-bit stack selected as 16-bit values counts fewer bytes
+  // than it was given as its total).
+  void finish() {
+    if (!fn_.is_none() && total_ > 0 && done_ < total_) {
+      done_ = total_;
+      fn_(total_, total_);
+    }
+  }
   // With the GIL held: the callback's exception if it raised one, else the
   // error's own.
   [[noreturn]] void raise_for(const hedm::Error& e) {
@@ -82,6 +93,7 @@ class PyProgress {
  private:
   py::object fn_;
   std::unique_ptr<py::error_already_set> raised_;
+  std::uint64_t done_ = 0, total_ = 0;  // the last call's
 };
 
 // The name of an argument's type, never its value: "numpy.ndarray", "list".
