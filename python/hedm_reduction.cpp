@@ -205,9 +205,10 @@ StackCollapse's message.)";
 
 PYBIND11_MODULE(hedm_reduction, m) {
   m.doc() =
-      "The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files:\n"
-      "the per-pixel lower median of a stack (StackCollapse), saturated pixels per frame (ClipCount) and the\n"
-      "scaling of float images to 14000 (PanelPack).";
+      "The exact far-field kernels of the HEDM reduction programs for numpy arrays, series of frames (h5py\n"
+      "datasets, hexrd's and fabio's series, generators) and detector files: the per-pixel lower median of a\n"
+      "stack (StackCollapse), saturated pixels per frame (ClipCount) and the scaling of float images to 14000\n"
+      "(PanelPack).";
   m.attr("__version__") = HEDM_VERSION;
   m.def("median_frame", &median_frame, py::arg("stack"),
         R"(The exact lower median over the frames of a stack.
