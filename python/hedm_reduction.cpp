@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "float_convert.hpp"
+#include "py_support.hpp"
 #include "frame_file.hpp"
 #include "saturation.hpp"
 #include "stack.hpp"
@@ -22,7 +23,9 @@
 
 namespace py = pybind11;
 using hedm::pixelvalue;
+using namespace hedm_python;
 
+namespace hedm_python {
 namespace {
 
 // A C-contiguous array of T: the caller's own when it is one (no copy), else
@@ -38,60 +41,6 @@ py::array_t<T, py::array::c_style> contiguous(const py::array& a, int ndim, cons
                           std::to_string(a.ndim()));
   return py::array_t<T, py::array::c_style>::ensure(a);
 }
-
-// An error of the library as the exception of its kind: a file that cannot
-// be had an OSError, an input or argument that is not what it must be a
-// ValueError, memory a MemoryError.  The message is the programs' own,
-// without their closing words.
-[[noreturn]] void raise(const hedm::Error& e) {
-  switch (e.kind) {
-    case hedm::ErrorKind::Memory:
-      throw std::bad_alloc();
-    case hedm::ErrorKind::Input:
-    case hedm::ErrorKind::Output:
-      PyErr_SetString(PyExc_OSError, e.text.c_str());
-      throw py::error_already_set();
-    case hedm::ErrorKind::Usage:
-    case hedm::ErrorKind::Argument:
-    case hedm::ErrorKind::Data:
-      break;
-  }
-  throw py::value_error(e.text);
-}
-
-// A Python callable as a run's watcher, progress(done, total) in bytes:
-// called with the GIL held, from whichever thread selected the band; an
-// exception it raises (KeyboardInterrupt too) stops the run and is raised
-// again once the run has ended.
-class PyProgress {
- public:
-  explicit PyProgress(py::object fn) : fn_(std::move(fn)) {}
-  hedm::ProgressFn watcher() {
-    if (fn_.is_none()) return {};
-    return [this](std::uint64_t done, std::uint64_t total) -> hedm::Status {
-      py::gil_scoped_acquire gil;
-      try {
-        fn_(done, total);
-      } catch (py::error_already_set& e) {
-        raised_ = std::make_unique<py::error_already_set>(std::move(e));
-        return hedm::Error{hedm::ErrorKind::Argument, "progress raised an exception"};
-      }
-      return hedm::ok();
-    };
-  }
-  // With the GIL held: the callback's exception, if it raised one.
-  void rethrow() {
-    if (raised_) {
-      py::error_already_set e = std::move(*raised_);
-      raised_.reset();
-      throw e;
-    }
-  }
-
- private:
-  py::object fn_;
-  std::unique_ptr<py::error_already_set> raised_;
-};
 
 // The medians of a 32-bit stack, as StackCollapse selects those of a 32-bit
 // HDF5 stack, but a band of pixels at a time rather than the whole stack: a
@@ -147,54 +96,16 @@ py::array_t<T> median_frame_of(const py::array& stack) {
   return out;
 }
 
+}  // namespace
+
 py::array median_frame(const py::array& stack) {
   if (stack.dtype().is(py::dtype::of<std::uint32_t>())) return median_frame_of<std::uint32_t>(stack);
   return median_frame_of<pixelvalue>(stack);
 }
 
-// The median frame of any stack, of its frame shape and pixel type; a
-// stack that must be decoded (HDF5) is decoded once into a spill file in
-// $TMPDIR (else /tmp).
-py::array median_file(const std::string& path, const py::object& progressFn) {
-  if (!progressFn.is_none() && !PyCallable_Check(progressFn.ptr()))
-    throw py::type_error("progress must be a callable progress(done, total), or None");
-  PyProgress progress(progressFn);
-  hedm::Result<std::unique_ptr<hedm::Stack>> stack = hedm::open_stack(path, hedm::StackRole{"The input file", ""});
-  if (!stack) raise(stack.error());
-  const char* tmp = std::getenv("TMPDIR");
-  hedm::Result<hedm::Frame> m = hedm::Error{hedm::ErrorKind::Memory, ""};
-  {
-    py::gil_scoped_release release;
-    m = hedm::median_frame(**stack, hedm::MedianRun{tmp && *tmp ? tmp : "/tmp", 0, progress.watcher()});
-  }
-  progress.rethrow();
-  if (!m) raise(m.error());
-  const std::vector<std::size_t> shape = {static_cast<std::size_t>(m->rows), static_cast<std::size_t>(m->columns)};
-  return std::visit(
-      [&](const auto& v) -> py::array {
-        py::array_t<typename std::decay_t<decltype(v)>::value_type> out(shape);
-        std::copy(v.begin(), v.end(), out.mutable_data());
-        return out;
-      },
-      m->values);
-}
+}  // namespace hedm_python
 
-py::array_t<std::int64_t> saturated_counts(const py::array& stack, std::int64_t threshold) {
-  const auto s = contiguous<pixelvalue>(stack, 3, "stack", "uint16");
-  const std::size_t n = static_cast<std::size_t>(s.shape(0));
-  const std::size_t pixels = static_cast<std::size_t>(s.shape(1) * s.shape(2));
-  // Thresholds beyond 32 bits count as their nearest 32-bit value would.
-  const std::int32_t satInt = static_cast<std::int32_t>(std::clamp<std::int64_t>(threshold, INT32_MIN, INT32_MAX));
-  py::array_t<std::int64_t> out(static_cast<py::ssize_t>(n));
-  std::int64_t* counts = out.mutable_data();
-  const pixelvalue* in = s.data();
-  {
-    py::gil_scoped_release release;
-    for (std::size_t f = 0; f < n; ++f)
-      counts[f] = static_cast<std::int64_t>(hedm::count_saturated(in + f * pixels, pixels, satInt));
-  }
-  return out;
-}
+namespace {
 
 py::array_t<pixelvalue> scale_image(const py::array& image) {
   const auto img = contiguous<float>(image, 0, "image", "float32");
@@ -216,9 +127,6 @@ py::array_t<pixelvalue> scale_image(const py::array& image) {
                           ": an image with infinite values cannot be scaled");
   return out;
 }
-
-// The name of an argument's type, never its value: "numpy.ndarray", "list".
-std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
 
 // Adds to the function `name` of module m a last definition that takes the
 // calls no other definition takes, and raises a TypeError of one line that
@@ -297,9 +205,10 @@ StackCollapse's message.)";
 
 PYBIND11_MODULE(hedm_reduction, m) {
   m.doc() =
-      "The exact far-field kernels of the HEDM reduction programs for numpy arrays and detector frame files:\n"
-      "the per-pixel lower median of a stack (StackCollapse), saturated pixels per frame (ClipCount) and the\n"
-      "scaling of float images to 14000 (PanelPack).";
+      "The exact far-field kernels of the HEDM reduction programs for numpy arrays, series of frames (h5py\n"
+      "datasets, hexrd's and fabio's series, generators) and detector files: the per-pixel lower median of a\n"
+      "stack (StackCollapse), saturated pixels per frame (ClipCount) and the scaling of float images to 14000\n"
+      "(PanelPack).";
   m.attr("__version__") = HEDM_VERSION;
   m.def("median_frame", &median_frame, py::arg("stack"),
         R"(The exact lower median over the frames of a stack.
@@ -321,13 +230,7 @@ any other by StackCollapse's selection for 32-bit HDF5 stacks.
 Any other argument than an array raises TypeError, naming its type.)");
   m.def("median_file", &median_file, py::arg("path"), py::kw_only(), py::arg("progress") = py::none(),
         kMedianFileDoc);
-  m.def("saturated_counts", &saturated_counts, py::arg("stack"), py::arg("threshold"),
-        R"(Per frame, the number of pixels at or above `threshold`, as ClipCount counts them.
-
-stack: a 3-D uint16 array (frames, rows, columns).  Returns a 1-D int64
-array, one count per frame.  ClipCount prints these less the dark count, a
-dark file's counts averaged over its frames:
-    counts - int(saturated_counts(dark, threshold).sum() // len(dark)).)");
+  add_series_functions(m);
   m.def("scale_image", &scale_image, py::arg("image"),
         R"(PanelPack's conversion of a float32 image to uint16: the brightest pixel becomes 14000.
 
@@ -338,6 +241,7 @@ same shape, byte for byte the frame PanelPack writes for that image.  An
 image with an infinite pixel raises ValueError, as PanelPack skips it.)");
   other_arguments(m, "median_frame", "stack: numpy.ndarray of uint16 or uint32");
   other_arguments(m, "median_file", "path: str or os.PathLike, *, progress: callable or None", true);
-  other_arguments(m, "saturated_counts", "stack: numpy.ndarray of uint16, threshold: int");
+  other_arguments(m, "median", "frames: array, h5py dataset, series of 2-D arrays or path, *, progress: callable or None");
+  other_arguments(m, "saturated_counts", "frames: array, series of 2-D arrays or path, [dark,] threshold: int");
   other_arguments(m, "scale_image", "image: numpy.ndarray of float32");
 }

@@ -96,9 +96,12 @@ FRAMES = [np.zeros((2048, 2048), dtype=np.uint16) for _ in range(10)]
     (lambda: h.median_frame(stak=FRAMES), "stack: numpy.ndarray of uint16 or uint32", "stak=list"),
     (lambda: h.median_file(FRAMES), "path: str or os.PathLike, *, progress: callable or None", "list"),
     (lambda: h.median_file(pathlib.Path("x.ge3"), FRAMES), "path: str or os.PathLike, *, progress: callable or None", "PosixPath, list"),
-    (lambda: h.saturated_counts(FRAMES, 14000), "stack: numpy.ndarray of uint16, threshold: int", "list, int"),
-    (lambda: h.saturated_counts(np.stack(FRAMES), 14000.5), "stack: numpy.ndarray of uint16, threshold: int",
-     "numpy.ndarray, float"),
+    (lambda: h.saturated_counts(np.stack(FRAMES), 14000.5),
+     "frames: array, series of 2-D arrays or path, [dark,] threshold: int", "numpy.ndarray, float"),
+    (lambda: h.saturated_counts(FRAMES, None, "14000"),
+     "frames: array, series of 2-D arrays or path, [dark,] threshold: int", "list, NoneType, str"),
+    (lambda: h.median(FRAMES, 3),
+     "frames: array, h5py dataset, series of 2-D arrays or path, *, progress: callable or None", "list, int"),
     (lambda: h.scale_image([1.0] * 100000), "image: numpy.ndarray of float32", "list"),
 ])
 def test_wrong_argument_types_raise_a_one_line_type_error(call, takes, given):
