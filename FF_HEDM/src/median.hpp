@@ -83,7 +83,7 @@ class StackMedian {
   };
 
  private:
-  friend struct StackMedianProbe;  // the tests' look at which way it selects
+  friend struct StackMedianProbe;           // the tests' look at which way it selects
   static constexpr std::size_t kGroup = 8;  // most tiles copied from the frame rows together
 
   // select_tile works in place on a copied tile of n rows of kTile flipped

@@ -161,7 +161,8 @@ bool encode(const void* rows, std::size_t w, std::size_t h, int depth, Sink* sin
 Result<std::string> encoded(const void* rows, std::size_t w, std::size_t h, int depth) {
   Sink sink;
   if (!encode(rows, w, h, depth, &sink))
-    return output_error("The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) + ".");
+    return output_error("The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) +
+                        ".");
   return std::move(sink.bytes);
 }
 
