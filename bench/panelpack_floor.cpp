@@ -14,6 +14,7 @@
 #include "input_file.hpp"
 #include "memory.hpp"
 #include "output_file.hpp"
+#include "test_support.hpp"
 
 using namespace hedm;
 

@@ -11,8 +11,8 @@ FrameLayout frame_layout(std::uint64_t fileSize) {
 }
 
 Error no_whole_frame(const std::string& which, const std::string& path, std::uint64_t size) {
-  return data_error(which + " " + path + " holds no whole frame (" + std::to_string(size) +
-                                     " bytes; one frame needs " + std::to_string(kOneFrameFileBytes) + ").");
+  return data_error(which + " " + path + " holds no whole frame (" + std::to_string(size) + " bytes; one frame needs " +
+                    std::to_string(kOneFrameFileBytes) + ").");
 }
 
 std::string partial_frame_warning(const std::string& path, const FrameLayout& l) {

@@ -32,8 +32,8 @@ namespace hedm {
 namespace {
 Error no_hdf5(const std::string& path) {
   return input_error("Input file " + path +
-                                     " is HDF5, which this build cannot read: it reads detector frame files only "
-                                     "(rebuild with libhdf5-dev installed).");
+                     " is HDF5, which this build cannot read: it reads detector frame files only "
+                     "(rebuild with libhdf5-dev installed).");
 }
 }  // namespace
 

@@ -6,7 +6,7 @@ namespace hedm {
 
 Error no_hdf5_output(const std::string& path) {
   return output_error("Could not write " + path +
-                                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed).");
+                      ": this build cannot write HDF5 (rebuild with libhdf5-dev installed).");
 }
 
 }  // namespace hedm

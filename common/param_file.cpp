@@ -59,9 +59,8 @@ Status read_param_file(const std::string& path, std::span<ParamKey> keys) {
     if (const ParamKey* k = apply_param_line(line, keys)) {
       std::string text(line);
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-      return input_error(std::string(k->key.substr(0, k->key.size() - 1)) + " on line " +
-                                         std::to_string(lines.line()) + " of " + path + " (\"" + text +
-                                         "\") has a decimal comma: write the number with a point.");
+      return input_error(std::string(k->key.substr(0, k->key.size() - 1)) + " on line " + std::to_string(lines.line()) +
+                         " of " + path + " (\"" + text + "\") has a decimal comma: write the number with a point.");
     }
   }
   return lines.status();

@@ -15,7 +15,6 @@ namespace hedm {
 // "The output b.ge3 is the same file as the input a.ge3."
 // Paths that do not lead anywhere (a missing input, an output in a missing
 // folder) clash with nothing: opening them reports them.
-Status same_file_clash(const std::vector<std::string>& inputs,
-                       const std::vector<std::string>& outputs);
+Status same_file_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
 
 }  // namespace hedm

@@ -86,7 +86,7 @@ Result<std::unique_ptr<Stack>> open_stack(const std::string& arg, const StackRol
   int fd = -1;
   if (const int e = open_for_reading(name.file, &fd); e != 0)
     return input_error(!role.unopenable.empty() ? role.unopenable
-                                                            : "Could not open " + name.file + ": " + std::strerror(e) + ".");
+                                                : "Could not open " + name.file + ": " + std::strerror(e) + ".");
   ::close(fd);
   const FileKind kind = file_kind(name.file);
   if (const char* format = compression_name(kind))

@@ -71,9 +71,9 @@ class FrameFileStack final : public Stack {
     if (f0 <= frames() && n <= frames() - f0 && p0 <= kPixelsPerFrame && count <= kPixelsPerFrame - p0 &&
         (stride == 0 || stride >= count))
       return ok();
-    return argument_error(path_ + ": no frames " + std::to_string(f0) + " + " + std::to_string(n) +
-                                          ", pixels " + std::to_string(p0) + " + " + std::to_string(count) +
-                                          " in a stack of " + std::to_string(frames()) + " frames.");
+    return argument_error(path_ + ": no frames " + std::to_string(f0) + " + " + std::to_string(n) + ", pixels " +
+                          std::to_string(p0) + " + " + std::to_string(count) + " in a stack of " +
+                          std::to_string(frames()) + " frames.");
   }
 
   std::string path_;

@@ -14,7 +14,8 @@ namespace {
 const std::string kPrograms[] = {"StackCollapse", "PanelPack",    "ClipCount",        "BuildTriMesh",
                                  "GrainQuats",    "SolutionDump", "FramePreview",     "hedm-sample-data",
                                  "hedm-share",    "hedm-far-field-share", "hedm-merge-counts",
-                                 "hedm-slurm-far-field", "hedm-slurm-dark", "hedm-far-field-submit"};
+                                 "hedm-slurm-far-field", "hedm-slurm-dark", "hedm-far-field-submit",
+                                 "hedm-far-field-resume", "hedm-far-field-status"};
 
 }  // namespace
 
@@ -58,6 +59,12 @@ TEST(FrontDoor, OtherCommandLinesBehaveAsBefore) {
       {"SolutionDump", {}, 1, "Usage: SolutionDump <parameter file>. No parameter file given, exiting.\n"},
       {"BuildTriMesh", {"--help", "x"}, 1,
        "Could not open the parameter file --help: No such file or directory. Exiting.\n"},
+      {"FramePreview", {}, 1,
+       "Usage: FramePreview <frame file> <output> [frame, from 1] [low percentile] [high percentile] [--log] "
+       "[--bin N] [--raw FILE]\nWrites <output> as an 8-bit PNG (or PGM) view stretched between the percentiles, 1 "
+       "and 99.5 by default; FramePreview --help tells more.\n"},
+      {"FramePreview", {"--version", "x"}, 1, "Could not open --version: No such file or directory. Exiting.\n"},
+      {"hedm-far-field-resume", {"x", "y"}, 1, "hedm-far-field-resume: x holds no far-field run (no run.txt).\n"},
   };
   for (const Case& c : cases) {
     RunResult r = run(c.program, c.args, dir.path().string());

@@ -11,6 +11,7 @@
 #include "median.hpp"
 #include "output_file.hpp"
 #include "stack_median.hpp"
+#include "test_support.hpp"
 #include "testkit.hpp"
 
 using hedm::CodedMedian;
@@ -124,13 +125,13 @@ TEST(StackMedian, MatchesQuickSelectForEveryStackLength) {
 TEST(StackMedian, ShortStacksUseAPrunedNetwork) {
   for (int n = 1; n <= hedm::kNetworkFrames; ++n) {
     StackMedian s(n);
-    EXPECT_TRUE(s.uses_network());
+    EXPECT_TRUE(hedm::StackMedianProbe::uses_network(s));
     // Pruning keeps only what decides the median: fewer than a full sort.
     if (n == 24) {
-      EXPECT_LT(s.comparators(), 120u);
+      EXPECT_LT(hedm::StackMedianProbe::comparators(s), 120u);
     }
   }
-  EXPECT_FALSE(StackMedian(hedm::kNetworkFrames + 1).uses_network());
+  EXPECT_FALSE(hedm::StackMedianProbe::uses_network(StackMedian(hedm::kNetworkFrames + 1)));
   EXPECT_FALSE(StackMedian(0).ok());
   EXPECT_FALSE(StackMedian(std::int64_t{INT32_MAX} + 1).ok());
 }
@@ -203,7 +204,7 @@ TEST(StackMedian, DeepStacksAreExactWhateverTheSampleShows) {
     }
     StackMedian selector(n);
     ASSERT_TRUE(selector.ok());
-    EXPECT_EQ(selector.uses_sample(), n >= hedm::kSampledFrames);
+    EXPECT_EQ(hedm::StackMedianProbe::uses_sample(selector), n >= hedm::kSampledFrames);
     std::vector<pixelvalue> out(count);
     selector.collapse(rows.data(), stride, count, out.data());
     for (std::size_t p = 0; p < count; ++p)
@@ -222,7 +223,7 @@ TEST(StackMedian, StacksBeyondTheFastKernelsAreExactToo) {
     rows[i] = static_cast<pixelvalue>(i % count == 0 ? 7 : i % count == 1 ? rng() % 2 * 65535 : rng());
   StackMedian selector(n);
   ASSERT_TRUE(selector.ok());
-  EXPECT_FALSE(selector.uses_network());
+  EXPECT_FALSE(hedm::StackMedianProbe::uses_network(selector));
   std::vector<pixelvalue> out(count);
   selector.collapse(rows.data(), count, count, out.data());
   for (std::size_t p = 0; p < count; ++p)

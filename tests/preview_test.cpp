@@ -10,6 +10,7 @@
 #include "float_convert.hpp"
 #include "preview.hpp"
 #include "saturation.hpp"
+#include "test_support.hpp"
 #include "testkit.hpp"
 
 using hedm::pixelvalue;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "hdf5_stack.hpp"
+#include "hdf5_stack_writer.hpp"
 
 namespace sample {
 

@@ -60,8 +60,8 @@ Result<std::int32_t> number(const std::vector<const char*>& args, std::size_t i,
 Status stack_option(const std::string& name, const char* value, hedm::StackShape* shape) {
   const std::string v = value;
   if (name == "--bits" || name == "--rows" || name == "--columns") {
-    const Result<std::int32_t> n = name == "--bits" ? whole(value, "BITS", INT32_MIN)
-                                                    : whole(value, name == "--rows" ? "ROWS" : "COLUMNS", 1);
+    const Result<std::int32_t> n =
+        name == "--bits" ? whole(value, "BITS", INT32_MIN) : whole(value, name == "--rows" ? "ROWS" : "COLUMNS", 1);
     if (!n) return n.error();
     if (name == "--rows") shape->rows = static_cast<std::uint64_t>(*n);
     if (name == "--columns") shape->columns = static_cast<std::uint64_t>(*n);
@@ -92,7 +92,8 @@ Status all_new(const std::vector<std::string>& paths) {
       return hedm::output_error(p + " is a symbolic link (to " + hedm::resolve_links(p) +
                                 "): hedm-sample-data never writes through one. Nothing written.");
     if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) continue;
-    return hedm::output_error(p + " exists: hedm-sample-data writes new files only and never replaces one. Nothing written.");
+    return hedm::output_error(
+        p + " exists: hedm-sample-data writes new files only and never replaces one. Nothing written.");
   }
   return hedm::ok();
 }
@@ -143,7 +144,8 @@ Status make(const std::vector<const char*>& args, hedm::StackShape shape, bool p
   }
   if (what == "floats" && n >= 4) {
     const std::string ext = n > 4 ? args[4] : "raw";
-    s = read_numbers(args, {{2, "FIRST", 0, INT32_MIN, &a}, {3, "LAST", 0, INT32_MIN, &b}, {5, "CLIPPED", -1, INT32_MIN, &c}});
+    s = read_numbers(
+        args, {{2, "FIRST", 0, INT32_MIN, &a}, {3, "LAST", 0, INT32_MIN, &b}, {5, "CLIPPED", -1, INT32_MIN, &c}});
     if (s) s = floats_new(args[1], a, b, ext);
     return s ? sample::write_float_images(args[1], a, b, ext, c) : s;
   }

@@ -164,7 +164,8 @@ Result<Numbers> read_numbers(char** argv) {
     *dest = *v;
   }
   if (n.Padding < 2 || n.Padding > 9)
-    return argument_error("Padding " + std::to_string(n.Padding) + " is outside 2 to 9: no data file name can be formed.");
+    return argument_error("Padding " + std::to_string(n.Padding) +
+                          " is outside 2 to 9: no data file name can be formed.");
   return n;
 }
 

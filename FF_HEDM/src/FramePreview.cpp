@@ -118,15 +118,16 @@ Result<Options> read_options(int argc, char** argv) {
     return argument_error("--bin " + std::to_string(o.bin) + " is outside 1 to 2048.");
   if (const std::string ext = foreign_image_extension(output); !ext.empty())
     return argument_error(output + ": FramePreview writes PNG (.png) and PGM (.pgm) images, not " + ext +
-                    ". Name the output NAME.png or NAME.pgm.");
+                          ". Name the output NAME.png or NAME.pgm.");
   const bool stem = !ends_with(output, ".png") && !ends_with(output, ".pgm");
   if (!raw.empty() && !ends_with(raw, ".png") && !ends_with(raw, ".pgm"))
     return argument_error("--raw " + raw + ": the name must end in .png or .pgm.");
   o.viewFN = stem ? output + "_view.pgm" : output;
   o.rawFN = stem ? output + ".pgm" : raw;
   if ((ends_with(o.viewFN, ".png") || ends_with(o.rawFN, ".png")) && !png_available())
-    return argument_error("This build of FramePreview writes no PNG (libpng was missing when it was built); "
-                    "name the output .pgm.");
+    return argument_error(
+        "This build of FramePreview writes no PNG (libpng was missing when it was built); "
+        "name the output .pgm.");
   std::vector<std::string> outputs = {o.viewFN};
   if (!o.rawFN.empty()) outputs.push_back(o.rawFN);
   if (Status s = same_file_clash({StackName::parse(o.inFN).file}, outputs); !s)
@@ -144,7 +145,7 @@ struct Shown {
 
 Error no_such_frame(const Options& o, std::uint64_t frames) {
   return input_error(o.inFN + " has " + std::to_string(frames) + " whole frame(s); there is no frame " +
-                                     std::to_string(o.frame) + ".");
+                     std::to_string(o.frame) + ".");
 }
 
 // The pixels of an HDF5 stack's frame that the detector cannot use: in
@@ -217,8 +218,8 @@ Result<Views> render(const Options& o, const std::vector<T>& pixels, std::size_t
   if (!o.rawFN.empty()) {
     if constexpr (sizeof(T) > 2) {
       return data_error(o.inFN + " holds 32-bit values, which a 16-bit image (" + o.rawFN +
-                                        ") cannot hold: ask for the 8-bit view alone (an output name ending in .png or .pgm, "
-                                        "without --raw). Nothing written.");
+                        ") cannot hold: ask for the 8-bit view alone (an output name ending in .png or .pgm, "
+                        "without --raw). Nothing written.");
     } else {
       v.images.emplace_back(o.rawFN, encoded(o.rawFN, Image<T>{width, height, pixels}));
     }

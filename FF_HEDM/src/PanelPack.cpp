@@ -100,7 +100,8 @@ Outcome convert_number(const std::string& FileName, const std::string& OutFileNa
   const std::string notWritten = " No output written for it.";
   InputFile in;
   if (!in.open(FileName)) return skip(Outcome::Passed, "Could not read " + FileName + ".");
-  if (Status s = same_file_clash({FileName}, {OutFileName}); !s) return skip(Outcome::Failed, s.error().text + notWritten);
+  if (Status s = same_file_clash({FileName}, {OutFileName}); !s)
+    return skip(Outcome::Failed, s.error().text + notWritten);
   if (Status s = stack_in_the_way(StackName::parse(OutFileName)); !s)
     return skip(Outcome::Failed, s.error().text + notWritten);
   say("Read file " + FileName + ".");
@@ -140,7 +141,7 @@ Result<Numbers> read_numbers(char** argv) {
   }
   if (n.Padding != 5)
     return argument_error("Padding " + std::to_string(n.Padding) +
-                   " is not 5: the numbers in the file names are always five digits.");
+                          " is not 5: the numbers in the file names are always five digits.");
   return n;
 }
 
@@ -159,11 +160,12 @@ int run(int argc, char** argv) {
   }
   if (inExt == "ge3")
     return fail(argument_error("The input extension ge3 is the output extension: every input would be overwritten "
-                        "by its own output."),
+                               "by its own output."),
                 kEnding);
   if (skip <= 0)
-    return fail(argument_error("skip must be 1 or more, not " + std::to_string(skip) + ": the numbers would never pass EndNr."),
-                kEnding);
+    return fail(
+        argument_error("skip must be 1 or more, not " + std::to_string(skip) + ": the numbers would never pass EndNr."),
+        kEnding);
 
   AlignedPtr<float> inimage = allocate_huge_array<float>(kPixelsPerFrame);
   AlignedPtr<pixelvalue> outimage = allocate_array<pixelvalue>(kSlicePixels);

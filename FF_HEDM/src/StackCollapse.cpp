@@ -94,11 +94,10 @@ Status output_free(const Stack& in, const StackName& out, bool hdf5Out) {
     if (Status s = hdf5_frame_destination_free(out.given); !s) return s;
   if (Status s = stack_in_the_way(out); !s) return followed_by(s.error(), " Nothing written.");
   if (!hdf5Out && (in.rows() != nrPixels || in.columns() != nrPixels || in.pixel_bytes() != 2))
-    return data_error("The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) +
-                                      " x " + std::to_string(in.columns()) + " " +
-                                      std::to_string(8 * in.pixel_bytes()) +
-                                      "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
-                                      "output .h5. Nothing written.");
+    return data_error("The median of " + in.file() + " is a frame of " + std::to_string(in.rows()) + " x " +
+                      std::to_string(in.columns()) + " " + std::to_string(8 * in.pixel_bytes()) +
+                      "-bit pixels; a detector frame file holds 2048 x 2048 16-bit ones: name the "
+                      "output .h5. Nothing written.");
   return ok();
 }
 

@@ -73,18 +73,4 @@ void convert_image(const float* image, std::size_t n, float maxVal, pixelvalue* 
   scale_pixels(image, n, static_cast<double>(maxVal), out);
 }
 
-void convert_image_reference(float* image, std::size_t n, pixelvalue* out) {
-  float maxVal = 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    if (image[k] > maxVal) maxVal = image[k];
-    if (image[k] < 0) image[k] = 0;
-  }
-  for (std::size_t k = 0; k < n; ++k) {
-    double product = static_cast<double>(image[k]) / static_cast<double>(maxVal) * kScaleCeiling;
-    std::int32_t t = 0;
-    if (!std::isnan(product)) t = static_cast<std::int32_t>(product);
-    out[k] = static_cast<pixelvalue>(t & 0xffff);
-  }
-}
-
 }  // namespace hedm

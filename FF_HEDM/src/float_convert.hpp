@@ -20,9 +20,4 @@ float image_maximum(const float* image, std::size_t n, std::size_t* nInfinite = 
 // v the pixel clamped at 0 from below; a product that is not a number gives 0.
 void convert_image(const float* image, std::size_t n, float maxVal, pixelvalue* out);
 
-// The same conversion done the plain way, in two passes over the image:
-// find the maximum while clearing negative pixels in place, then scale each
-// pixel.  The tests hold convert_image to it.
-void convert_image_reference(float* image, std::size_t n, pixelvalue* out);
-
 }  // namespace hedm

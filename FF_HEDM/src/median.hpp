@@ -77,17 +77,13 @@ class StackMedian {
   // rows + f * rowStride.  out[p] becomes the median of the pixel's column.
   void collapse(const pixelvalue* rows, std::size_t rowStride, std::size_t count, pixelvalue* out);
 
-  // Whether the selection network (rather than the value search) is used.
-  bool uses_network() const { return useNetwork_; }
-  bool uses_sample() const { return sampled_; }
-  std::size_t comparators() const { return network_.size(); }
-
   struct Comparator {
     std::uint16_t lo, hi;  // wires; the minimum goes to lo
     std::uint8_t keepLo, keepHi;  // whether each result is used later
   };
 
  private:
+  friend struct StackMedianProbe;           // the tests' look at which way it selects
   static constexpr std::size_t kGroup = 8;  // most tiles copied from the frame rows together
 
   // select_tile works in place on a copied tile of n rows of kTile flipped
@@ -170,13 +166,16 @@ class CodedMedian {
   StackMedian sixteen_;  // selects the exceptions
 };
 
-// The coding kernel on its own, for its tests: `tiles` tiles of kTile values
+// The coded selection's coding kernel: `tiles` tiles of kTile values
 // against their flipped window bases, out[p] = clamp(in[p] - base + 1, 0,
-// 255) - 128, by the AVX2 kernel or the baseline one, with ordinary or
-// non-temporal stores; out 32-byte aligned.  False when the processor lacks
-// AVX2 and it was asked for.
-bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
-                      bool baseline, bool nontemporal);
+// 255) - 128, the tiles' codes tileStride apart (out 32-byte aligned), with
+// non-temporal stores where `stream` (an _mm_sfence before the codes are
+// read).
+using EncodeSlice = void (*)(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
+                             std::size_t tileStride, bool stream);
+// The baseline (SSE2) kernel, or the AVX2 one: nullptr where the processor
+// lacks AVX2 (or the build has the baseline kernels only).
+EncodeSlice encode_kernel(bool baseline);
 
 // The comparators of a sorting network on n wires that decide wire k,
 // in order, each marked with which of its two results is used later.

@@ -82,8 +82,6 @@ void encode_slice_sse2(const pixelvalue* in, const std::int16_t* base, std::size
   }
 }
 
-using EncodeSlice = void (*)(const pixelvalue*, const std::int16_t*, std::size_t, std::int8_t*, std::size_t, bool);
-
 // 32 signed codes.  Their counts, and any 16-bit arithmetic on them, go in
 // two halves of 16 lanes (v16, one register: wider vectors are split lane
 // by lane where they compare or narrow); counts are signed, as they stay
@@ -304,7 +302,7 @@ bool CodedMedian::place_windows(std::size_t count, const Slice& slice) {
 // Every frame's slice coded into the tiles, with the values of the first
 // `gathered` wide pixels (as many as the side rows hold) gathered on the way.
 bool CodedMedian::encode_all(std::size_t count, std::size_t gathered, const Slice& slice) {
-  static const EncodeSlice encode_slice = HEDM_HAS_AVX2() ? encode_slice_avx2 : encode_slice_sse2;
+  static const EncodeSlice encode_slice = encode_kernel(!HEDM_HAS_AVX2());
   const std::size_t full = count / W;
   for (int f = 0, next = 0; f < n_; ++f) {
     // The sampled frames' slices are at hand already.
@@ -377,12 +375,14 @@ bool CodedMedian::collapse(std::size_t count, const Slice& slice, pixelvalue* ou
   return select_exceptions(slice, gathered, out);
 }
 
-bool encode_tile_rows(const pixelvalue* in, const std::int16_t* base, std::size_t tiles, std::int8_t* out,
-                      bool baseline, bool nontemporal) {
-  if (!baseline && !HEDM_HAS_AVX2()) return false;
-  (baseline ? encode_slice_sse2 : encode_slice_avx2)(in, base, tiles, out, W, nontemporal);
-  if (nontemporal) _mm_sfence();
-  return true;
+// The other kernels are one source built for each processor, the one to
+// run picked when the program starts (target_clones).  The coding kernel is
+// two sources, AVX2 intrinsics and SSE2 ones, which target_clones cannot
+// make of one: it is picked by hand, here, once, and the tests call both
+// (on a processor with AVX2) through this one door.
+EncodeSlice encode_kernel(bool baseline) {
+  if (baseline) return encode_slice_sse2;
+  return HEDM_HAS_AVX2() ? encode_slice_avx2 : nullptr;
 }
 
 #undef vmin

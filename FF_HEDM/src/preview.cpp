@@ -95,14 +95,6 @@ std::string pgm(const Image<pixelvalue>& image) {
   return s;
 }
 
-std::string pgm16(const pixelvalue* frame, std::size_t side) {
-  return pgm(Image<pixelvalue>{side, side, std::vector<pixelvalue>(frame, frame + side * side)});
-}
-
-std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, pixelvalue hi) {
-  return pgm(view8(Image<pixelvalue>{side, side, std::vector<pixelvalue>(frame, frame + side * side)}, lo, hi, false));
-}
-
 Status write_images(const std::vector<std::pair<std::string, Result<std::string>>>& images) {
   for (const auto& [path, bytes] : images)
     if (!bytes) return bytes.error();
@@ -169,7 +161,8 @@ bool encode(const void* rows, std::size_t w, std::size_t h, int depth, Sink* sin
 Result<std::string> encoded(const void* rows, std::size_t w, std::size_t h, int depth) {
   Sink sink;
   if (!encode(rows, w, h, depth, &sink))
-    return output_error("The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) + ".");
+    return output_error("The PNG encoder failed: " + (sink.failure.empty() ? std::string("no memory") : sink.failure) +
+                        ".");
   return std::move(sink.bytes);
 }
 

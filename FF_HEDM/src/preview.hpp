@@ -88,8 +88,6 @@ Image<std::uint8_t> view8(const Image<std::uint32_t>& values, std::uint32_t lo, 
 // "P5" PGM files: 8-bit samples, or 16-bit big-endian samples.
 std::string pgm(const Image<std::uint8_t>& image);
 std::string pgm(const Image<pixelvalue>& image);
-std::string pgm16(const pixelvalue* frame, std::size_t side);
-std::string pgm8_view(const pixelvalue* frame, std::size_t side, pixelvalue lo, pixelvalue hi);
 
 // Whether this build writes PNG (libpng was found when it was configured).
 bool png_available();

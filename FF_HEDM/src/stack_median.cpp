@@ -236,7 +236,11 @@ class FileSlices {
     return static_cast<const pixelvalue*>(buffer_.get());
   }
   // Where more than an eighth of the band just read had to come from the
-  // disk, the next band's slices are asked for now.
+  // disk, the next band's slices are asked for now.  A file the page cache
+  // holds gives nearly every slice at once, and asking for a cached band
+  // ahead would cost a system call per frame for nothing; a file read cold
+  // misses on most slices.  An eighth tells the two apart with room for
+  // the few pages another reader or the system dropped meanwhile.
   void ahead(std::size_t p0, std::size_t count) {
     if (uncached_ > frames_.nFrames / 8)
       for (std::uint64_t f = 0; f < frames_.nFrames; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));

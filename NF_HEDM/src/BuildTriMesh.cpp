@@ -58,10 +58,13 @@ class ColumnText {
   int next_ = 0;
 };
 
-// grid.txt: the count, then the records as TriMesh makes them (the
-// count is known first, so no grid need be held: memory stays the same
-// whatever its size).
-Status write_grid(OutputFile& file, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements) {
+// grid.txt at `path`: the count, then the records as TriMesh makes them
+// (the count is known first, so no grid need be held: memory stays the
+// same whatever its size).  Created here and put in place only when whole;
+// one that cannot be created is said in the words scripts have long read.
+Status write_grid(const std::string& path, double GridSize, const GridDimensions& dims, std::int32_t NrGridElements) {
+  OutputFile file;
+  if (!file.create(path)) return Error{ErrorKind::Output, "Cannot open file, " + path, true};
   TextWriter out(file);
   out.integer(NrGridElements);
   out.put('\n');
@@ -88,19 +91,17 @@ int run(int argc, char** argv) {
   ParamKey keys[] = {{"GridSize ", &GridSize}, {"Rsample ", &Rsample}, {"DataDirectory ", &direct}};
   if (Status s = read_param_file(ParamFN, keys); !s) return fail(s.error(), kEnding);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail(input_error("The parameter file " + ParamFN + " gives no value for: " + missing + "."),
-                kEnding);
+    return fail(input_error("The parameter file " + ParamFN + " gives no value for: " + missing + "."), kEnding);
   const std::string fn = direct + "/grid.txt";
-  if (Status s = same_file_clash({ParamFN}, {fn}); !s) return fail(followed_by(s.error(), " Nothing written."), kEnding);
+  if (Status s = same_file_clash({ParamFN}, {fn}); !s)
+    return fail(followed_by(s.error(), " Nothing written."), kEnding);
 
   const GridDimensions dims = grid_dimensions(GridSize, Rsample);
   if (Status s = grid_size_ok(GridSize, Rsample, dims.NrHex); !s) return fail(s.error(), kEnding);
   const std::int32_t NrGridElements = grid_point_count(dims.NrHex);
   sayf("Number of grid points: %d.\n", NrGridElements);
 
-  OutputFile file;
-  if (!file.create(fn)) return fail(Error{ErrorKind::Output, "Cannot open file, " + fn, true}, kEnding);
-  if (Status s = write_grid(file, GridSize, dims, NrGridElements); !s) return fail(s.error(), kEnding);
+  if (Status s = write_grid(fn, GridSize, dims, NrGridElements); !s) return fail(s.error(), kEnding);
   sayf("Time elapsed in making TriMesh: %f [s]\n", processor_seconds(start, std::clock()));
   return kCompleted;
 }

@@ -160,7 +160,8 @@ int run(int argc, char** argv) {
   // wrong way round), not a run that found no grains.  The seed file is
   // not written; an earlier one stays.
   if (nOrientations == 0 && convert.nSkipped() > 0)
-    return fail(input_error(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."), kEnding);
+    return fail(input_error(GrainFN + " holds no grain: not one of its lines is a grain line. Nothing written."),
+                kEnding);
   Status s = out.flush();
   if (s) s = file.commit();
   if (!s) return fail(s.error(), kEnding);

@@ -58,13 +58,12 @@ int run(int argc, char** argv) {
                      {"MicFileText ", &outputfile},  {"SaveNSolutions ", &nSaves, false}};
   if (Status s = read_param_file(ParamFN, keys); !s) return fail(s.error(), kEnding);
   if (std::string missing = missing_keys(keys); !missing.empty())
-    return fail(input_error("The parameter file " + ParamFN + " gives no value for: " + missing + "."),
-                kEnding);
+    return fail(input_error("The parameter file " + ParamFN + " gives no value for: " + missing + "."), kEnding);
   const std::int64_t nCols = all_matches_columns(nSaves);
   if (nCols > INT32_MAX)
-    return fail(input_error("SaveNSolutions " + std::to_string(nSaves) +
-                                            " makes an all-matches row wider than 2^31 values."),
-                kEnding);
+    return fail(
+        input_error("SaveNSolutions " + std::to_string(nSaves) + " makes an all-matches row wider than 2^31 values."),
+        kEnding);
   // The all-matches files sit beside the result file and the result table.
   const std::string inputfile2 = inputfile + ".AllMatches", outputfile2 = outputfile + ".AllMatches";
   if (Status s = same_file_clash({ParamFN, inputfile, inputfile2}, {outputfile, outputfile2}); !s)
@@ -74,7 +73,7 @@ int run(int argc, char** argv) {
   if (Status s = results.open(inputfile); !s) return fail(s.error(), kEnding);
   if (results.size() < kEdgeBytes)
     return fail(input_error("The result file " + inputfile + " holds " + std::to_string(results.size()) +
-                                            " bytes, too few for the edge size of its first row (48 needed)."),
+                            " bytes, too few for the edge size of its first row (48 needed)."),
                 kEnding);
   double firstValues[6];
   if (Status s = results.read_at(firstValues, kEdgeBytes, 0); !s) return fail(s.error(), kEnding);
@@ -95,14 +94,14 @@ int run(int argc, char** argv) {
     if (const std::int64_t fits = saves_that_fit(size, NrRows, nSaves); fits >= 0) {
       const std::string rows = std::to_string(size / rowBytes) + (size / rowBytes == 1 ? " row" : " rows");
       const std::string rest = size % rowBytes ? " and " + std::to_string(size % rowBytes) + " bytes" : "";
-      return fail(data_error("The all-matches file " + inputfile2 + " holds " + std::to_string(size) +
-                            " bytes: at SaveNSolutions " + std::to_string(nSaves) + " (rows of " +
-                            std::to_string(rowBytes) + " bytes) that is " + rows + rest +
-                            ", but at SaveNSolutions " + std::to_string(fits) + " (rows of " +
-                            std::to_string(size / NrRows) + " bytes) exactly the " + std::to_string(NrRows) +
-                            " rows of the result file. Set SaveNSolutions " + std::to_string(fits) + " in " +
-                            ParamFN + "; the all-matches table is not written."),
-                  kEnding);
+      return fail(
+          data_error("The all-matches file " + inputfile2 + " holds " + std::to_string(size) +
+                     " bytes: at SaveNSolutions " + std::to_string(nSaves) + " (rows of " + std::to_string(rowBytes) +
+                     " bytes) that is " + rows + rest + ", but at SaveNSolutions " + std::to_string(fits) +
+                     " (rows of " + std::to_string(size / NrRows) + " bytes) exactly the " + std::to_string(NrRows) +
+                     " rows of the result file. Set SaveNSolutions " + std::to_string(fits) + " in " + ParamFN +
+                     "; the all-matches table is not written."),
+          kEnding);
     }
     if (std::string w = partial_row_warning(inputfile2, size, rowBytes); !w.empty()) say(w);
   }

@@ -6,12 +6,13 @@
 #
 # How a function hands back what it finds, one way each, as its comment
 # says: a single value in REPLY (read it at once, the next call overwrites
-# it); a list printed, an item a line; Slurm's word on a job in the named
-# arrays of hedm_slurm_job, hedm_job_ending, hedm_leftovers and hedm_queued.
-# The checks (hedm_far_field_checks, hedm_missing_images,
-# hedm_dark_list_checks) take everything they look at as arguments, print
-# one line per failed check and return 1 when any failed.  Messages go to
-# standard output.
+# it); a list printed, an item a line, and hedm_share's pair of numbers
+# printed on one; more than one value (Slurm's word on a job, what a killed
+# share left) in the HEDM_* variables that the comments of hedm_slurm_job,
+# hedm_job_ending, hedm_leftovers and hedm_queued name.  The checks
+# (hedm_far_field_checks, hedm_missing_images, hedm_dark_list_checks) take
+# everything they look at as arguments, print one line per failed check
+# and return 1 when any failed.  Messages go to standard output.
 
 # hedm_number COMMAND WHAT TEXT: reads TEXT as a whole number into REPLY.
 # Apart from white space around it, TEXT must be an optional sign and

@@ -1,6 +1,8 @@
-// A made-up HDF5 stack written frame by frame (the samples, the
-// benchmarks): a hidden file beside the destination, renamed over it once
+// A made-up HDF5 stack written frame by frame (hedm-sample-data, the
+// tests): a hidden file beside the destination, renamed over it once
 // every frame is there.
+#include "hdf5_stack_writer.hpp"
+
 #include "hdf5_stack.hpp"
 
 #ifdef HEDM_HAVE_HDF5
