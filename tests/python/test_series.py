@@ -109,6 +109,8 @@ def test_median_of_paths_is_median_file(tmp_path):
             f.write(stack.read_bytes()[:8192] + frames[i].tobytes())
     series = fabio.open_series(filenames=names)
     assert np.array_equal(h.median(series.frames()), lower_median(frames[:3]))
+    assert np.array_equal(h.median(fabio.open_series(filenames=names)), lower_median(frames[:3]))
+    assert np.array_equal(h.median(fabio.open(str(stack))), want)  # a fabio image of many frames
     assert np.array_equal(h.median([fabio.open(n) for n in names]), lower_median(frames[:3]))
 
 
