@@ -8,11 +8,11 @@ shared bench's dark stacks (../shared/bench/gen_stack.c, 2048 x 2048 uint16),
     dataset read through h5py a frame at a time (a sequence wrapping it);
   - the generator alone (its frames made and dropped): the part of
     median(generator) that is the caller's own;
-  - the peak resident size of median() of the 400-frame generator, in a
+  - the peak resident size (VmHWM: ru_maxrss would be the bench's own,
+    kept across fork and exec) of median() of the 400-frame generator, in a
     process of its own, beside median_file's (target: under 256 MiB plus
     one frame, 8 MiB), and the peak of its anonymous memory (RssAnon,
-    sampled every 5 ms: what the module allocates, without the pages of the
-    files it reads through a mapping);
+    sampled every 5 ms);
   - a hexrd-style median (np.percentile over blocks of rows, the series
     read again for each block) of the same generator: how many times slower.
 Every result is checked against median_file's; times are the medians of
@@ -85,7 +85,7 @@ def hexrd_style(path, n, block_bytes=256 << 20):
 def peak_rss_mib(path, n, call):
     """The peak RSS and the peak RssAnon (sampled) of `call`, in MiB."""
     code = f"""
-import resource, threading, time, numpy as np, hedm_reduction as h
+import threading, time, numpy as np, hedm_reduction as h
 {inspect.getsource(frames)}
 peak, done = [0], threading.Event()
 def sample():
@@ -97,7 +97,9 @@ def sample():
 threading.Thread(target=sample, daemon=True).start()
 {call}
 done.set()
-print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024, peak[0] / 1024)
+with open("/proc/self/status") as f:
+    hwm = [int(line.split()[1]) for line in f if line.startswith("VmHWM:")][0]
+print(hwm / 1024, peak[0] / 1024)
 """
     r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return [float(v) for v in r.stdout.split()]

@@ -290,8 +290,9 @@ frames: any of
   programs' own reader when it is a plain file opened read-only, else
   through h5py a frame at a time, never whole;
 - a sequence (len and indexing, as hexrd's image series) or an iterable (a
-  generator, fabio's file series' frames()) of 2-D uint16 or uint32 arrays,
-  or of objects whose `data` is one (fabio images and frames);
+  generator) of 2-D uint16 or uint32 arrays, or of objects whose `data` is
+  one (fabio images and frames); a fabio file series or image of many
+  frames is taken as its frames();
 - a path (str, bytes or os.PathLike): a frame file, an HDF5 dataset or
   series, as median_file takes it.
 A 2-D array is a series of one frame.  Returns a new 2-D array (rows,

@@ -61,6 +61,9 @@ void release_mapped_pages(const py::array& frame) {
 
 FrameWalker::FrameWalker(py::handle frames, const std::string& what)
     : series_(py::reinterpret_borrow<py::object>(frames)) {
+  // A fabio image of many frames, or a fabio file series: its frames().
+  if (!py::isinstance<py::array>(series_) && py::hasattr(series_, "frames") && py::hasattr(series_, "nframes"))
+    series_ = series_.attr("frames")();
   if (py::hasattr(series_, "ndim") && py::hasattr(series_, "shape")) {
     const int ndim = series_.attr("ndim").cast<int>();
     if (ndim == 2) series_ = py::make_tuple(py::module_::import("numpy").attr("asarray")(series_));

@@ -16,8 +16,8 @@ namespace py = pybind11;
 
 // The frames of a series one after another, each checked against the first:
 // by index where the series has a length (a 3-D array, an h5py dataset, a
-// sequence), else by iterating it (a generator).  A 2-D array (or dataset)
-// is a series of one frame.
+// sequence), else by iterating it (a generator, a fabio series' frames()).
+// A 2-D array (or dataset) is a series of one frame.
 class FrameWalker {
  public:
   // `what` names the argument in messages: "frames", "dark".
