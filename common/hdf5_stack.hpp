@@ -106,6 +106,17 @@ class Hdf5Stack final : public Stack {
   std::uint64_t columns() const override { return info_.columns; }
   unsigned pixel_bytes() const override { return info_.pixelBytes; }
   std::vector<std::string> files() const override;
+  // Where the frames lie in the file, for an unfiltered dataset of
+  // little-endian unsigned pixels stored contiguous or in chunks of whole
+  // frames (read there with pread, by the median and by read() alike);
+  // nullptr for any other, read through the library.
+  const RawFrames* raw_frames() const override;
+  // Frames read in place, and chunks of the filters this process decodes
+  // itself (deflate, shuffle, LZ4, bitshuffle/LZ4), are read without the
+  // library: from several threads at once, best k frames at a time where a
+  // chunk holds k frames.
+  bool reads_in_parallel() const override;
+  std::uint64_t frames_per_read() const override;
 
   // As Stack::read.  A negative value of a signed stack fails the read,
   // naming its frame and pixel.  A chunk is decoded once per read while

@@ -137,7 +137,7 @@ Status select_coded(const BandRun& run, std::vector<Source>& sources, const Band
     const CodedMedian::Slice slice = [&](std::int64_t f) {
       return source.view(static_cast<std::uint64_t>(f), p0, count, e);
     };
-    return selectors[t]->collapse(count, slice, dst) && run.count(count, e);
+    return selectors[t]->collapse(count, slice, dst) && source.finish(p0, count, dst, e) && run.count(count, e);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
 }
@@ -164,7 +164,7 @@ Status select_shallow(const BandRun& run, std::vector<Source>& sources, const Ba
     for (std::uint64_t f = 0; f < run.nFrames; ++f)
       if (!source.fill(f, p0, count, s.slices.get() + f * stride, e)) return false;
     s.selector.collapse(s.slices.get(), stride, count, dst);
-    return run.count(count, e);
+    return source.finish(p0, count, dst, e) && run.count(count, e);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
 }
@@ -174,7 +174,8 @@ Status select_shallow(const BandRun& run, std::vector<Source>& sources, const Ba
 // copies frame f's pixels p0 .. p0 + count - 1 to dst; view(f, p0, count,
 // err) gives them where they can be read (in memory, or copied into a
 // buffer of its own), nullptr on failure; ahead(p0, count) hears of the band
-// the thread is likely to take after the one it is about to select.  The
+// the thread is likely to take after the one it is about to select;
+// finish(p0, count, medians, err) hears of a band's medians once selected.  The
 // medians go to `out` (all pixels) where it is given, and to put in pixel
 // order.
 template <class Source>
@@ -219,19 +220,23 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
 // needed.
 class FileSlices {
  public:
-  FileSlices(InputFile& in, const FramesInFile& frames) : in_(&in), frames_(frames) {}
+  // 32-bit frames (frames.pixelBytes 4) are selected by their values
+  // clamped to 65535 (kept in order, so that every median below 65535 is
+  // exact), and a band's pixels whose median reaches 65535 again by their
+  // own values; every median of the band goes to wideOut.
+  FileSlices(InputFile& in, const FramesInFile& frames, std::uint32_t* wideOut = nullptr)
+      : in_(&in), frames_(frames), wideOut_(wideOut) {}
   bool reserve(std::size_t pixels) {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
   bool fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error* err) {
+    if (frames_.pixelBytes == 4) return fill_clamped(f, p0, count, dst, err);
     const std::size_t bytes = count * sizeof(pixelvalue);
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
     if (got == bytes) return true;
     ++uncached_;
-    const Status s = in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got);
-    if (!s) *err = s.error();
-    return static_cast<bool>(s);
+    return read(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got, err);
   }
   const pixelvalue* view(std::uint64_t f, std::size_t p0, std::size_t count, Error* err) {
     return fill(f, p0, count, buffer_.get(), err) ? buffer_.get() : nullptr;
@@ -240,19 +245,76 @@ class FileSlices {
   // disk, the next band's slices are asked for now.
   void ahead(std::size_t p0, std::size_t count) {
     if (uncached_ > frames_.nFrames / 8)
-      for (std::uint64_t f = 0; f < frames_.nFrames; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));
+      for (std::uint64_t f = 0; f < frames_.nFrames; ++f)
+        in_->prefetch(offset(f, p0), count * std::uint64_t{frames_.pixelBytes});
     uncached_ = 0;
+  }
+  bool finish(std::size_t p0, std::size_t count, const pixelvalue* medians, Error* err) {
+    if (!wideOut_) return true;
+    std::vector<std::size_t>& high = high_;
+    high.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+      wideOut_[p0 + k] = medians[k];
+      if (medians[k] == 0xffff) high.push_back(p0 + k);
+    }
+    return high.empty() || select_wide(err);
   }
 
  private:
-  std::uint64_t offset(std::uint64_t f, std::size_t p0) const {
-    return frames_.first + (f * frames_.pixels + p0) * sizeof(pixelvalue);
+  std::uint64_t offset(std::uint64_t f, std::size_t p0) const { return frames_.offset(f, p0); }
+  bool read(void* dst, std::size_t bytes, std::uint64_t at, Error* err) {
+    const Status s = in_->read_at(dst, bytes, at);
+    if (!s) *err = s.error();
+    return static_cast<bool>(s);
   }
+  bool fill_clamped(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst, Error* err) {
+    if (wide_.size() < count) wide_.resize(count);
+    const std::uint32_t* w = wide_.data();
+    if (!read(wide_.data(), count * 4, offset(f, p0), err)) return false;
+    for (std::size_t k = 0; k < count; ++k) dst[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(w[k], 0xffff));
+    return true;
+  }
+  bool select_wide(Error* err);
+
   InputFile* in_;
   FramesInFile frames_;
+  std::uint32_t* wideOut_;
   std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
   AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands
+  std::vector<std::uint32_t> wide_;  // one slice of 32-bit values
+  std::vector<std::size_t> high_;  // the band's pixels whose clamped median is 65535
+  std::vector<std::uint32_t> columns_;  // their values, pixel by pixel
 };
+
+// The medians of the band's pixels in high_ by their 32-bit values, as many
+// pixels at a time as 16 MiB of values hold: each frame read once per group
+// of pixels, in runs from one pixel to the next where they lie close
+// together (a row of masked pixels is one read).
+bool FileSlices::select_wide(Error* err) {
+  const std::uint64_t n = frames_.nFrames;
+  const std::size_t group = static_cast<std::size_t>(std::max<std::uint64_t>(1, (std::size_t{4} << 20) / n));
+  const std::size_t k = static_cast<std::size_t>((n - 1) / 2);
+  constexpr std::size_t kGap = 1024;  // pixels read between two of the group rather than read apart
+  for (std::size_t g0 = 0; g0 < high_.size(); g0 += group) {
+    const std::size_t g1 = std::min(high_.size(), g0 + group);
+    columns_.resize((g1 - g0) * n);
+    for (std::uint64_t f = 0; f < n; ++f)
+      for (std::size_t i = g0; i < g1;) {
+        std::size_t j = i + 1;  // pixels i .. j - 1 in one read
+        while (j < g1 && high_[j] - high_[j - 1] <= kGap) ++j;
+        const std::size_t first = high_[i], span = high_[j - 1] - first + 1;
+        if (wide_.size() < span) wide_.resize(span);
+        if (!read(wide_.data(), span * 4, offset(f, first), err)) return false;
+        for (; i < j; ++i) columns_[(i - g0) * n + f] = wide_[high_[i] - first];
+      }
+    for (std::size_t i = g0; i < g1; ++i) {
+      const auto column = columns_.begin() + static_cast<std::ptrdiff_t>((i - g0) * n);
+      std::nth_element(column, column + static_cast<std::ptrdiff_t>(k), column + static_cast<std::ptrdiff_t>(n));
+      wideOut_[high_[i]] = column[static_cast<std::ptrdiff_t>(k)];
+    }
+  }
+  return true;
+}
 
 // A thread's reader of a stack in memory: slices are read where they lie.
 class StackSlices {
@@ -267,6 +329,7 @@ class StackSlices {
     return stack_ + f * pixels_ + p0;
   }
   void ahead(std::size_t, std::size_t) {}
+  bool finish(std::size_t, std::size_t, const pixelvalue*, Error*) { return true; }
 
  private:
   const pixelvalue* stack_;
@@ -293,9 +356,9 @@ unsigned worker_threads() {
 namespace {
 
 Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, const BandSink& sink,
-                     unsigned threads, const ProgressFn& progress) {
+                     unsigned threads, const ProgressFn& progress, std::uint32_t* wideOut = nullptr) {
   std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames);
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames, wideOut);
   return collapse_in_bands(frames.nFrames, frames.pixels, kFileBands, threads, sources, out, sink, progress);
 }
 
@@ -315,6 +378,18 @@ Status median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size
                        unsigned threads) {
   std::vector<StackSlices> sources(kMaxThreads, StackSlices(stack, pixels));
   return collapse_in_bands(nFrames, pixels, kMemoryBands, threads, sources, out, nullptr, ProgressFn{});
+}
+
+Status median32_of_frames_in_file(InputFile& in, const FramesInFile& frames, std::uint32_t* out, unsigned threads,
+                                  const ProgressFn& progress) {
+  if (frames.pixelBytes != 4)
+    return Error{ErrorKind::Argument, "The 32-bit median asked of 16-bit frames."};
+  AlignedPtr<pixelvalue> clamped = allocate_huge_array<pixelvalue>(frames.pixels);
+  if (!clamped) return out_of_memory(frames.pixels * sizeof(pixelvalue));
+  // The bytes selected are counted as the frames' own, of 32 bits each.
+  ProgressFn wide;
+  if (progress) wide = [&progress](std::uint64_t done, std::uint64_t total) { return progress(2 * done, 2 * total); };
+  return collapse_file(in, frames, clamped.get(), nullptr, threads, wide, out);
 }
 
 }  // namespace hedm
