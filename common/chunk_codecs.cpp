@@ -15,12 +15,6 @@ namespace hedm {
 
 namespace {
 
-std::uint64_t big_endian(const unsigned char* p, unsigned bytes) {
-  std::uint64_t v = 0;
-  for (unsigned i = 0; i < bytes; ++i) v = v << 8 | p[i];
-  return v;
-}
-
 // The byte shuffle undone: byte j of every element lies in the j-th run of
 // n bytes; bytes past the last whole element stay where they are.
 void unshuffle(const unsigned char* in, unsigned char* out, std::size_t size, unsigned e) {
@@ -31,6 +25,12 @@ void unshuffle(const unsigned char* in, unsigned char* out, std::size_t size, un
 }
 
 #ifdef HEDM_HAVE_LZ4
+std::uint64_t big_endian(const unsigned char* p, unsigned bytes) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < bytes; ++i) v = v << 8 | p[i];
+  return v;
+}
+
 // One LZ4 block of exactly `size` decoded bytes.
 bool lz4_block(const unsigned char* in, std::size_t inSize, unsigned char* out, std::size_t size) {
   if (inSize > 0x7fffffff || size > 0x7fffffff) return false;

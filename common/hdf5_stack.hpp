@@ -17,7 +17,12 @@
 // Threads: Debian's libhdf5 is built without thread safety.  Every function
 // here takes one lock around its HDF5 calls, so calls from several threads
 // are safe but run one at a time; nothing else in the process may call
-// HDF5 concurrently with them.
+// HDF5 concurrently with them.  Frames that need no library to be read
+// take no lock: an unfiltered dataset's frames, read where they lie, and
+// chunks of the filters this process decodes itself (deflate, shuffle,
+// LZ4, bitshuffle/LZ4), read with pread and decoded on the caller's thread.
+// HEDM_HDF5_THROUGH_LIBRARY=1 in the environment sends every read through
+// the library instead (the tests compare both).
 //
 // Without libhdf5 at build time (HEDM_HAVE_HDF5 undefined) the functions
 // are there all the same and refuse every HDF5 path with a message saying
