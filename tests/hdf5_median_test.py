@@ -90,6 +90,16 @@ with tempfile.TemporaryDirectory() as d:
             py = hr.median_file(path + "::/entry/data/data")
             os.environ.pop("HEDM_HDF5_THROUGH_LIBRARY", None)
             check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
+        # ClipCount's reading of the stack as a data file: the same counts both ways.
+        # ClipCount's dark and its data file (c_01.h5) the same stack.
+        if os.path.exists(os.path.join(d, "c_01.h5")):
+            os.remove(os.path.join(d, "c_01.h5"))
+        os.link(path, os.path.join(d, "c_01.h5"))
+        counts = ["".join(line for line in run("ClipCount", d, "c", "2", "1", "1", ".h5", path, "30000", env=env)
+                          .stdout.splitlines(True) if not line.startswith("Time elapsed"))
+                  for env in (None, LIBRARY)]
+        check(f"  ClipCount's counts of its frames the same through the library", counts[0] == counts[1] and
+              f"of {n}" in counts[0])
         if (rows, cols, dtype) == (2048, 2048, "<u2"):
             r = run("StackCollapse", path, os.path.join(d, "m.ge3"))
             raw = np.fromfile(os.path.join(d, "m.ge3"), dtype="<u2", offset=8192).reshape(2048, 2048)
