@@ -14,6 +14,7 @@
 
 #include "hdf5_library.hpp"
 #include "hdf5_stack.hpp"
+#include "input_file.hpp"
 
 namespace hedm {
 namespace hdf5_detail {
@@ -234,6 +235,46 @@ struct Hdf5Stack::Handles {
   // another: one member's chunk cache at a time, however many there are.
   std::size_t current = 0;
   hdf5_detail::Id currentSet, currentSpace;
+  // Where the frames lie in their file, when they can be read there without
+  // the library (hdf5_chunks.cpp): `in` open, raw.in set to it.
+  InputFile in;
+  RawFrames raw{nullptr, {0, 0, 0, 2, {}}};
+  // A compressed dataset's chunks, where this process decodes them
+  // (hdf5_decode.cpp); empty where the library does.
+  struct ChunkTable {
+    std::vector<std::uint64_t> dims;  // frames, rows, columns of a chunk
+    std::uint64_t groups = 0, down = 0, across = 0;  // chunks along frames, rows, columns
+    std::vector<int> filters;  // the pipeline, in the order the writer applied it
+    std::vector<std::uint64_t> address, size;  // each chunk's, (frames, rows, columns) in order
+    std::vector<unsigned> mask;  // filters skipped on each chunk
+  } chunks;
 };
+
+namespace hdf5_detail {
+// Whether the environment asks for every chunk to go through the library
+// (HEDM_HDF5_THROUGH_LIBRARY set and not "0"), for tests that compare both.
+bool through_library();
+using ChunkTable = Hdf5Stack::Handles::ChunkTable;
+// Whether the dataset's pixels are stored as this process reads them: a
+// dataset of its own (not a series), little-endian unsigned integers,
+// filtered or not as asked, in a file without a user block (whose
+// addresses the library counts from the block's end).
+bool stored_plainly(const Hdf5Stack::Handles& h, const StackInfo& info, bool filtered);
+// Lists where a compressed dataset's chunks lie, when this process decodes
+// each of its filters (h.chunks), the library's path otherwise.
+void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info);
+// A window of frames from chunks decoded here, as Stack::read; safe on
+// several threads at once.
+Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t f0, std::uint64_t n,
+                    std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide);
+// Finds where an unfiltered dataset's frames lie in its file and sets
+// h.raw to them, or leaves it unset where they cannot be read there (a
+// series, filters, big-endian or signed pixels, chunks that split frames,
+// chunks never written, a user block).  Called under the lock once open.
+void find_frames_in_place(Hdf5Stack::Handles& h, const StackInfo& info);
+// A window of frames read with pread from where they lie, as Stack::read.
+Status read_in_place(Hdf5Stack::Handles& h, std::uint64_t f0, std::uint64_t n, std::uint64_t p0,
+                     std::uint64_t count, void* dst, std::uint64_t stride, bool wide);
+}  // namespace hdf5_detail
 
 }  // namespace hedm

@@ -37,7 +37,11 @@ namespace hedm::hdf5_detail {
   F(H5Sselect_hyperslab) F(H5Tclose) F(H5Tcopy) F(H5Tget_class) F(H5Tget_sign) F(H5Tget_size) F(H5Tset_cset) \
   F(H5Tset_size) F(H5Zfilter_avail) \
   F(H5Aopen) F(H5Aread) F(H5Aget_space) F(H5Aget_type) F(H5Tis_variable_str) F(H5Tget_native_type) F(H5free_memory) \
+  F(H5Dget_offset) F(H5Tget_order) F(H5Fget_create_plist) F(H5Pget_userblock) F(H5Dget_storage_size) \
   HEDM_HDF5_OBJECT_INFO(F)
+// Found where the library has them (1.10.5 on): without them every chunk is
+// read through the library.
+#define HEDM_HDF5_OPTIONAL(F) F(H5Dget_chunk_info_by_coord) F(H5Dread_chunk)
 #define HEDM_HDF5_IDS(G) \
   G(H5P_CLS_DATASET_ACCESS_ID_g) G(H5P_CLS_DATASET_CREATE_ID_g) G(H5P_CLS_FILE_ACCESS_ID_g) \
   G(H5P_CLS_LINK_CREATE_ID_g) G(H5T_NATIVE_INT32_g) G(H5T_NATIVE_UINT16_g) G(H5T_NATIVE_UINT32_g) \
@@ -47,6 +51,7 @@ namespace hedm::hdf5_detail {
 struct Hdf5Library {
 #define HEDM_FIELD(f) decltype(&::f) f = nullptr;
   HEDM_HDF5_FUNCTIONS(HEDM_FIELD)
+  HEDM_HDF5_OPTIONAL(HEDM_FIELD)
 #undef HEDM_FIELD
 #define HEDM_ID(g) const hid_t* g = nullptr;
   HEDM_HDF5_IDS(HEDM_ID)
@@ -74,6 +79,9 @@ inline const Hdf5Library& hdf5_library() {
     HEDM_HDF5_FUNCTIONS(HEDM_FIND)
     HEDM_HDF5_IDS(HEDM_FIND)
 #undef HEDM_FIND
+#define HEDM_FIND_OPTIONAL(name) lib.name = reinterpret_cast<decltype(lib.name)>(::dlsym(so, #name));
+    HEDM_HDF5_OPTIONAL(HEDM_FIND_OPTIONAL)
+#undef HEDM_FIND_OPTIONAL
     if (lib.failure.empty() && lib.H5open() < 0) lib.failure = "the HDF5 library could not start";
   });
   return lib;
@@ -96,6 +104,7 @@ struct LoadedFunction<R (*)(P...), Slot> {
 };
 #define HEDM_NAME(f) inline constexpr LoadedFunction<decltype(&::f), &Hdf5Library::f> f{};
 HEDM_HDF5_FUNCTIONS(HEDM_NAME)
+HEDM_HDF5_OPTIONAL(HEDM_NAME)
 #undef HEDM_NAME
 
 // An identifier of the library (a property list class, a type) under the
@@ -108,6 +117,12 @@ struct LoadedId {
 #define HEDM_NAME(g) inline constexpr LoadedId g{&Hdf5Library::g};
 HEDM_HDF5_IDS(HEDM_NAME)
 #undef HEDM_NAME
+
+// Whether the library can say where each chunk lies and hand a chunk's
+// stored bytes over as they are (1.10.5 on).
+inline bool hdf5_reads_chunks_raw() {
+  return hdf5_library().H5Dget_chunk_info_by_coord != nullptr && hdf5_library().H5Dread_chunk != nullptr;
+}
 
 }  // namespace hedm::hdf5_detail
 

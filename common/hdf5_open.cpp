@@ -259,6 +259,8 @@ Result<Hdf5Stack> Hdf5Stack::open(const std::string& arg, const StackOptions& op
   s.info_.file = sp.file;
   if (Status st = describe(h, *located, sp.file, s.info_); !st) return st.error();
   if (Status st = open_access(h, s.info_, options, where(sp.file, h.members[0].path)); !st) return st.error();
+  find_frames_in_place(h, s.info_);
+  find_chunks_to_decode(h, s.info_);
   return s;
 }
 

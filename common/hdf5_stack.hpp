@@ -17,7 +17,12 @@
 // Threads: Debian's libhdf5 is built without thread safety.  Every function
 // here takes one lock around its HDF5 calls, so calls from several threads
 // are safe but run one at a time; nothing else in the process may call
-// HDF5 concurrently with them.
+// HDF5 concurrently with them.  Frames that need no library to be read
+// take no lock: an unfiltered dataset's frames, read where they lie, and
+// chunks of the filters this process decodes itself (deflate, shuffle,
+// LZ4, bitshuffle/LZ4), read with pread and decoded on the caller's thread.
+// HEDM_HDF5_THROUGH_LIBRARY=1 in the environment sends every read through
+// the library instead (the tests compare both).
 //
 // Without libhdf5 at build time (HEDM_HAVE_HDF5 undefined) the functions
 // are there all the same and refuse every HDF5 path with a message saying
@@ -106,6 +111,17 @@ class Hdf5Stack final : public Stack {
   std::uint64_t columns() const override { return info_.columns; }
   unsigned pixel_bytes() const override { return info_.pixelBytes; }
   std::vector<std::string> files() const override;
+  // Where the frames lie in the file, for an unfiltered dataset of
+  // little-endian unsigned pixels stored contiguous or in chunks of whole
+  // frames (read there with pread, by the median and by read() alike);
+  // nullptr for any other, read through the library.
+  const RawFrames* raw_frames() const override;
+  // Frames read in place, and chunks of the filters this process decodes
+  // itself (deflate, shuffle, LZ4, bitshuffle/LZ4), are read without the
+  // library: from several threads at once, best k frames at a time where a
+  // chunk holds k frames.
+  bool reads_in_parallel() const override;
+  std::uint64_t frames_per_read() const override;
 
   // As Stack::read.  A negative value of a signed stack fails the read,
   // naming its frame and pixel.  A chunk is decoded once per read while

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -53,13 +54,25 @@ struct Frame {
   const std::vector<std::uint32_t>* wide() const { return std::get_if<1>(&values); }
 };
 
-// Frames lying one after another as little-endian 16-bit pixels in a file
-// (a detector frame file, or a decoded stack's spill file), from byte
-// `first` on: what the median reads in bands with pread.
+// Frames lying in a file as little-endian pixels (a detector frame file, an
+// uncompressed HDF5 dataset, or a decoded stack's spill file): what the
+// median reads in bands with pread.  Frames lie one after another from
+// byte `first` on, or each where `starts` says (an HDF5 dataset's chunks
+// lie wherever the library put them); pixelBytes 2 for 16-bit pixels, 4
+// for 32-bit ones.
 struct FramesInFile {
+  FramesInFile(std::uint64_t first_, std::uint64_t nFrames_, std::size_t pixels_, unsigned pixelBytes_ = 2,
+               std::vector<std::uint64_t> starts_ = {})
+      : first(first_), nFrames(nFrames_), pixels(pixels_), pixelBytes(pixelBytes_), starts(std::move(starts_)) {}
   std::uint64_t first;
   std::uint64_t nFrames;
   std::size_t pixels;
+  unsigned pixelBytes = 2;
+  std::vector<std::uint64_t> starts;  // frame f's first byte; empty: one after another from `first`
+  // The byte of frame f's pixel p.
+  std::uint64_t offset(std::uint64_t f, std::uint64_t p) const {
+    return (starts.empty() ? first + f * pixels * pixelBytes : starts[f]) + p * pixelBytes;
+  }
 };
 struct RawFrames {
   InputFile* in;
@@ -101,6 +114,10 @@ class Stack {
   // Where the frames lie in a file as they are (a frame file), for the
   // median to read in bands; nullptr where they must be decoded first.
   virtual const RawFrames* raw_frames() const { return nullptr; }
+  // Whether read() may be called from several threads at once, and how
+  // many frames it reads best at a time (those that one stored piece holds).
+  virtual bool reads_in_parallel() const { return false; }
+  virtual std::uint64_t frames_per_read() const { return 1; }
   // The 8192 bytes that a frame file written from this stack starts with:
   // a frame file's own header, zeros for a stack that has none.
   virtual Status read_header(unsigned char* dst);

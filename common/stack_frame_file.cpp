@@ -18,7 +18,7 @@ class FrameFileStack final : public Stack {
     if (Status s = in_.open(path_); !s) return role.unopenable.empty() ? s : input_error(role.unopenable);
     layout_ = frame_layout(in_.size());
     if (layout_.nFrames == 0) return no_whole_frame(role.which, path_, in_.size());
-    raw_ = RawFrames{&in_, FramesInFile{kHeaderBytes, layout_.nFrames, kPixelsPerFrame}};
+    raw_ = RawFrames{&in_, FramesInFile{kHeaderBytes, layout_.nFrames, kPixelsPerFrame, 2, {}}};
     return ok();
   }
 
@@ -79,7 +79,7 @@ class FrameFileStack final : public Stack {
   std::string path_;
   InputFile in_;
   FrameLayout layout_;
-  RawFrames raw_{nullptr, {0, 0, 0}};
+  RawFrames raw_{nullptr, {0, 0, 0, 2, {}}};
 };
 
 }  // namespace

@@ -27,6 +27,12 @@ STACKS = [
     ("contiguous32", (5, 33, 45), "<u4", None, {}),
     ("contiguous16_bigendian", (3, 64, 64), ">u2", None, {}),
     ("signed32_lz4", (6, 20, 30), "<i4", (2, 20, 30), LZ4),
+    ("frames4_plain", (9, 20, 30), "<u2", (4, 20, 30), {}),
+    ("tile16_plain", (9, 100, 130), "<u2", (4, 64, 64), {}),
+    # chunks of several bitshuffle blocks and a few elements past the last
+    # group of 8 (stored as they are)
+    ("odd16_bitshuffle", (7, 77, 101), "<u2", (3, 77, 101), BITSHUFFLE_LZ4),
+    ("odd32_bitshuffle", (5, 33, 45), "<u4", (2, 33, 45), BITSHUFFLE_LZ4),
 ]
 
 

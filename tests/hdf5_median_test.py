@@ -21,8 +21,14 @@ def lower_median(stack):
     return np.partition(stack, k, axis=0)[k]
 
 
-def run(*args):
-    return subprocess.run([os.path.join(build, args[0]), *args[1:]], capture_output=True, text=True)
+def run(*args, env=None):
+    return subprocess.run([os.path.join(build, args[0]), *args[1:]], capture_output=True, text=True,
+                          env=dict(os.environ, **(env or {})))
+
+
+# Each stack read by the reader's own path (in place, or chunks decoded on
+# every thread) and by the library's, which must agree.
+LIBRARY = {"HEDM_HDF5_THROUGH_LIBRARY": "1"}
 
 
 rng = np.random.default_rng(5)
@@ -36,8 +42,20 @@ cases = [
     (6, 40, 60, ">u4", (2, 16, 16), "gzip"),
     (201, 24, 32, "<u2", (1, 24, 32), "bitshuffle"),
     (30, 1000, 1200, "<u4", None, None),
+    (11, 50, 70, "<u2", None, None),
+    (9, 100, 130, "<u2", (4, 64, 64), None),
+    (10, 100, 130, "<u2", (4, 100, 130), None),
+    (9, 64, 80, "<u4 hot", (1, 64, 80), None),
+    (8, 64, 80, "<u4 hot", None, None),
+    (9, 64, 80, "<u4 hot", (4, 64, 64), "bitshuffle"),
+    (9, 64, 80, "<u2", (1, 64, 80), "lz4"),
+    (9, 64, 80, "<u4", (4, 64, 64), "shuffle-gzip"),
+    (5, 64, 80, "<u2", (2, 64, 64), "bzip2"),  # a filter only the library decodes
     (3, 2048, 2048, "<u2", (1, 2048, 2048), "gzip"),
 ]
+FILTERS = {"gzip": dict(compression="gzip"), "bitshuffle": dict(compression=32008, compression_opts=(0, 2)),
+           "lz4": dict(compression=32004), "shuffle-gzip": dict(compression="gzip", shuffle=True),
+           "bzip2": dict(compression=307)}
 with tempfile.TemporaryDirectory() as d:
     import hedm_reduction as hr
     for n, rows, cols, dtype, chunks, comp in cases:
@@ -49,25 +67,39 @@ with tempfile.TemporaryDirectory() as d:
         data[:, 0, :3] = top  # saturated corner pixels
         if kind == "late":
             data[3:, 5, 7] = 90000
+        if kind == "hot":  # masked lines at 2^32-1, medians at and about 65535, one masked in half the frames
+            data[:, 10, :] = data[:, :, 7] = 2**32 - 1
+            data[:, 20, 20] = 65535
+            data[:, 20, 21] = rng.integers(65530, 65541, size=n)
+            data[:, 20, 22] = rng.integers(0, 2**32, size=n, dtype=np.uint64)
+            data[: n // 2 + 1, 30, 30] = 2**32 - 1
         path = os.path.join(d, "s.h5")
         with h5py.File(path, "w") as f:
-            kw = {}
-            if comp == "gzip":
-                kw = dict(compression="gzip")
-            elif comp == "bitshuffle":
-                kw = dict(compression=32008, compression_opts=(0, 2))
-            f.create_dataset("entry/data/data", data=data, chunks=chunks, **kw)
+            f.create_dataset("entry/data/data", data=data, chunks=chunks, **FILTERS.get(comp, {}))
         want = lower_median(data.astype(np.uint32 if "u4" in dtype else np.uint16))
         out = os.path.join(d, "m.h5")
-        r = run("StackCollapse", path, out)
-        with h5py.File(out) as f:
-            got = f["/entry/data/data"][...]
-            attrs = dict(f["/entry/data/data"].attrs)
-        check(f"StackCollapse {name}: status {r.returncode}, median equal to numpy's, one frame of {rows} x {cols}",
-              r.returncode == 0 and got.dtype == want.dtype and got.shape == (1, rows, cols) and (got == want).all())
-        check(f"  its attributes name the source and {n} frames", int(attrs.get("frames", -1)) == n)
-        py = hr.median_file(path + "::/entry/data/data")
-        check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
+        for env, how in ((None, ""), (LIBRARY, " (through the library)")):
+            r = run("StackCollapse", path, out, env=env)
+            with h5py.File(out) as f:
+                got = f["/entry/data/data"][...]
+                attrs = dict(f["/entry/data/data"].attrs)
+            check(f"StackCollapse {name}{how}: status {r.returncode}, median equal to numpy's, one frame of {rows} x {cols}",
+                  r.returncode == 0 and got.dtype == want.dtype and got.shape == (1, rows, cols) and (got == want).all())
+            check(f"  its attributes name the source and {n} frames", int(attrs.get("frames", -1)) == n)
+            os.environ.update(env or {})
+            py = hr.median_file(path + "::/entry/data/data")
+            os.environ.pop("HEDM_HDF5_THROUGH_LIBRARY", None)
+            check(f"  median_file equal", py.dtype == want.dtype and (py == want).all())
+        # ClipCount's reading of the stack as a data file: the same counts both ways.
+        # ClipCount's dark and its data file (c_01.h5) the same stack.
+        if os.path.exists(os.path.join(d, "c_01.h5")):
+            os.remove(os.path.join(d, "c_01.h5"))
+        os.link(path, os.path.join(d, "c_01.h5"))
+        counts = ["".join(line for line in run("ClipCount", d, "c", "2", "1", "1", ".h5", path, "30000", env=env)
+                          .stdout.splitlines(True) if not line.startswith("Time elapsed"))
+                  for env in (None, LIBRARY)]
+        check(f"  ClipCount's counts of its frames the same through the library", counts[0] == counts[1] and
+              f"of {n}" in counts[0])
         if (rows, cols, dtype) == (2048, 2048, "<u2"):
             r = run("StackCollapse", path, os.path.join(d, "m.ge3"))
             raw = np.fromfile(os.path.join(d, "m.ge3"), dtype="<u2", offset=8192).reshape(2048, 2048)
@@ -76,6 +108,32 @@ with tempfile.TemporaryDirectory() as d:
             r = run("StackCollapse", path, os.path.join(d, "m.ge3"))
             check("  other frames refused as a frame file: " + r.stdout.strip()[:60],
                   r.returncode == 1 and "name the output .h5" in r.stdout and not os.path.exists(os.path.join(d, "m.ge3")))
+    # A chunk whose bytes were flipped after it was written (its first LZ4
+    # block's stored size; the deflate stream's middle) is refused, naming
+    # its frame, and the earlier output stays as it was.
+    for comp, at in (("bitshuffle", 12), ("gzip", None)):
+        bad = os.path.join(d, "corrupt.h5")
+        with h5py.File(bad, "w") as f:
+            ds = f.create_dataset("entry/data/data", data=rng.integers(0, 300, size=(6, 64, 80)).astype("<u2"),
+                                  chunks=(1, 64, 80), **FILTERS[comp])
+            mask, raw = ds.id.read_direct_chunk((3, 0, 0))
+            raw = bytearray(raw)
+            i = at if at is not None else len(raw) // 2
+            raw[i:i + 4] = bytes(b ^ 0xFF for b in raw[i:i + 4])
+            ds.id.write_direct_chunk((3, 0, 0), bytes(raw), mask)
+        out = os.path.join(d, "earlier.h5")
+        with h5py.File(out, "w") as f:  # an earlier median, which a new one would replace
+            f.create_dataset("entry/data/data", data=np.ones((3, 64, 80), "<u2"))
+        assert run("StackCollapse", out, out[:-3] + "_new.h5").returncode == 0
+        os.replace(out[:-3] + "_new.h5", out)
+        before = open(out, "rb").read()
+        r = run("StackCollapse", bad, out)
+        check(f"a corrupt {comp} chunk refused, naming frame 3: {r.stdout.strip()[:150]}",
+              r.returncode == 1 and "frame 3 " in r.stdout and open(out, "rb").read() == before)
+        r = run("StackCollapse", bad, out, env=LIBRARY)
+        check(f"  and through the library: {r.stdout.strip()[:100]}",
+              r.returncode == 1 and open(out, "rb").read() == before)
+
     # A stack is never replaced by a median, an HDF5 one neither.
     before = open(path, "rb").read()
     r = run("StackCollapse", os.path.join(d, "m.h5"), path)

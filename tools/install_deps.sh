@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: the compiler and build tools, GoogleTest, libpng for
 # FramePreview, libhdf5 for HDF5 stacks with h5py and the bitshuffle/LZ4
-# filter plugins (the HDF5 tests write their files with h5py), groff for the
+# filter plugins, liblz4 and libdeflate (compressed chunks decoded on every
+# thread) (the HDF5 tests write their files with h5py), groff for the
 # manual-page check, fabio and Pillow (real readers of our frame files and
 # PNG previews), pybind11, the Python headers and pytest for the Python
 # module, Slurm with munge and GNU parallel for the cluster tests (the
@@ -22,6 +23,8 @@ command -v groff >/dev/null || need+=(groff-base)
 plugins=/usr/lib/$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)/hdf5/serial/plugins
 [ -e "$plugins/libh5bshuf.so" ] || need+=(bitshuffle)
 [ -e "$plugins/libh5lz4.so" ] || need+=(hdf5-filter-plugin)
+[ -e /usr/include/lz4.h ] || need+=(liblz4-dev)
+[ -e /usr/include/libdeflate.h ] || need+=(libdeflate-dev)
 /usr/bin/python3 -c 'import PIL, numpy' 2>/dev/null || need+=(python3-pil python3-numpy)
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
 [ -e /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)

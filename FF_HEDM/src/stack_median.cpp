@@ -137,6 +137,7 @@ Status select_coded(const BandRun& run, std::vector<Source>& sources, const Band
       return nullptr;
     };
     if (!selectors[t]->collapse(count, slice, dst)) return failed;
+    if (Status s = source.finish(p0, count, dst); !s) return s;
     return run.count(count);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
@@ -164,6 +165,7 @@ Status select_shallow(const BandRun& run, std::vector<Source>& sources, const Ba
     for (std::uint64_t f = 0; f < run.nFrames; ++f)
       if (Status got = source.fill(f, p0, count, s.slices.get() + f * stride); !got) return got;
     s.selector.collapse(s.slices.get(), stride, count, dst);
+    if (Status s = source.finish(p0, count, dst); !s) return s;
     return run.count(count);
   };
   return select_bands(run.threads, run.pixels, run.band, run.out, run.own, select, put);
@@ -175,7 +177,7 @@ Status select_shallow(const BandRun& run, std::vector<Source>& sources, const Ba
 // them where they can be read (in memory, or copied into a buffer of its
 // own); each returns the error of a read that failed.  ahead(p0, count)
 // hears of the band the thread is likely to take after the one it is about
-// to select.  The medians go to `out` (all pixels) where it is given, and
+// to select; finish(p0, count, medians) of a band's medians once selected.  The medians go to `out` (all pixels) where it is given, and
 // to put in pixel order.
 template <class Source>
 Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBudget& budget, unsigned threads,
@@ -219,12 +221,18 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
 // needed.
 class FileSlices {
  public:
-  FileSlices(InputFile& in, const FramesInFile& frames) : in_(&in), frames_(frames) {}
+  // 32-bit frames (frames.pixelBytes 4) are selected by their values
+  // clamped to 65535 (kept in order, so that every median below 65535 is
+  // exact), and a band's pixels whose median reaches 65535 again by their
+  // own values; every median of the band goes to wideOut.
+  FileSlices(InputFile& in, const FramesInFile& frames, std::uint32_t* wideOut = nullptr)
+      : in_(&in), frames_(frames), wideOut_(wideOut) {}
   bool reserve(std::size_t pixels) {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
   Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    if (frames_.pixelBytes == 4) return fill_clamped(f, p0, count, dst);
     const std::size_t bytes = count * sizeof(pixelvalue);
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
     if (got == bytes) return ok();
@@ -243,19 +251,86 @@ class FileSlices {
   // the few pages another reader or the system dropped meanwhile.
   void ahead(std::size_t p0, std::size_t count) {
     if (uncached_ > frames_.nFrames / 8)
-      for (std::uint64_t f = 0; f < frames_.nFrames; ++f) in_->prefetch(offset(f, p0), count * sizeof(pixelvalue));
+      for (std::uint64_t f = 0; f < frames_.nFrames; ++f)
+        in_->prefetch(offset(f, p0), count * std::uint64_t{frames_.pixelBytes});
     uncached_ = 0;
+  }
+  Status finish(std::size_t p0, std::size_t count, const pixelvalue* medians) {
+    if (!wideOut_) return ok();
+    std::vector<std::size_t>& high = high_;
+    high.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+      wideOut_[p0 + k] = medians[k];
+      if (medians[k] == 0xffff) high.push_back(p0 + k);
+    }
+    return high.empty() ? ok() : select_wide();
   }
 
  private:
-  std::uint64_t offset(std::uint64_t f, std::size_t p0) const {
-    return frames_.first + (f * frames_.pixels + p0) * sizeof(pixelvalue);
+  std::uint64_t offset(std::uint64_t f, std::size_t p0) const { return frames_.offset(f, p0); }
+  Status fill_clamped(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    if (wide_.size() < count) wide_.resize(count);
+    const std::uint32_t* w = wide_.data();
+    if (Status s = in_->read_at(wide_.data(), count * 4, offset(f, p0)); !s) return s;
+    for (std::size_t k = 0; k < count; ++k) dst[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(w[k], 0xffff));
+    return ok();
   }
+  Status select_wide();
+  void select_columns(std::size_t g0, std::size_t g1);
+
   InputFile* in_;
   FramesInFile frames_;
+  std::uint32_t* wideOut_;
   std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
   AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands
+  std::vector<std::uint32_t> wide_;  // one slice of 32-bit values
+  std::vector<std::size_t> high_;  // the band's pixels whose clamped median is 65535
+  std::vector<std::uint32_t> columns_;  // their values, frame by frame
+  std::vector<std::uint32_t> column_;  // 16 of their columns, pixel by pixel
 };
+
+// The medians of the band's pixels in high_ by their 32-bit values, as many
+// pixels at a time as 16 MiB of values hold: each frame read once per group
+// of pixels, in runs from one pixel to the next where they lie close
+// together (a row of masked pixels is one read).
+Status FileSlices::select_wide() {
+  const std::uint64_t n = frames_.nFrames;
+  const std::size_t group = static_cast<std::size_t>(std::max<std::uint64_t>(1, (std::size_t{4} << 20) / n));
+  constexpr std::size_t kGap = 1024;  // pixels read between two of the group rather than read apart
+  for (std::size_t g0 = 0; g0 < high_.size(); g0 += group) {
+    const std::size_t g1 = std::min(high_.size(), g0 + group);
+    columns_.resize((g1 - g0) * n);
+    for (std::uint64_t f = 0; f < n; ++f)
+      for (std::size_t i = g0; i < g1;) {
+        std::size_t j = i + 1;  // pixels i .. j - 1 in one read
+        while (j < g1 && high_[j] - high_[j - 1] <= kGap) ++j;
+        const std::size_t first = high_[i], span = high_[j - 1] - first + 1;
+        if (wide_.size() < span) wide_.resize(span);
+        if (Status s = in_->read_at(wide_.data(), span * 4, offset(f, first)); !s) return s;
+        for (; i < j; ++i) columns_[f * (g1 - g0) + i - g0] = wide_[high_[i] - first];
+      }
+    select_columns(g0, g1);
+  }
+  return ok();
+}
+
+// The medians of pixels g0 .. g1 - 1 of high_, their values frame by frame
+// in columns_: each pixel's column gathered 16 pixels (a cache line of each
+// frame) at a time, then selected.
+void FileSlices::select_columns(std::size_t g0, std::size_t g1) {
+  const std::size_t n = static_cast<std::size_t>(frames_.nFrames), k = (n - 1) / 2, width = g1 - g0;
+  column_.resize(16 * n);
+  for (std::size_t i0 = 0; i0 < width; i0 += 16) {
+    const std::size_t m = std::min<std::size_t>(16, width - i0);
+    for (std::size_t f = 0; f < n; ++f)
+      for (std::size_t i = 0; i < m; ++i) column_[i * n + f] = columns_[f * width + i0 + i];
+    for (std::size_t i = 0; i < m; ++i) {
+      const auto c = column_.begin() + static_cast<std::ptrdiff_t>(i * n);
+      std::nth_element(c, c + static_cast<std::ptrdiff_t>(k), c + static_cast<std::ptrdiff_t>(n));
+      wideOut_[high_[g0 + i0 + i]] = c[static_cast<std::ptrdiff_t>(k)];
+    }
+  }
+}
 
 // A thread's reader of a stack in memory: slices are read where they lie.
 class StackSlices {
@@ -268,6 +343,7 @@ class StackSlices {
   }
   Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t) { return stack_ + f * pixels_ + p0; }
   void ahead(std::size_t, std::size_t) {}
+  Status finish(std::size_t, std::size_t, const pixelvalue*) { return ok(); }
 
  private:
   const pixelvalue* stack_;
@@ -294,9 +370,9 @@ unsigned worker_threads() {
 namespace {
 
 Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, const BandSink& sink,
-                     unsigned threads, const ProgressFn& progress) {
+                     unsigned threads, const ProgressFn& progress, std::uint32_t* wideOut = nullptr) {
   std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames);
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames, wideOut);
   return collapse_in_bands(frames.nFrames, frames.pixels, kFileBands, threads, sources, out, sink, progress);
 }
 
@@ -316,6 +392,18 @@ Status median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size
                        unsigned threads) {
   std::vector<StackSlices> sources(kMaxThreads, StackSlices(stack, pixels));
   return collapse_in_bands(nFrames, pixels, kMemoryBands, threads, sources, out, nullptr, ProgressFn{});
+}
+
+Status median32_of_frames_in_file(InputFile& in, const FramesInFile& frames, std::uint32_t* out, unsigned threads,
+                                  const ProgressFn& progress) {
+  if (frames.pixelBytes != 4)
+    return Error{ErrorKind::Argument, "The 32-bit median asked of 16-bit frames."};
+  AlignedPtr<pixelvalue> clamped = allocate_huge_array<pixelvalue>(frames.pixels);
+  if (!clamped) return out_of_memory(frames.pixels * sizeof(pixelvalue));
+  // The bytes selected are counted as the frames' own, of 32 bits each.
+  ProgressFn wide;
+  if (progress) wide = [&progress](std::uint64_t done, std::uint64_t total) { return progress(2 * done, 2 * total); };
+  return collapse_file(in, frames, clamped.get(), nullptr, threads, wide, out);
 }
 
 }  // namespace hedm

@@ -50,6 +50,13 @@ using BandSink = std::function<Status(std::size_t, const pixelvalue*, std::size_
 Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const BandSink& sink,
                                 unsigned threads = 0, const ProgressFn& progress = {});
 
+// The median frame of 32-bit frames lying in a file (frames.pixelBytes 4),
+// the lower median of each pixel's values: selected as 16-bit frames are,
+// on values clamped to 65535, and where a pixel's median reaches 65535,
+// again by its own 32-bit values; errors as above.
+Status median32_of_frames_in_file(InputFile& in, const FramesInFile& frames, std::uint32_t* out,
+                                  unsigned threads = 0, const ProgressFn& progress = {});
+
 // The median frame of nFrames frames of `pixels` pixels in memory, frame f
 // at stack + f * pixels, on `threads` threads (0: worker_threads()).  A
 // Memory error is the only failure.

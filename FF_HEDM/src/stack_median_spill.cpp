@@ -59,6 +59,42 @@ Status spill_frames(Stack& stack, int fd, const std::string& folder, ProgressCou
   return ok();
 }
 
+bool pwrite_all(int fd, const unsigned char* p, std::size_t n, std::uint64_t at) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(at));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
+    p += w, at += static_cast<std::uint64_t>(w);
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Every frame of a stack that reads on several threads at once (its chunks
+// decoded by this process), decoded as many frames at a time as a chunk
+// holds, on the run's threads, each group written at its place in the
+// spill file in the stack's own width.
+Status spill_in_parallel(Stack& stack, int fd, const MedianRun& run, ProgressCounter& decoded) {
+  const std::uint64_t k = std::max<std::uint64_t>(1, stack.frames_per_read()), frames = stack.frames();
+  const std::size_t pixels = static_cast<std::size_t>(stack.pixels());
+  const unsigned e = stack.pixel_bytes(), threads = run.threads ? run.threads : worker_threads();
+  std::vector<std::vector<unsigned char>> buffers(threads);
+  auto work = [&](unsigned t, std::size_t g) -> Status {
+    const std::uint64_t f0 = g * k, n = std::min(k, frames - f0);
+    const std::size_t bytes = static_cast<std::size_t>(n * pixels * e);
+    buffers[t].resize(bytes);
+    const Status read = e == 2 ? stack.read(f0, n, 0, pixels, reinterpret_cast<std::uint16_t*>(buffers[t].data()))
+                               : stack.read(f0, n, 0, pixels, reinterpret_cast<std::uint32_t*>(buffers[t].data()));
+    if (!read) return read;
+    if (!pwrite_all(fd, buffers[t].data(), bytes, f0 * pixels * e)) return spill_error(run.spillFolder, errno);
+    return decoded.add(bytes);
+  };
+  return run_bands(threads, static_cast<std::size_t>((frames + k - 1) / k), work);
+}
+
 // A 32-bit stack spilled as 16-bit values while every value read fits in
 // 16 bits, as the frames of a photon-counting detector's darks nearly
 // always do: the fast 16-bit selection then gives the same medians.  The
@@ -150,8 +186,8 @@ namespace {
 // A stack's frames where the median reads them in bands.
 struct Bands {
   InputFile spill;  // the spill file they were decoded into, if they were (closing it removes it)
-  RawFrames raw{nullptr, {0, 0, 0}};  // 16-bit frames: where they lie, or in the spill file
-  bool wide = false;  // 32-bit values in the spill file instead
+  RawFrames raw{nullptr, {0, 0, 0}};  // the frames: where they lie, or in the spill file
+  bool wide = false;  // 32-bit values
   ProgressFn selected;  // the selection's share of the run's progress
 };
 
@@ -162,6 +198,7 @@ Status place_frames(Stack& stack, const MedianRun& run, Bands& b) {
     return Error{ErrorKind::Data, "Input file " + stack.file() + " holds no frame (dataset " + stack.dataset() + ")."};
   if (const RawFrames* raw = stack.raw_frames()) {
     b.raw = *raw;
+    b.wide = raw->frames.pixelBytes == 4;
     b.selected = run.progress;
     return ok();
   }
@@ -173,22 +210,14 @@ Status place_frames(Stack& stack, const MedianRun& run, Bands& b) {
   const std::uint64_t pixels = stack.pixels(), stackBytes = stack.frames() * pixels * stack.pixel_bytes();
   ProgressCounter decoded(progress_stage(run.progress, 0, 2 * stackBytes), stackBytes);
   bool narrow = stack.pixel_bytes() == 2;
-  const Status spilled = narrow ? spill_frames<std::uint16_t>(stack, fd, run.spillFolder, decoded)
-                                : spill_wide_frames(stack, fd, run.spillFolder, &narrow, decoded);
+  const Status spilled = stack.reads_in_parallel() ? spill_in_parallel(stack, fd, run, decoded)
+                         : narrow                  ? spill_frames<std::uint16_t>(stack, fd, run.spillFolder, decoded)
+                                                   : spill_wide_frames(stack, fd, run.spillFolder, &narrow, decoded);
   if (!spilled) return spilled;
   b.wide = !narrow;
-  b.raw = RawFrames{&b.spill, FramesInFile{0, stack.frames(), static_cast<std::size_t>(pixels)}};
+  b.raw = RawFrames{&b.spill, FramesInFile{0, stack.frames(), static_cast<std::size_t>(pixels), narrow ? 2u : 4u}};
   b.selected = progress_stage(run.progress, stackBytes, 2 * stackBytes);
   return ok();
-}
-
-// The medians of 32-bit values in the spill file, per pixel.
-Status wide_medians(Bands& b, const MedianRun& run, std::uint32_t* out) {
-  const FramesInFile& f = b.raw.frames;
-  auto fill = [&](std::uint64_t frame, std::size_t p0, std::size_t count, std::uint32_t* dst) {
-    return b.spill.read_at(dst, count * sizeof(std::uint32_t), (frame * f.pixels + p0) * sizeof(std::uint32_t));
-  };
-  return median32_in_bands(f.nFrames, f.pixels, out, run.threads, fill, b.selected);
 }
 
 }  // namespace
@@ -199,7 +228,11 @@ Result<Frame> median_frame(Stack& stack, const MedianRun& run) {
   Frame m(stack.rows(), stack.columns(), stack.pixel_bytes());
   if (m.pixels() == 0) return m;
   if (b.wide) {
-    if (Status s = wide_medians(b, run, std::get<1>(m.values).data()); !s) return s.error();
+    // 32-bit values, where they lie or in the spill file.
+    if (Status s = median32_of_frames_in_file(*b.raw.in, b.raw.frames, std::get<1>(m.values).data(), run.threads,
+                                              b.selected);
+        !s)
+      return s.error();
     return m;
   }
   // 16-bit values: a 32-bit stack's, once selected, widened.

@@ -1,0 +1,155 @@
+// An HDF5 dataset's compressed chunks read and decoded without the library:
+// each chunk's place and stored size asked of the library once, when the
+// stack is opened; then its bytes read with pread and decoded by this
+// process's own decoders (chunk_codecs.hpp), on whichever thread asks, many
+// at once, where the library would decode them one at a time under its lock.
+#include "hdf5_stack.hpp"
+
+#ifdef HEDM_HAVE_HDF5
+
+#include <cstring>
+
+#include "chunk_codecs.hpp"
+#include "hdf5_detail.hpp"
+
+namespace hedm {
+namespace hdf5_detail {
+
+namespace {
+
+// The filters in pipeline order, when every one is decoded here: bitshuffle
+// only with LZ4 (its fifth value 2), as detectors write it.
+bool decodable_filters(hid_t dcpl, std::vector<int>* ids) {
+  const int n = H5Pget_nfilters(dcpl);
+  for (int i = 0; i < n; ++i) {
+    unsigned flags = 0, config = 0, values[8] = {};
+    std::size_t nValues = 8;
+    char name[64] = "";
+    const H5Z_filter_t id =
+        H5Pget_filter2(dcpl, static_cast<unsigned>(i), &flags, &nValues, values, sizeof name, name, &config);
+    if (id < 0 || !chunk_filter_available(static_cast<int>(id))) return false;
+    if (id == kBitshuffle && (nValues < 5 || values[4] != 2)) return false;
+    ids->push_back(static_cast<int>(id));
+  }
+  return n > 0;
+}
+
+// Every chunk's place and stored size, in the order (frames, rows, columns)
+// of chunk coordinates; false where one was never written.
+bool locate_chunks(hid_t dset, bool flat, ChunkTable& t) {
+  const std::uint64_t count = t.groups * t.down * t.across;
+  if (count > (std::uint64_t{1} << 22)) return false;  // too many to list: the library reads them
+  t.address.resize(count), t.size.resize(count), t.mask.resize(count);
+  std::uint64_t i = 0;
+  for (std::uint64_t g = 0; g < t.groups; ++g)
+    for (std::uint64_t r = 0; r < t.down; ++r)
+      for (std::uint64_t c = 0; c < t.across; ++c, ++i) {
+        const hsize_t coord[3] = {g * t.dims[0], r * t.dims[1], c * t.dims[2]};
+        haddr_t addr = HADDR_UNDEF;
+        hsize_t size = 0;
+        if (H5Dget_chunk_info_by_coord(dset, flat ? coord + 1 : coord, &t.mask[i], &addr, &size) < 0 ||
+            addr == HADDR_UNDEF) {
+          H5Eclear2(H5E_DEFAULT);
+          return false;
+        }
+        t.address[i] = addr, t.size[i] = size;
+      }
+  return true;
+}
+
+}  // namespace
+
+void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
+  if (through_library() || h.raw.in || info.chunk.empty() || info.filters.empty() || info.frames == 0 ||
+      !hdf5_reads_chunks_raw() || !stored_plainly(h, info, true))
+    return;
+  ChunkTable t;
+  Id dcpl(H5Dget_create_plist(h.dset.get()), H5Pclose);
+  if (!dcpl || !decodable_filters(dcpl.get(), &t.filters)) return;
+  t.dims = {info.chunk[0], info.chunk[1], info.chunk[2]};
+  t.groups = (info.frames + t.dims[0] - 1) / t.dims[0];
+  t.down = (info.rows + t.dims[1] - 1) / t.dims[1];
+  t.across = (info.columns + t.dims[2] - 1) / t.dims[2];
+  if (!locate_chunks(h.dset.get(), h.members[0].rank == 2, t)) return;
+  if (!h.in.open(file_of(h.dset.get()))) return;
+  for (std::size_t i = 0; i < t.address.size(); ++i)
+    if (t.address[i] + t.size[i] > h.in.size()) return;  // a file cut short: the library says so
+  h.chunks = std::move(t);
+}
+
+namespace {
+
+// Chunk i read and decoded into `out` (its frames, rows and columns whole,
+// as stored, pixels of `e` bytes); false with *why.
+bool decode_chunk(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::vector<unsigned char>& out,
+                  std::string* why) {
+  const ChunkTable& t = h.chunks;
+  thread_local std::vector<unsigned char> stored, a, b;
+  stored.resize(t.size[i]);
+  if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i]); !s) return *why = s.error().text, false;
+  const std::size_t bytes = t.dims[0] * t.dims[1] * t.dims[2] * e;
+  std::vector<unsigned char>* from = &stored;
+  for (std::size_t k = t.filters.size(); k-- > 0;) {
+    if (t.mask[i] & (1u << k)) continue;  // a filter the writer skipped on this chunk
+    std::vector<unsigned char>& to = from == &a ? b : a;
+    if (!undo_filter(t.filters[k], e, *from, bytes, to, why)) return false;
+    from = &to;
+  }
+  out.swap(*from);
+  if (out.size() != bytes) return *why = "it holds " + std::to_string(out.size()) + " bytes, not " + std::to_string(bytes), false;
+  return true;
+}
+
+template <class To, class From>
+void copy_pixels(const unsigned char* src, std::size_t n, To* dst) {
+  From v;
+  for (std::size_t k = 0; k < n; ++k) {
+    std::memcpy(&v, src + k * sizeof(From), sizeof(From));
+    dst[k] = static_cast<To>(v);
+  }
+}
+
+}  // namespace
+
+Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t f0, std::uint64_t n,
+                    std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide) {
+  const ChunkTable& t = h.chunks;
+  const std::uint64_t C = info.columns, K = t.dims[0], R = t.dims[1], W = t.dims[2];
+  const std::uint64_t r0 = p0 / C, r1 = (p0 + count - 1) / C, end = p0 + count;
+  const unsigned e = info.pixelBytes;
+  thread_local std::vector<unsigned char> chunk;
+  for (std::uint64_t g = f0 / K; g <= (f0 + n - 1) / K; ++g)
+    for (std::uint64_t rc = r0 / R; rc <= r1 / R; ++rc)
+      for (std::uint64_t cc = 0; cc < t.across; ++cc) {
+        const std::size_t i = static_cast<std::size_t>((g * t.down + rc) * t.across + cc);
+        std::string why;
+        if (!decode_chunk(h, i, e, chunk, &why)) {
+          const std::uint64_t a = g * K, b = std::min(info.frames, a + K) - 1;
+          return Error{ErrorKind::Input, where(info.file, info.dataset) +
+                                             (a == b ? "frame " + std::to_string(a) : "frames " + std::to_string(a) +
+                                                                                         " to " + std::to_string(b)) +
+                                             " could not be decoded (the chunk at row " + std::to_string(rc * R) +
+                                             ", column " + std::to_string(cc * W) + "): " + why + "."};
+        }
+        for (std::uint64_t f = std::max(f0, g * K); f < std::min(f0 + n, g * K + K); ++f)
+          for (std::uint64_t r = std::max(r0, rc * R); r <= std::min({r1, rc * R + R - 1, info.rows - 1}); ++r) {
+            const std::uint64_t lo = std::max(p0, r * C + cc * W), hi = std::min(end, r * C + std::min(C, cc * W + W));
+            if (lo >= hi) continue;
+            const unsigned char* src = chunk.data() + (((f - g * K) * R + (r - rc * R)) * W + (lo - r * C - cc * W)) * e;
+            const std::uint64_t at = (f - f0) * stride + (lo - p0);
+            if (!wide) copy_pixels<std::uint16_t, std::uint16_t>(src, hi - lo, static_cast<std::uint16_t*>(dst) + at);
+            else if (e == 2) copy_pixels<std::uint32_t, std::uint16_t>(src, hi - lo, static_cast<std::uint32_t*>(dst) + at);
+            else copy_pixels<std::uint32_t, std::uint32_t>(src, hi - lo, static_cast<std::uint32_t*>(dst) + at);
+          }
+      }
+  return ok();
+}
+
+}  // namespace hdf5_detail
+
+bool Hdf5Stack::reads_in_parallel() const { return h_->raw.in || !h_->chunks.address.empty(); }
+std::uint64_t Hdf5Stack::frames_per_read() const { return h_->chunks.address.empty() ? 1 : h_->chunks.dims[0]; }
+
+}  // namespace hedm
+
+#endif
