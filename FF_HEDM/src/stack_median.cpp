@@ -316,18 +316,26 @@ Status FileSlices::select_wide() {
 
 // The medians of pixels g0 .. g1 - 1 of high_, their values frame by frame
 // in columns_: each pixel's column gathered 16 pixels (a cache line of each
-// frame) at a time, then selected.
+// frame) at a time, then selected.  Its values below 65535 (`low` of them)
+// lie below its median, which its clamped median puts at 65535 or above:
+// only the others are kept, and the median is the (k - low)-th of them.
 void FileSlices::select_columns(std::size_t g0, std::size_t g1) {
   const std::size_t n = static_cast<std::size_t>(frames_.nFrames), k = (n - 1) / 2, width = g1 - g0;
   column_.resize(16 * n);
+  std::size_t kept[16];
   for (std::size_t i0 = 0; i0 < width; i0 += 16) {
     const std::size_t m = std::min<std::size_t>(16, width - i0);
+    std::fill(kept, kept + m, 0);
     for (std::size_t f = 0; f < n; ++f)
-      for (std::size_t i = 0; i < m; ++i) column_[i * n + f] = columns_[f * width + i0 + i];
+      for (std::size_t i = 0; i < m; ++i) {
+        const std::uint32_t v = columns_[f * width + i0 + i];
+        if (v >= 0xffff) column_[i * n + kept[i]++] = v;
+      }
     for (std::size_t i = 0; i < m; ++i) {
+      const std::size_t low = n - kept[i], at = k >= low ? k - low : 0;
       const auto c = column_.begin() + static_cast<std::ptrdiff_t>(i * n);
-      std::nth_element(c, c + static_cast<std::ptrdiff_t>(k), c + static_cast<std::ptrdiff_t>(n));
-      wideOut_[high_[g0 + i0 + i]] = c[static_cast<std::ptrdiff_t>(k)];
+      std::nth_element(c, c + static_cast<std::ptrdiff_t>(at), c + static_cast<std::ptrdiff_t>(kept[i]));
+      wideOut_[high_[g0 + i0 + i]] = kept[i] ? c[static_cast<std::ptrdiff_t>(at)] : 0xffff;
     }
   }
 }
