@@ -7,22 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#include "stack_median_spill.hpp"
+
 namespace hedm {
 
 namespace {
-
-// An unnamed file in `folder` (a named one, unlinked at once, where the file
-// system offers no unnamed files), or -1 with errno set.
-int unnamed_file(const std::string& folder) {
-  int fd;
-  do fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  while (fd < 0 && errno == EINTR);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  std::string name = folder + "/.hedm-series.XXXXXX";
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.c_str());
-  return fd;
-}
 
 Error spill_error(const std::string& folder, int e) {
   return Error{ErrorKind::Output, "Could not write the frames to a spill file in " + folder + ": " + std::strerror(e) + "."};
@@ -40,22 +29,14 @@ SpillStack::~SpillStack() {
 
 Result<std::unique_ptr<SpillStack>> SpillStack::create(const std::string& folder, std::uint64_t rows,
                                                        std::uint64_t columns, unsigned pixelBytes) {
-  const int fd = unnamed_file(folder);
+  const int fd = spill_file(folder);
   if (fd < 0) return spill_error(folder, errno);
   return std::unique_ptr<SpillStack>(new SpillStack(folder, rows, columns, pixelBytes, fd));
 }
 
 Status SpillStack::append(const void* frame) {
   if (finished_) return Error{ErrorKind::Argument, "A frame was appended to " + name_ + " after its last."};
-  const char* p = static_cast<const char*>(frame);
-  std::size_t n = static_cast<std::size_t>(pixels() * pixelBytes_);
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return spill_error(folder_, w == 0 ? ENOSPC : errno);
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
+  if (!write_all(fd_, frame, static_cast<std::size_t>(pixels() * pixelBytes_))) return spill_error(folder_, errno);
   ++frames_;
   return ok();
 }

@@ -12,10 +12,6 @@
 
 namespace hedm {
 
-namespace {
-
-// An unnamed file in `folder` (a named one, unlinked at once, where the file
-// system offers no unnamed files): gone with its descriptor.
 int spill_file(const std::string& folder) {
   int fd;
   do fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -41,6 +37,8 @@ bool write_all(int fd, const void* data, std::size_t n) {
   }
   return true;
 }
+
+namespace {
 
 Error spill_error(const std::string& folder, int e) {
   return Error{ErrorKind::Output,

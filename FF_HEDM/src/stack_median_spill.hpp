@@ -14,6 +14,7 @@
 // anonymous memory stays that of the selection.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,14 @@
 #include "stack_median.hpp"
 
 namespace hedm {
+
+// An unnamed file in `folder` for frames spilled there (a named one,
+// unlinked at once, where the file system offers no unnamed files): gone
+// with its descriptor; -1 with errno set when none can be made.
+int spill_file(const std::string& folder);
+// Writes all n bytes to fd: false with errno set (ENOSPC for a write that
+// stops short).
+bool write_all(int fd, const void* data, std::size_t n);
 
 // How a median is taken: where a stack that must be decoded is spilled,
 // on how many threads (0: one per processor the process may run on), and
