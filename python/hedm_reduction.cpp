@@ -184,7 +184,8 @@ const char kMedianFileDoc[] = R"(The median frame of any stack StackCollapse rea
 path: a detector frame file (an 8192-byte header, then 2048 x 2048 uint16
 frames), or an HDF5 stack ("scan.h5" or "scan.h5::/entry/data/data": uint16
 or uint32 frames of any shape, for which the array has the stack's frame
-shape and type; its frames are decoded once into a spill file in $TMPDIR):
+shape and type; its frames read where they lie when uncompressed, else
+decoded once into a spill file in $TMPDIR):
 a two-dimensional dataset is a stack of one frame, and a detector's master
 file ("master.h5" or "master.h5::/entry/data") the frames of all its data
 files, data_000001, data_000002, ... in turn.  Returns a 2048 x 2048 uint16

@@ -13,8 +13,9 @@
 // a stack of frames is refused: the arguments were given the wrong way round.
 //
 // Any stack is collapsed: HDF5 stacks and series (today's detectors: any
-// frame shape, 16- or 32-bit pixels) too, decoded once into a spill file
-// beside the output; and a median is written as HDF5 when the output's name
+// frame shape, 16- or 32-bit pixels) too, read where they lie when
+// uncompressed, else decoded once into a spill file beside the output; and
+// a median is written as HDF5 when the output's name
 // says so: a file of its own, or a dataset added to an existing file
 // (FILE.h5::/DATASET) whose other objects stay as they were.
 

@@ -1,17 +1,19 @@
 // The median frame of any stack, exact like that of a frame file.
 //
 // The median reads a stack's frames in bands of pixels from a file, with
-// pread: a frame file's frames where they lie; any other stack's (HDF5,
-// compressed in chunks of a whole frame, say, which would otherwise be
-// decoded again for every band) decoded once, in order, into an unnamed
-// spill file in a folder the caller names.  16-bit stacks are selected as
-// frame files are, on the same threads; 32-bit ones (photon-counting
-// detectors) by the same selection while all their values fit in 16 bits
-// (spilled as 16-bit values), else by a per-pixel selection of the same
+// pread: where they lie when they lie there as plain pixels (a frame file,
+// an uncompressed HDF5 dataset, contiguous or in chunks of whole frames);
+// any other stack's (compressed in chunks of a whole frame, say, which
+// would otherwise be decoded again for every band) decoded once, chunks on
+// every thread where the codec is known, into an unnamed spill file in a
+// folder the caller names.  16-bit stacks are selected as frame files are,
+// on the same threads; 32-bit ones (photon-counting detectors) by the same
+// selection on their values clamped to 65535, which keeps their order, and
+// the pixels whose clamped median is 65535 again by their own values: the
 // lower median, the value at index (n - 1) / 2 of the pixel's sorted
-// values.  The spill file needs frames x pixels x pixel width bytes of disk
-// for the run's length and leaves nothing behind, however the run ends;
-// anonymous memory stays that of the selection.
+// values, either way.  A spill file needs frames x pixels x pixel width
+// bytes of disk for the run's length and leaves nothing behind, however the
+// run ends; anonymous memory stays that of the selection.
 #pragma once
 
 #include <cstddef>
