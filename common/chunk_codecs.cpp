@@ -4,6 +4,10 @@
 #include <cstring>
 #include <memory>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #ifdef HEDM_HAVE_LZ4
 #include <lz4.h>
 #endif
@@ -61,35 +65,13 @@ bool lz4_filter(const std::vector<unsigned char>& in, std::vector<unsigned char>
   return true;
 }
 
-// Bitshuffle with LZ4: the decoded size (8 bytes) and the block size in
-// bytes (4), big-endian; then blocks of whole groups of 8 elements, each
-// its stored size (4) and an LZ4 block of bit-transposed elements; the
-// elements past the last group of 8 as they are.
+// Bitshuffle with LZ4, the whole chunk.
 bool bitshuffle_filter(unsigned e, const std::vector<unsigned char>& in, std::vector<unsigned char>& out,
                        std::string* why) {
-  if (in.size() < 12) return *why = "shorter than its header", false;
-  const std::uint64_t total = big_endian(in.data(), 8), blockBytes = big_endian(in.data() + 8, 4);
-  const std::uint64_t block = blockBytes / e, elements = total / e;
-  if (block == 0 || block % 8 != 0 || total % e != 0 || total > (std::uint64_t{1} << 40))
-    return *why = "its header is corrupt", false;
-  out.resize(total);
-  std::vector<unsigned char> transposed(block * e);
-  std::size_t at = 12;
-  std::uint64_t done = 0;  // elements
-  for (; elements - done >= 8; ) {
-    const std::uint64_t n = std::min(block, (elements - done) / 8 * 8);
-    if (in.size() - at < 4) return *why = "it ends early", false;
-    const std::uint64_t stored = big_endian(in.data() + at, 4);
-    at += 4;
-    if (stored > in.size() - at || !lz4_block(in.data() + at, stored, transposed.data(), n * e))
-      return *why = "an LZ4 block is corrupt", false;
-    bit_untranspose(transposed.data(), out.data() + done * e, n, e);
-    at += stored, done += n;
-  }
-  const std::size_t rest = (elements - done) * e;
-  if (in.size() - at < rest) return *why = "it ends early", false;
-  std::memcpy(out.data() + done * e, in.data() + at, rest);
-  return true;
+  BitshuffleBlocks index;
+  if (!index_bitshuffle(in.data(), in.size(), e, &index, why)) return false;
+  out.resize(index.elements * e);
+  return decode_bitshuffle(index, e, in.data() + index.first_byte(0, e), 0, index.elements, out.data(), why);
 }
 #endif
 
@@ -126,13 +108,14 @@ bool chunk_filter_available(int id) {
   }
 }
 
-void bit_untranspose(const unsigned char* in, unsigned char* out, std::size_t n, unsigned e) {
-  const std::size_t row = n / 8;  // bytes a row of bits
-  for (std::size_t g = 0; g < row; ++g)
+namespace {
+
+// Rows 8j .. 8j + 7 at bytes g .. end - 1 undone, one byte g at a time:
+// bit t of byte b is bit b of byte j of element 8g + t, so an 8 x 8
+// transpose of the bits makes it bit b of byte t.
+void untranspose_scalar(const unsigned char* in, unsigned char* out, std::size_t row, unsigned e, std::size_t g0) {
+  for (std::size_t g = g0; g < row; ++g)
     for (unsigned j = 0; j < e; ++j) {
-      // Rows 8j .. 8j + 7 at byte g: bit t of byte b is bit b of byte j of
-      // element 8g + t; an 8 x 8 transpose of the bits makes it bit b of
-      // byte t.
       std::uint64_t x = 0;
       for (unsigned b = 0; b < 8; ++b) x |= std::uint64_t{in[(8 * j + b) * row + g]} << (8 * b);
       std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
@@ -143,6 +126,157 @@ void bit_untranspose(const unsigned char* in, unsigned char* out, std::size_t n,
       x ^= t ^ (t << 28);
       for (unsigned k = 0; k < 8; ++k) out[(8 * g + k) * e + j] = static_cast<unsigned char>(x >> (8 * k));
     }
+}
+
+#ifdef __SSE2__
+// The same 8 x 8 bit transpose on both 64-bit halves of a vector.
+inline __m128i transpose_bits(__m128i x) {
+  auto swap = [&x](int shift, long long mask) {
+    const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(x, shift)), _mm_set1_epi64x(mask));
+    x = _mm_xor_si128(x, _mm_xor_si128(t, _mm_slli_epi64(t, shift)));
+  };
+  swap(7, 0x00AA00AA00AA00AAll);
+  swap(14, 0x0000CCCC0000CCCCll);
+  swap(28, 0x00000000F0F0F0F0ll);
+  return x;
+}
+
+// Rows 8j .. 8j + 7 at bytes g .. g + 15 as eight vectors, vector h's
+// halves the bytes g + 2h and g + 2h + 1 of the eight rows (byte b of a
+// half from row 8j + b), each half's bits then transposed: half h's byte k
+// is byte j of element 8(g + h) + k.
+inline void gather_rows(const unsigned char* in, std::size_t row, unsigned j, std::size_t g, __m128i v[8]) {
+  __m128i r[8];
+  for (unsigned b = 0; b < 8; ++b)
+    r[b] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + (8 * j + b) * row + g));
+  __m128i p[8], q[8];
+  for (unsigned b = 0; b < 4; ++b) {  // bytes of rows 2b, 2b + 1 side by side
+    p[2 * b] = _mm_unpacklo_epi8(r[2 * b], r[2 * b + 1]);
+    p[2 * b + 1] = _mm_unpackhi_epi8(r[2 * b], r[2 * b + 1]);
+  }
+  for (unsigned b = 0; b < 2; ++b)  // of rows 4b .. 4b + 3
+    for (unsigned s = 0; s < 2; ++s) {
+      q[4 * b + 2 * s] = _mm_unpacklo_epi16(p[4 * b + s], p[4 * b + 2 + s]);
+      q[4 * b + 2 * s + 1] = _mm_unpackhi_epi16(p[4 * b + s], p[4 * b + 2 + s]);
+    }
+  for (unsigned s = 0; s < 4; ++s) {  // of all eight rows
+    v[2 * s] = transpose_bits(_mm_unpacklo_epi32(q[s], q[4 + s]));
+    v[2 * s + 1] = transpose_bits(_mm_unpackhi_epi32(q[s], q[4 + s]));
+  }
+}
+
+// Elements of 2 or 4 bytes, 128 at a time (16 bytes of each row): each
+// byte's vectors interleaved into whole elements.  Bytes past the last 16
+// are left to the scalar loop; returns where it stopped.
+std::size_t untranspose_sse2(const unsigned char* in, unsigned char* out, std::size_t row, unsigned e) {
+  std::size_t g = 0;
+  for (; g + 16 <= row; g += 16) {
+    __m128i v[4][8];
+    for (unsigned j = 0; j < e; ++j) gather_rows(in, row, j, g, v[j]);
+    auto* to = reinterpret_cast<__m128i*>(out + 8 * g * e);
+    for (unsigned h = 0; h < 8; ++h) {  // elements 8(g + 2h) .. 8(g + 2h) + 15
+      if (e == 2) {
+        _mm_storeu_si128(to + 2 * h, _mm_unpacklo_epi8(v[0][h], v[1][h]));
+        _mm_storeu_si128(to + 2 * h + 1, _mm_unpackhi_epi8(v[0][h], v[1][h]));
+        continue;
+      }
+      const __m128i lo01 = _mm_unpacklo_epi8(v[0][h], v[1][h]), hi01 = _mm_unpackhi_epi8(v[0][h], v[1][h]);
+      const __m128i lo23 = _mm_unpacklo_epi8(v[2][h], v[3][h]), hi23 = _mm_unpackhi_epi8(v[2][h], v[3][h]);
+      _mm_storeu_si128(to + 4 * h, _mm_unpacklo_epi16(lo01, lo23));
+      _mm_storeu_si128(to + 4 * h + 1, _mm_unpackhi_epi16(lo01, lo23));
+      _mm_storeu_si128(to + 4 * h + 2, _mm_unpacklo_epi16(hi01, hi23));
+      _mm_storeu_si128(to + 4 * h + 3, _mm_unpackhi_epi16(hi01, hi23));
+    }
+  }
+  return g;
+}
+#endif
+
+}  // namespace
+
+void bit_untranspose(const unsigned char* in, unsigned char* out, std::size_t n, unsigned e) {
+  const std::size_t row = n / 8;  // bytes a row of bits
+  std::size_t done = 0;
+#ifdef __SSE2__
+  if (e == 2 || e == 4) done = untranspose_sse2(in, out, row, e);
+#endif
+  untranspose_scalar(in, out, row, e, done);
+}
+
+#ifdef HEDM_HAVE_LZ4
+// The header: the decoded size (8 bytes) and the block size in bytes (4),
+// big-endian; then blocks of whole groups of 8 elements, each its stored
+// size (4) and an LZ4 block of bit-transposed elements; the elements past
+// the last group of 8 as they are.
+bool index_bitshuffle(const unsigned char* in, std::size_t size, unsigned e, BitshuffleBlocks* index,
+                      std::string* why) {
+  if (size < 12) return *why = "shorter than its header", false;
+  const std::uint64_t total = big_endian(in, 8), block = big_endian(in + 8, 4) / e;
+  if (block == 0 || block % 8 != 0 || total % e != 0 || total > (std::uint64_t{1} << 40) || size > 0xffffffffu)
+    return *why = "its header is corrupt", false;
+  index->elements = total / e, index->block = block;
+  index->at.clear();
+  const std::uint64_t grouped = index->elements / 8 * 8;
+  std::size_t at = 12;
+  for (std::uint64_t done = 0; done < grouped; done += block) {
+    if (size - at < 4) return *why = "it ends early", false;
+    const std::uint64_t stored = big_endian(in + at, 4);
+    if (stored > size - at - 4) return *why = "it ends early", false;
+    index->at.push_back(static_cast<std::uint32_t>(at));
+    at += 4 + stored;
+  }
+  index->at.push_back(static_cast<std::uint32_t>(at));
+  if (size - at < (index->elements - grouped) * e) return *why = "it ends early", false;
+  return true;
+}
+
+bool decode_bitshuffle(const BitshuffleBlocks& index, unsigned e, const unsigned char* in, std::uint64_t lo,
+                       std::uint64_t hi, unsigned char* out, std::string* why) {
+  const std::uint64_t grouped = index.elements / 8 * 8, base = index.first_byte(lo, e);
+  thread_local std::vector<unsigned char> transposed, part;
+  for (std::uint64_t b = lo / index.block; lo < grouped && b < index.blocks() && b * index.block < hi; ++b) {
+    const std::uint64_t e0 = b * index.block, n = std::min(index.block, grouped - e0);
+    const unsigned char* header = in + (index.at[b] - base);
+    transposed.resize(n * e);
+    // The stored size as indexed: the bytes in hand were read to that end.
+    if (!lz4_block(header + 4, index.at[b + 1] - index.at[b] - 4, transposed.data(), n * e))
+      return *why = "an LZ4 block is corrupt", false;
+    // A block wholly wanted is undone where it goes; one cut by lo or hi
+    // aside, and its wanted part copied.
+    const std::uint64_t from = std::max(lo, e0), to = std::min(hi, e0 + n);
+    if (from == e0 && to == e0 + n) {
+      bit_untranspose(transposed.data(), out + (e0 - lo) * e, n, e);
+      continue;
+    }
+    part.resize(n * e);
+    bit_untranspose(transposed.data(), part.data(), n, e);
+    std::memcpy(out + (from - lo) * e, part.data() + (from - e0) * e, (to - from) * e);
+  }
+  if (hi > grouped) {
+    const std::uint64_t from = std::max(lo, grouped);
+    std::memcpy(out + (from - lo) * e, in + (index.at.back() + (from - grouped) * e - base), (hi - from) * e);
+  }
+  return true;
+}
+#else
+bool index_bitshuffle(const unsigned char*, std::size_t, unsigned, BitshuffleBlocks*, std::string* why) {
+  return *why = "bitshuffle is not decoded here", false;
+}
+bool decode_bitshuffle(const BitshuffleBlocks&, unsigned, const unsigned char*, std::uint64_t, std::uint64_t,
+                       unsigned char*, std::string* why) {
+  return *why = "bitshuffle is not decoded here", false;
+}
+#endif
+
+std::uint64_t BitshuffleBlocks::first_byte(std::uint64_t lo, unsigned e) const {
+  const std::uint64_t grouped = elements / 8 * 8;
+  return lo < grouped ? at[lo / block] : at.back() + (lo - grouped) * e;
+}
+
+std::uint64_t BitshuffleBlocks::end_byte(std::uint64_t hi, unsigned e) const {
+  const std::uint64_t grouped = elements / 8 * 8;
+  if (hi > grouped) return at.back() + (hi - grouped) * e;
+  return at[(hi + block - 1) / block];
 }
 
 bool undo_filter(int id, unsigned e, const std::vector<unsigned char>& in, std::size_t expected,

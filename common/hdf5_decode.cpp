@@ -74,6 +74,11 @@ void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
   if (!h.in.open(file_of(h.dset.get()))) return;
   for (std::size_t i = 0; i < t.address.size(); ++i)
     if (t.address[i] + t.size[i] > h.in.size()) return;  // a file cut short: the library says so
+  t.byBlocks = t.filters == std::vector<int>{kBitshuffle};
+  if (t.byBlocks) {
+    t.blocks.resize(t.address.size()), t.unindexed.resize(t.address.size());
+    t.indexed = std::make_unique<std::once_flag[]>(t.address.size());
+  }
   h.chunks = std::move(t);
 }
 
@@ -111,6 +116,57 @@ void copy_pixels(const unsigned char* src, std::size_t n, To* dst) {
 
 }  // namespace
 
+namespace {
+
+// Chunk i's blocks, indexed by the first read that wants them; false with
+// *why where its stored bytes cannot be read or do not hold together.
+bool index_chunk(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::string* why) {
+  ChunkTable& t = h.chunks;
+  std::call_once(t.indexed[i], [&] {
+    std::vector<unsigned char> stored(t.size[i]);
+    if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i]); !s) t.unindexed[i] = s.error().text;
+    else if (std::string reason; !index_bitshuffle(stored.data(), stored.size(), e, &t.blocks[i], &reason))
+      t.unindexed[i] = reason.empty() ? "its blocks do not hold together" : reason;
+  });
+  return t.unindexed[i].empty() || (*why = t.unindexed[i], false);
+}
+
+// Elements lo .. hi - 1 of chunk i (in its own order: frames, rows,
+// columns) decoded into `out`: from the chunk's own blocks where it is
+// indexed by blocks, else the whole chunk decoded, lo 0 and hi its end.
+bool decode_part(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::uint64_t* lo, std::uint64_t* hi,
+                 std::vector<unsigned char>& out, std::string* why) {
+  const ChunkTable& t = h.chunks;
+  const std::uint64_t whole = t.dims[0] * t.dims[1] * t.dims[2];
+  if (!t.byBlocks || (*lo == 0 && *hi == whole)) {
+    *lo = 0, *hi = whole;
+    return decode_chunk(h, i, e, out, why);
+  }
+  if (!index_chunk(h, i, e, why)) return false;
+  const BitshuffleBlocks& index = t.blocks[i];
+  if (index.elements != whole) return *why = "it holds " + std::to_string(index.elements * e) + " bytes, not " +
+                                             std::to_string(whole * e), false;
+  thread_local std::vector<unsigned char> stored;
+  const std::uint64_t first = index.first_byte(*lo, e);
+  stored.resize(index.end_byte(*hi, e) - first);
+  if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i] + first); !s)
+    return *why = s.error().text, false;
+  out.resize((*hi - *lo) * e);
+  return decode_bitshuffle(index, e, stored.data(), *lo, *hi, out.data(), why);
+}
+
+Error undecodable(const StackInfo& info, std::uint64_t g, std::uint64_t rc, std::uint64_t cc, const ChunkTable& t,
+                  const std::string& why) {
+  const std::uint64_t a = g * t.dims[0], b = std::min(info.frames, a + t.dims[0]) - 1;
+  return Error{ErrorKind::Input, where(info.file, info.dataset) +
+                                     (a == b ? "frame " + std::to_string(a)
+                                             : "frames " + std::to_string(a) + " to " + std::to_string(b)) +
+                                     " could not be decoded (the chunk at row " + std::to_string(rc * t.dims[1]) +
+                                     ", column " + std::to_string(cc * t.dims[2]) + "): " + why + "."};
+}
+
+}  // namespace
+
 Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t f0, std::uint64_t n,
                     std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide) {
   const ChunkTable& t = h.chunks;
@@ -122,24 +178,22 @@ Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t 
     for (std::uint64_t rc = r0 / R; rc <= r1 / R; ++rc)
       for (std::uint64_t cc = 0; cc < t.across; ++cc) {
         const std::size_t i = static_cast<std::size_t>((g * t.down + rc) * t.across + cc);
-        std::string why;
-        if (!decode_chunk(h, i, e, chunk, &why)) {
-          const std::uint64_t a = g * K, b = std::min(info.frames, a + K) - 1;
-          return Error{ErrorKind::Input, where(info.file, info.dataset) +
-                                             (a == b ? "frame " + std::to_string(a) : "frames " + std::to_string(a) +
-                                                                                         " to " + std::to_string(b)) +
-                                             " could not be decoded (the chunk at row " + std::to_string(rc * R) +
-                                             ", column " + std::to_string(cc * W) + "): " + why + "."};
-        }
-        for (std::uint64_t f = std::max(f0, g * K); f < std::min(f0 + n, g * K + K); ++f)
-          for (std::uint64_t r = std::max(r0, rc * R); r <= std::min({r1, rc * R + R - 1, info.rows - 1}); ++r) {
-            const std::uint64_t lo = std::max(p0, r * C + cc * W), hi = std::min(end, r * C + std::min(C, cc * W + W));
-            if (lo >= hi) continue;
-            const unsigned char* src = chunk.data() + (((f - g * K) * R + (r - rc * R)) * W + (lo - r * C - cc * W)) * e;
-            const std::uint64_t at = (f - f0) * stride + (lo - p0);
-            if (!wide) copy_pixels<std::uint16_t, std::uint16_t>(src, hi - lo, static_cast<std::uint16_t*>(dst) + at);
-            else if (e == 2) copy_pixels<std::uint32_t, std::uint16_t>(src, hi - lo, static_cast<std::uint32_t*>(dst) + at);
-            else copy_pixels<std::uint32_t, std::uint32_t>(src, hi - lo, static_cast<std::uint32_t*>(dst) + at);
+        // The frames and rows of the chunk wanted, and the run of its
+        // elements from the first of them to the last.
+        const std::uint64_t fa = std::max(f0, g * K), fb = std::min(f0 + n, g * K + K);
+        const std::uint64_t ra = std::max(r0, rc * R), rb = std::min({r1, rc * R + R - 1, info.rows - 1});
+        std::uint64_t lo = ((fa - g * K) * R + (ra - rc * R)) * W, hi = ((fb - 1 - g * K) * R + (rb - rc * R) + 1) * W;
+        if (std::string why; !decode_part(h, i, e, &lo, &hi, chunk, &why)) return undecodable(info, g, rc, cc, t, why);
+        for (std::uint64_t f = fa; f < fb; ++f)
+          for (std::uint64_t r = ra; r <= rb; ++r) {
+            const std::uint64_t from = std::max(p0, r * C + cc * W), to = std::min(end, r * C + std::min(C, cc * W + W));
+            if (from >= to) continue;
+            const std::uint64_t element = ((f - g * K) * R + (r - rc * R)) * W + (from - r * C - cc * W);
+            const unsigned char* src = chunk.data() + (element - lo) * e;
+            const std::uint64_t at = (f - f0) * stride + (from - p0);
+            if (!wide) copy_pixels<std::uint16_t, std::uint16_t>(src, to - from, static_cast<std::uint16_t*>(dst) + at);
+            else if (e == 2) copy_pixels<std::uint32_t, std::uint16_t>(src, to - from, static_cast<std::uint32_t*>(dst) + at);
+            else copy_pixels<std::uint32_t, std::uint32_t>(src, to - from, static_cast<std::uint32_t*>(dst) + at);
           }
       }
   return ok();
@@ -147,6 +201,7 @@ Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t 
 
 }  // namespace hdf5_detail
 
+bool Hdf5Stack::reads_bands() const { return h_->chunks.byBlocks; }
 bool Hdf5Stack::reads_in_parallel() const { return h_->raw.in || !h_->chunks.address.empty(); }
 std::uint64_t Hdf5Stack::frames_per_read() const { return h_->chunks.address.empty() ? 1 : h_->chunks.dims[0]; }
 

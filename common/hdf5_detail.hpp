@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include <hdf5.h>
 
+#include "chunk_codecs.hpp"
 #include "hdf5_library.hpp"
 #include "hdf5_stack.hpp"
 #include "input_file.hpp"
@@ -247,6 +249,13 @@ struct Hdf5Stack::Handles {
     std::vector<int> filters;  // the pipeline, in the order the writer applied it
     std::vector<std::uint64_t> address, size;  // each chunk's, (frames, rows, columns) in order
     std::vector<unsigned> mask;  // filters skipped on each chunk
+    // Bitshuffle/LZ4 alone: each chunk's blocks, indexed when a read first
+    // wants part of the chunk (a band of pixels), so that a band decodes
+    // its own blocks only; `unindexed` says why a chunk's were not.
+    bool byBlocks = false;
+    std::vector<BitshuffleBlocks> blocks;
+    std::vector<std::string> unindexed;
+    std::unique_ptr<std::once_flag[]> indexed;
   } chunks;
 };
 

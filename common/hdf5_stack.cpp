@@ -49,6 +49,7 @@ const StackInfo& Hdf5Stack::info() const { return info_; }
 std::vector<std::string> Hdf5Stack::files() const { return {info_.file}; }
 const RawFrames* Hdf5Stack::raw_frames() const { return nullptr; }
 bool Hdf5Stack::reads_in_parallel() const { return false; }
+bool Hdf5Stack::reads_bands() const { return false; }
 std::uint64_t Hdf5Stack::frames_per_read() const { return 1; }
 Status Hdf5Stack::read(std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t, std::uint16_t*, std::uint64_t) {
   return no_hdf5(info_.file);

@@ -121,6 +121,7 @@ class Hdf5Stack final : public Stack {
   // library: from several threads at once, best k frames at a time where a
   // chunk holds k frames.
   bool reads_in_parallel() const override;
+  bool reads_bands() const override;
   std::uint64_t frames_per_read() const override;
 
   // As Stack::read.  A negative value of a signed stack fails the read,

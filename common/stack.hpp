@@ -118,6 +118,11 @@ class Stack {
   // many frames it reads best at a time (those that one stored piece holds).
   virtual bool reads_in_parallel() const { return false; }
   virtual std::uint64_t frames_per_read() const { return 1; }
+  // Whether read() of a band of pixels costs about the band's share of the
+  // frames (compressed in small blocks, each decoded alone), so that the
+  // median reads bands from the stack on every thread, with no spill file;
+  // reads_in_parallel() too where it does.
+  virtual bool reads_bands() const { return false; }
   // The 8192 bytes that a frame file written from this stack starts with:
   // a frame file's own header, zeros for a stack that has none.
   virtual Status read_header(unsigned char* dst);

@@ -209,39 +209,30 @@ Status collapse_in_bands(std::uint64_t nFrames, std::size_t pixels, const BandBu
   return coded ? select_coded(run, sources, put) : select_shallow(run, sources, put);
 }
 
-// One thread's reader of a frame file's slices, with pread: the page cache's
-// pages are copied from the kernel's own mapping of them, at the same speed
-// whatever size of page the cache holds the file in (a mapping of the file
-// in this process reads it at the speed of its page-table walks, several
-// times slower where the cache holds small pages, and counts the whole file
-// in the process's resident memory).  Where the page cache does not hold a
-// band's slices (a file not read lately), the thread's next band's slices
-// are asked for ahead, so that the disk reads them while this band is
-// selected, many at a time, rather than one slice at a time as each is
-// needed.
-class FileSlices {
+// One thread's reader of frames lying in a file, with pread: the page
+// cache's pages are copied from the kernel's own mapping of them, at the
+// same speed whatever size of page the cache holds the file in (a mapping
+// of the file in this process reads it at the speed of its page-table
+// walks, several times slower where the cache holds small pages, and
+// counts the whole file in the process's resident memory).  Where the page
+// cache does not hold a band's slices (a file not read lately), the
+// thread's next band's slices are asked for ahead, so that the disk reads
+// them while this band is selected, many at a time, rather than one slice
+// at a time as each is needed.
+class FileFrames {
  public:
-  // 32-bit frames (frames.pixelBytes 4) are selected by their values
-  // clamped to 65535 (kept in order, so that every median below 65535 is
-  // exact), and a band's pixels whose median reaches 65535 again by their
-  // own values; every median of the band goes to wideOut.
-  FileSlices(InputFile& in, const FramesInFile& frames, std::uint32_t* wideOut = nullptr)
-      : in_(&in), frames_(frames), wideOut_(wideOut) {}
-  bool reserve(std::size_t pixels) {
-    buffer_ = allocate_array<pixelvalue>(pixels);
-    return buffer_ != nullptr;
-  }
-  Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
-    if (frames_.pixelBytes == 4) return fill_clamped(f, p0, count, dst);
+  FileFrames(InputFile& in, const FramesInFile& frames) : in_(&in), frames_(frames) {}
+  std::uint64_t frames() const { return frames_.nFrames; }
+  bool wide() const { return frames_.pixelBytes == 4; }
+  Status read(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
     const std::size_t bytes = count * sizeof(pixelvalue);
     const std::size_t got = in_->read_cached(dst, bytes, offset(f, p0));
     if (got == bytes) return ok();
     ++uncached_;
     return in_->read_at(reinterpret_cast<char*>(dst) + got, bytes - got, offset(f, p0) + got);
   }
-  Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t count) {
-    if (Status s = fill(f, p0, count, buffer_.get()); !s) return s.error();
-    return static_cast<const pixelvalue*>(buffer_.get());
+  Status read(std::uint64_t f, std::size_t p0, std::size_t count, std::uint32_t* dst) {
+    return in_->read_at(dst, count * 4, offset(f, p0));
   }
   // Where more than an eighth of the band just read had to come from the
   // disk, the next band's slices are asked for now.  A file the page cache
@@ -255,33 +246,73 @@ class FileSlices {
         in_->prefetch(offset(f, p0), count * std::uint64_t{frames_.pixelBytes});
     uncached_ = 0;
   }
-  Status finish(std::size_t p0, std::size_t count, const pixelvalue* medians) {
-    if (!wideOut_) return ok();
-    std::vector<std::size_t>& high = high_;
-    high.clear();
-    for (std::size_t k = 0; k < count; ++k) {
-      wideOut_[p0 + k] = medians[k];
-      if (medians[k] == 0xffff) high.push_back(p0 + k);
-    }
-    return high.empty() ? ok() : select_wide();
-  }
 
  private:
   std::uint64_t offset(std::uint64_t f, std::size_t p0) const { return frames_.offset(f, p0); }
-  Status fill_clamped(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+  InputFile* in_;
+  FramesInFile frames_;
+  std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
+};
+
+// One thread's reader of a stack that reads bands of pixels on every
+// thread at once (its chunks decoded a few blocks at a time).
+class BandFrames {
+ public:
+  explicit BandFrames(Stack& stack) : stack_(&stack) {}
+  std::uint64_t frames() const { return stack_->frames(); }
+  bool wide() const { return stack_->pixel_bytes() == 4; }
+  template <class T>
+  Status read(std::uint64_t f, std::size_t p0, std::size_t count, T* dst) {
+    return stack_->read(f, 1, p0, count, dst);
+  }
+  void ahead(std::size_t, std::size_t) {}
+
+ private:
+  Stack* stack_;
+};
+
+// One thread's slices of frames read by `Frames` (FileFrames, BandFrames).
+// 32-bit frames are selected by their values clamped to 65535 (kept in
+// order, so that every median below 65535 is exact), and a band's pixels
+// whose median reaches 65535 again by their own values; every median of
+// the band goes to wideOut.
+template <class Frames>
+class Slices {
+ public:
+  Slices(Frames frames, std::uint32_t* wideOut = nullptr) : frames_(std::move(frames)), wideOut_(wideOut) {}
+  bool reserve(std::size_t pixels) {
+    buffer_ = allocate_array<pixelvalue>(pixels);
+    return buffer_ != nullptr;
+  }
+  Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    if (!frames_.wide()) return frames_.read(f, p0, count, dst);
     if (wide_.size() < count) wide_.resize(count);
+    if (Status s = frames_.read(f, p0, count, wide_.data()); !s) return s;
     const std::uint32_t* w = wide_.data();
-    if (Status s = in_->read_at(wide_.data(), count * 4, offset(f, p0)); !s) return s;
     for (std::size_t k = 0; k < count; ++k) dst[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(w[k], 0xffff));
     return ok();
   }
+  Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t count) {
+    if (Status s = fill(f, p0, count, buffer_.get()); !s) return s.error();
+    return static_cast<const pixelvalue*>(buffer_.get());
+  }
+  void ahead(std::size_t p0, std::size_t count) { frames_.ahead(p0, count); }
+  Status finish(std::size_t p0, std::size_t count, const pixelvalue* medians) {
+    if (!wideOut_) return ok();
+    high_.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+      wideOut_[p0 + k] = medians[k];
+      if (medians[k] == 0xffff) high_.push_back(p0 + k);
+    }
+    return high_.empty() ? ok() : select_wide();
+  }
+
+ private:
   Status select_wide();
   void select_columns(std::size_t g0, std::size_t g1);
 
-  InputFile* in_;
-  FramesInFile frames_;
+  Frames frames_;
   std::uint32_t* wideOut_;
-  std::uint64_t uncached_ = 0;  // slices of the band being read that the disk had to give
   AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands
   std::vector<std::uint32_t> wide_;  // one slice of 32-bit values
   std::vector<std::size_t> high_;  // the band's pixels whose clamped median is 65535
@@ -293,8 +324,9 @@ class FileSlices {
 // pixels at a time as 16 MiB of values hold: each frame read once per group
 // of pixels, in runs from one pixel to the next where they lie close
 // together (a row of masked pixels is one read).
-Status FileSlices::select_wide() {
-  const std::uint64_t n = frames_.nFrames;
+template <class Frames>
+Status Slices<Frames>::select_wide() {
+  const std::uint64_t n = frames_.frames();
   const std::size_t group = static_cast<std::size_t>(std::max<std::uint64_t>(1, (std::size_t{4} << 20) / n));
   constexpr std::size_t kGap = 1024;  // pixels read between two of the group rather than read apart
   for (std::size_t g0 = 0; g0 < high_.size(); g0 += group) {
@@ -306,7 +338,7 @@ Status FileSlices::select_wide() {
         while (j < g1 && high_[j] - high_[j - 1] <= kGap) ++j;
         const std::size_t first = high_[i], span = high_[j - 1] - first + 1;
         if (wide_.size() < span) wide_.resize(span);
-        if (Status s = in_->read_at(wide_.data(), span * 4, offset(f, first)); !s) return s;
+        if (Status s = frames_.read(f, first, span, wide_.data()); !s) return s;
         for (; i < j; ++i) columns_[f * (g1 - g0) + i - g0] = wide_[high_[i] - first];
       }
     select_columns(g0, g1);
@@ -319,8 +351,9 @@ Status FileSlices::select_wide() {
 // frame) at a time, then selected.  Its values below 65535 (`low` of them)
 // lie below its median, which its clamped median puts at 65535 or above:
 // only the others are kept, and the median is the (k - low)-th of them.
-void FileSlices::select_columns(std::size_t g0, std::size_t g1) {
-  const std::size_t n = static_cast<std::size_t>(frames_.nFrames), k = (n - 1) / 2, width = g1 - g0;
+template <class Frames>
+void Slices<Frames>::select_columns(std::size_t g0, std::size_t g1) {
+  const std::size_t n = static_cast<std::size_t>(frames_.frames()), k = (n - 1) / 2, width = g1 - g0;
   column_.resize(16 * n);
   std::size_t kept[16];
   for (std::size_t i0 = 0; i0 < width; i0 += 16) {
@@ -377,23 +410,39 @@ unsigned worker_threads() {
 
 namespace {
 
-Status collapse_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, const BandSink& sink,
-                     unsigned threads, const ProgressFn& progress, std::uint32_t* wideOut = nullptr) {
-  std::vector<FileSlices> sources;
-  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(in, frames, wideOut);
-  return collapse_in_bands(frames.nFrames, frames.pixels, kFileBands, threads, sources, out, sink, progress);
+// The medians of frames read by `frames` (one copy a thread), 16-bit ones
+// to out or the sink, 32-bit ones clamped into out and exactly to wideOut.
+template <class Frames>
+Status collapse(const Frames& frames, std::size_t pixels, pixelvalue* out, const BandSink& sink, unsigned threads,
+                const ProgressFn& progress, std::uint32_t* wideOut = nullptr) {
+  std::vector<Slices<Frames>> sources;
+  for (unsigned t = 0; t < kMaxThreads; ++t) sources.emplace_back(frames, wideOut);
+  return collapse_in_bands(frames.frames(), pixels, kFileBands, threads, sources, out, sink, progress);
+}
+
+// 32-bit frames: selected on their clamped values, then the pixels whose
+// clamped median is 65535 by their own.
+template <class Frames>
+Status collapse32(const Frames& frames, std::size_t pixels, std::uint32_t* out, unsigned threads,
+                  const ProgressFn& progress) {
+  AlignedPtr<pixelvalue> clamped = allocate_huge_array<pixelvalue>(pixels);
+  if (!clamped) return out_of_memory(pixels * sizeof(pixelvalue));
+  // The bytes selected are counted as the frames' own, of 32 bits each.
+  ProgressFn wide;
+  if (progress) wide = [&progress](std::uint64_t done, std::uint64_t total) { return progress(2 * done, 2 * total); };
+  return collapse(frames, pixels, clamped.get(), nullptr, threads, wide, out);
 }
 
 }  // namespace
 
 Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const BandSink& sink, unsigned threads,
                                 const ProgressFn& progress) {
-  return collapse_file(in, frames, nullptr, sink, threads, progress);
+  return collapse(FileFrames(in, frames), frames.pixels, nullptr, sink, threads, progress);
 }
 
 Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, pixelvalue* out, unsigned threads,
                                 const ProgressFn& progress) {
-  return collapse_file(in, frames, out, nullptr, threads, progress);
+  return collapse(FileFrames(in, frames), frames.pixels, out, nullptr, threads, progress);
 }
 
 Status median_of_stack(const pixelvalue* stack, std::uint64_t nFrames, std::size_t pixels, pixelvalue* out,
@@ -406,12 +455,18 @@ Status median32_of_frames_in_file(InputFile& in, const FramesInFile& frames, std
                                   const ProgressFn& progress) {
   if (frames.pixelBytes != 4)
     return Error{ErrorKind::Argument, "The 32-bit median asked of 16-bit frames."};
-  AlignedPtr<pixelvalue> clamped = allocate_huge_array<pixelvalue>(frames.pixels);
-  if (!clamped) return out_of_memory(frames.pixels * sizeof(pixelvalue));
-  // The bytes selected are counted as the frames' own, of 32 bits each.
-  ProgressFn wide;
-  if (progress) wide = [&progress](std::uint64_t done, std::uint64_t total) { return progress(2 * done, 2 * total); };
-  return collapse_file(in, frames, clamped.get(), nullptr, threads, wide, out);
+  return collapse32(FileFrames(in, frames), frames.pixels, out, threads, progress);
+}
+
+Status median_of_stack_bands(Stack& stack, pixelvalue* out, const BandSink& sink, unsigned threads,
+                             const ProgressFn& progress) {
+  if (stack.pixel_bytes() != 2) return Error{ErrorKind::Argument, "The 16-bit median asked of 32-bit frames."};
+  return collapse(BandFrames(stack), static_cast<std::size_t>(stack.pixels()), out, sink, threads, progress);
+}
+
+Status median32_of_stack_bands(Stack& stack, std::uint32_t* out, unsigned threads, const ProgressFn& progress) {
+  if (stack.pixel_bytes() != 4) return Error{ErrorKind::Argument, "The 32-bit median asked of 16-bit frames."};
+  return collapse32(BandFrames(stack), static_cast<std::size_t>(stack.pixels()), out, threads, progress);
 }
 
 }  // namespace hedm

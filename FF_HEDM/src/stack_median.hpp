@@ -57,6 +57,16 @@ Status median_of_frames_in_file(InputFile& in, const FramesInFile& frames, const
 Status median32_of_frames_in_file(InputFile& in, const FramesInFile& frames, std::uint32_t* out,
                                   unsigned threads = 0, const ProgressFn& progress = {});
 
+// The same of a stack whose reads of a band of pixels cost about the
+// band's share (Stack::reads_bands: its chunks decoded a few blocks at a
+// time), read on every thread, with no spill file: a 16-bit stack's
+// medians to out (all pixels) or else to the sink, a 32-bit stack's to
+// out32.
+Status median_of_stack_bands(Stack& stack, pixelvalue* out, const BandSink& sink, unsigned threads = 0,
+                             const ProgressFn& progress = {});
+Status median32_of_stack_bands(Stack& stack, std::uint32_t* out32, unsigned threads = 0,
+                               const ProgressFn& progress = {});
+
 // The median frame of nFrames frames of `pixels` pixels in memory, frame f
 // at stack + f * pixels, on `threads` threads (0: worker_threads()).  A
 // Memory error is the only failure.

@@ -186,6 +186,7 @@ struct Bands {
   InputFile spill;  // the spill file they were decoded into, if they were (closing it removes it)
   RawFrames raw{nullptr, {0, 0, 0}};  // the frames: where they lie, or in the spill file
   bool wide = false;  // 32-bit values
+  Stack* direct = nullptr;  // a stack read in bands on every thread, neither in place nor spilled
   ProgressFn selected;  // the selection's share of the run's progress
 };
 
@@ -197,6 +198,12 @@ Status place_frames(Stack& stack, const MedianRun& run, Bands& b) {
   if (const RawFrames* raw = stack.raw_frames()) {
     b.raw = *raw;
     b.wide = raw->frames.pixelBytes == 4;
+    b.selected = run.progress;
+    return ok();
+  }
+  if (stack.reads_bands()) {
+    b.direct = &stack;
+    b.wide = stack.pixel_bytes() == 4;
     b.selected = run.progress;
     return ok();
   }
@@ -226,17 +233,19 @@ Result<Frame> median_frame(Stack& stack, const MedianRun& run) {
   Frame m(stack.rows(), stack.columns(), stack.pixel_bytes());
   if (m.pixels() == 0) return m;
   if (b.wide) {
-    // 32-bit values, where they lie or in the spill file.
-    if (Status s = median32_of_frames_in_file(*b.raw.in, b.raw.frames, std::get<1>(m.values).data(), run.threads,
-                                              b.selected);
-        !s)
-      return s.error();
+    // 32-bit values, where they lie, in the spill file, or read in bands.
+    std::uint32_t* out = std::get<1>(m.values).data();
+    const Status s = b.direct ? median32_of_stack_bands(*b.direct, out, run.threads, b.selected)
+                              : median32_of_frames_in_file(*b.raw.in, b.raw.frames, out, run.threads, b.selected);
+    if (!s) return s.error();
     return m;
   }
   // 16-bit values: a 32-bit stack's, once selected, widened.
   std::vector<std::uint16_t> narrow;
   std::uint16_t* out = m.pixel_bytes() == 2 ? std::get<0>(m.values).data() : (narrow.resize(m.pixels()), narrow.data());
-  if (Status s = median_of_frames_in_file(*b.raw.in, b.raw.frames, out, run.threads, b.selected); !s) return s.error();
+  const Status s = b.direct ? median_of_stack_bands(*b.direct, out, nullptr, run.threads, b.selected)
+                            : median_of_frames_in_file(*b.raw.in, b.raw.frames, out, run.threads, b.selected);
+  if (!s) return s.error();
   if (!narrow.empty()) std::copy(narrow.begin(), narrow.end(), std::get<1>(m.values).begin());
   return m;
 }
@@ -246,6 +255,7 @@ Status median_bands(Stack& stack, const MedianRun& run, const BandSink& sink) {
     return Error{ErrorKind::Argument, "The median of " + stack.file() + " holds 32-bit pixels: it is taken whole."};
   Bands b;
   if (Status s = place_frames(stack, run, b); !s) return s;
+  if (b.direct) return median_of_stack_bands(*b.direct, nullptr, sink, run.threads, b.selected);
   return median_of_frames_in_file(*b.raw.in, b.raw.frames, sink, run.threads, b.selected);
 }
 

@@ -1,10 +1,12 @@
 // The median frame of any stack, exact like that of a frame file.
 //
-// The median reads a stack's frames in bands of pixels from a file, with
-// pread: where they lie when they lie there as plain pixels (a frame file,
-// an uncompressed HDF5 dataset, contiguous or in chunks of whole frames);
-// any other stack's (compressed in chunks of a whole frame, say, which
-// would otherwise be decoded again for every band) decoded once, chunks on
+// The median reads a stack's frames in bands of pixels: from a file, with
+// pread, where they lie there as plain pixels (a frame file, an
+// uncompressed HDF5 dataset, contiguous or in chunks of whole frames); from
+// the stack itself, on every thread, where its chunks are compressed in
+// small blocks that each band decodes its own of (bitshuffle/LZ4); any
+// other stack's (deflate in chunks of a whole frame, say, which would
+// otherwise be decoded whole again for every band) decoded once, chunks on
 // every thread where the codec is known, into an unnamed spill file in a
 // folder the caller names.  16-bit stacks are selected as frame files are,
 // on the same threads; 32-bit ones (photon-counting detectors) by the same
