@@ -61,6 +61,15 @@
 
 namespace hedm {
 
+// A 32-bit stack's values as the 16-bit selection takes them, n of them,
+// both in the same order as the values (so that a median below 65535 is
+// exact): clamp_to_sixteen, each value clamped to 65535; above_sixteen,
+// each value from 65535 up less 65535, clamped again to 65535 (0 for the
+// values below), where the median is 65535 or more; split_sixteen, both.
+void clamp_to_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* out);
+void above_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* out);
+void split_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* clamped, pixelvalue* above);
+
 // The value at index (n - 1) / 2 of a sorted; a is left partitioned around it.
 // For n <= 0 it reads nothing and returns 0.
 pixelvalue quick_select(pixelvalue* a, int n);

@@ -10,6 +10,23 @@
 
 namespace hedm {
 
+HEDM_KERNEL_CLONES void clamp_to_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* out) {
+  for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(in[k], 0xffff));
+}
+
+HEDM_KERNEL_CLONES void above_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* out) {
+  for (std::size_t k = 0; k < n; ++k)
+    out[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(std::max<std::uint32_t>(in[k], 0xffff) - 0xffff, 0xffff));
+}
+
+HEDM_KERNEL_CLONES void split_sixteen(const std::uint32_t* in, std::size_t n, pixelvalue* clamped,
+                                      pixelvalue* above) {
+  for (std::size_t k = 0; k < n; ++k) {
+    clamped[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(in[k], 0xffff));
+    above[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(std::max<std::uint32_t>(in[k], 0xffff) - 0xffff, 0xffff));
+  }
+}
+
 pixelvalue quick_select(pixelvalue* a, int n) {
   if (n <= 0) return 0;
   int low = 0, high = n - 1;

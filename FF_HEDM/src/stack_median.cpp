@@ -274,8 +274,11 @@ class BandFrames {
 // One thread's slices of frames read by `Frames` (FileFrames, BandFrames).
 // 32-bit frames are selected by their values clamped to 65535 (kept in
 // order, so that every median below 65535 is exact), and a band's pixels
-// whose median reaches 65535 again by their own values; every median of
-// the band goes to wideOut.
+// whose median reaches 65535 again, by their values from 65535 up (less
+// 65535, clamped again), which a shallow band keeps beside its clamped
+// slices as it reads them; the few whose median is 131070 or more (hot
+// pixels, masked ones) are read again and selected by their own values.
+// Every median of the band goes to wideOut.
 template <class Frames>
 class Slices {
  public:
@@ -284,46 +287,110 @@ class Slices {
     buffer_ = allocate_array<pixelvalue>(pixels);
     return buffer_ != nullptr;
   }
+  // A shallow band's slices, frame after frame.
   Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
     if (!frames_.wide()) return frames_.read(f, p0, count, dst);
     if (wide_.size() < count) wide_.resize(count);
     if (Status s = frames_.read(f, p0, count, wide_.data()); !s) return s;
-    const std::uint32_t* w = wide_.data();
-    for (std::size_t k = 0; k < count; ++k) dst[k] = static_cast<pixelvalue>(std::min<std::uint32_t>(w[k], 0xffff));
+    if (f == 0) kept_ = Kept{p0, count, 0};
+    if (kept_.p0 != p0 || kept_.count != count || kept_.frames != f) {  // not in order: not kept
+      kept_.frames = 0;
+      clamp_to_sixteen(wide_.data(), count, dst);
+      return ok();
+    }
+    above_.resize(static_cast<std::size_t>(frames_.frames() * count));
+    split_sixteen(wide_.data(), count, dst, above_.data() + f * count);
+    ++kept_.frames;
     return ok();
   }
+  // A coded band's slices, one at a time.
   Result<const pixelvalue*> view(std::uint64_t f, std::size_t p0, std::size_t count) {
-    if (Status s = fill(f, p0, count, buffer_.get()); !s) return s.error();
-    return static_cast<const pixelvalue*>(buffer_.get());
+    pixelvalue* dst = buffer_.get();
+    Status s = frames_.wide() ? read_clamped(f, p0, count, dst) : frames_.read(f, p0, count, dst);
+    if (!s) return s.error();
+    return static_cast<const pixelvalue*>(dst);
   }
   void ahead(std::size_t p0, std::size_t count) { frames_.ahead(p0, count); }
-  Status finish(std::size_t p0, std::size_t count, const pixelvalue* medians) {
-    if (!wideOut_) return ok();
-    high_.clear();
-    for (std::size_t k = 0; k < count; ++k) {
-      wideOut_[p0 + k] = medians[k];
-      if (medians[k] == 0xffff) high_.push_back(p0 + k);
-    }
-    return high_.empty() ? ok() : select_wide();
-  }
+  Status finish(std::size_t p0, std::size_t count, const pixelvalue* medians);
 
  private:
+  Status read_clamped(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
+    if (wide_.size() < count) wide_.resize(count);
+    if (Status s = frames_.read(f, p0, count, wide_.data()); !s) return s;
+    clamp_to_sixteen(wide_.data(), count, dst);
+    return ok();
+  }
+  void select_kept();
   Status select_wide();
   void select_columns(std::size_t g0, std::size_t g1);
+  // The 16-bit medians of `rows` (frames_.frames() rows of width values,
+  // stride apart) to medians_; false where the selector could not be had.
+  bool select_sixteen(const pixelvalue* rows, std::size_t stride, std::size_t width);
 
   Frames frames_;
   std::uint32_t* wideOut_;
   AlignedPtr<pixelvalue> buffer_;  // one slice, for coded bands
   std::vector<std::uint32_t> wide_;  // one slice of 32-bit values
+  std::vector<pixelvalue> above_;  // a shallow band's values from 65535 up, frame after frame
+  struct Kept {
+    std::size_t p0 = 0, count = 0;
+    std::uint64_t frames = 0;  // the band's frames in above_ so far
+  } kept_;
   std::vector<std::size_t> high_;  // the band's pixels whose clamped median is 65535
   std::vector<std::uint32_t> columns_;  // their values, frame by frame
-  std::vector<std::uint32_t> column_;  // 16 of their columns, pixel by pixel
+  std::vector<std::uint32_t> column_;  // one pixel's values
+  std::vector<pixelvalue> shifted_, medians_;  // values from 65535 up, frame by frame; their medians
+  std::unique_ptr<StackMedian> highSelector_;
 };
 
-// The medians of the band's pixels in high_ by their 32-bit values, as many
-// pixels at a time as 16 MiB of values hold: each frame read once per group
-// of pixels, in runs from one pixel to the next where they lie close
-// together (a row of masked pixels is one read).
+template <class Frames>
+Status Slices<Frames>::finish(std::size_t p0, std::size_t count, const pixelvalue* medians) {
+  if (!wideOut_) return ok();
+  high_.clear();
+  for (std::size_t k = 0; k < count; ++k) {
+    wideOut_[p0 + k] = medians[k];
+    if (medians[k] == 0xffff) high_.push_back(p0 + k);
+  }
+  const bool kept = kept_.p0 == p0 && kept_.count == count && kept_.frames == frames_.frames();
+  kept_.frames = 0;
+  if (kept && !high_.empty()) select_kept();
+  return high_.empty() ? ok() : select_wide();
+}
+
+template <class Frames>
+bool Slices<Frames>::select_sixteen(const pixelvalue* rows, std::size_t stride, std::size_t width) {
+  if (!highSelector_) highSelector_ = std::make_unique<StackMedian>(static_cast<std::int64_t>(frames_.frames()));
+  if (!highSelector_->ok()) return false;
+  medians_.resize(width);
+  highSelector_->collapse(rows, stride, width, medians_.data());
+  return true;
+}
+
+// The pixels of high_ selected by their values from 65535 up, kept in
+// above_: each median below 65535 there is the pixel's less 65535.  Those
+// whose median is 65535 there too stay in high_.
+template <class Frames>
+void Slices<Frames>::select_kept() {
+  const std::size_t n = static_cast<std::size_t>(frames_.frames()), width = high_.size(), stride = width + 32;
+  shifted_.resize(n * stride);
+  for (std::size_t f = 0; f < n; ++f) {
+    const pixelvalue* from = above_.data() + f * kept_.count - kept_.p0;
+    pixelvalue* to = shifted_.data() + f * stride;
+    for (std::size_t i = 0; i < width; ++i) to[i] = from[high_[i]];
+  }
+  if (!select_sixteen(shifted_.data(), stride, width)) return;
+  std::size_t left = 0;
+  for (std::size_t i = 0; i < width; ++i) {
+    if (medians_[i] < 0xffff) wideOut_[high_[i]] = 0xffff + std::uint32_t{medians_[i]};
+    else high_[left++] = high_[i];
+  }
+  high_.resize(left);
+}
+
+// The medians of the band's pixels in high_ by their 32-bit values, read
+// again, as many pixels at a time as 16 MiB of values hold: each frame read
+// once per group of pixels, in runs from one pixel to the next where they
+// lie close together (a row of masked pixels is one read).
 template <class Frames>
 Status Slices<Frames>::select_wide() {
   const std::uint64_t n = frames_.frames();
@@ -347,29 +414,24 @@ Status Slices<Frames>::select_wide() {
 }
 
 // The medians of pixels g0 .. g1 - 1 of high_, their values frame by frame
-// in columns_: each pixel's column gathered 16 pixels (a cache line of each
-// frame) at a time, then selected.  Its values below 65535 (`low` of them)
-// lie below its median, which its clamped median puts at 65535 or above:
-// only the others are kept, and the median is the (k - low)-th of them.
+// in columns_: by their values from 65535 up where that median is below
+// 65535, else by their own values.
 template <class Frames>
 void Slices<Frames>::select_columns(std::size_t g0, std::size_t g1) {
-  const std::size_t n = static_cast<std::size_t>(frames_.frames()), k = (n - 1) / 2, width = g1 - g0;
-  column_.resize(16 * n);
-  std::size_t kept[16];
-  for (std::size_t i0 = 0; i0 < width; i0 += 16) {
-    const std::size_t m = std::min<std::size_t>(16, width - i0);
-    std::fill(kept, kept + m, 0);
-    for (std::size_t f = 0; f < n; ++f)
-      for (std::size_t i = 0; i < m; ++i) {
-        const std::uint32_t v = columns_[f * width + i0 + i];
-        if (v >= 0xffff) column_[i * n + kept[i]++] = v;
-      }
-    for (std::size_t i = 0; i < m; ++i) {
-      const std::size_t low = n - kept[i], at = k >= low ? k - low : 0;
-      const auto c = column_.begin() + static_cast<std::ptrdiff_t>(i * n);
-      std::nth_element(c, c + static_cast<std::ptrdiff_t>(at), c + static_cast<std::ptrdiff_t>(kept[i]));
-      wideOut_[high_[g0 + i0 + i]] = kept[i] ? c[static_cast<std::ptrdiff_t>(at)] : 0xffff;
+  const std::size_t n = static_cast<std::size_t>(frames_.frames()), width = g1 - g0, stride = width + 32;
+  shifted_.resize(n * stride);
+  for (std::size_t f = 0; f < n; ++f) above_sixteen(columns_.data() + f * width, width, shifted_.data() + f * stride);
+  const bool selected = select_sixteen(shifted_.data(), stride, width);
+  const std::size_t k = (n - 1) / 2;
+  for (std::size_t i = 0; i < width; ++i) {
+    if (selected && medians_[i] < 0xffff) {
+      wideOut_[high_[g0 + i]] = 0xffff + std::uint32_t{medians_[i]};
+      continue;
     }
+    column_.resize(n);
+    for (std::size_t f = 0; f < n; ++f) column_[f] = columns_[f * width + i];
+    std::nth_element(column_.begin(), column_.begin() + static_cast<std::ptrdiff_t>(k), column_.end());
+    wideOut_[high_[g0 + i]] = column_[k];
   }
 }
 
