@@ -133,6 +133,9 @@ with tempfile.TemporaryDirectory() as d:
         r = run("StackCollapse", bad, out, env=LIBRARY)
         check(f"  and through the library: {r.stdout.strip()[:100]}",
               r.returncode == 1 and open(out, "rb").read() == before)
+        r = run("ClipCount", d, "none", "5", "1", "0", ".ge3", bad, "30000")
+        check(f"  and as ClipCount's dark, its frames counted on every thread: {r.stdout.strip()[-100:]}",
+              r.returncode == 1 and "frame 3 " in r.stdout)
 
     # A stack is never replaced by a median, an HDF5 one neither.
     before = open(path, "rb").read()

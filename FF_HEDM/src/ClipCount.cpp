@@ -2,6 +2,7 @@
 // files, the number of pixels at or above the saturation intensity, less the
 // number a frame of the dark file shows, and the processor time used.
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include "band_runner.hpp"
 #include "command_line.hpp"
 #include "frame_file.hpp"
 #include "memory.hpp"
@@ -17,6 +19,7 @@
 #include "report.hpp"
 #include "saturation.hpp"
 #include "stack.hpp"
+#include "stack_median.hpp"
 
 using namespace hedm;
 
@@ -83,16 +86,27 @@ Result<std::uint64_t> count_frame(Stack& stack, std::uint64_t f, std::int32_t sa
 // `read` hears of each frame as its share of the file's bytes.
 Result<std::vector<std::uint64_t>> count_frames(Stack& stack, std::int32_t satInt, bool partialToo, FrameBuffer& buf,
                                                 ProgressCounter* read = nullptr, std::uint64_t fileBytes = 0) {
-  std::vector<std::uint64_t> counts;
   const std::uint64_t frames = stack.frames();
-  for (std::uint64_t f = 0; f < frames; ++f) {
-    const Result<std::uint64_t> n = stack.pixel_bytes() == 2 ? count_frame<std::uint16_t>(stack, f, satInt, buf)
-                                                             : count_frame<std::uint32_t>(stack, f, satInt, buf);
+  std::vector<std::uint64_t> counts(frames);
+  // A stack that reads on several threads at once (compressed HDF5 chunks
+  // that this process decodes) has its frames counted on every thread, each
+  // with a frame buffer of its own; others, one frame after another.
+  const unsigned threads =
+      stack.reads_in_parallel() ? static_cast<unsigned>(std::min<std::uint64_t>(worker_threads(), frames)) : 1;
+  std::vector<FrameBuffer> own(threads > 1 ? threads : 0);
+  auto work = [&](unsigned t, std::size_t f) -> Status {
+    FrameBuffer& b = threads > 1 ? own[t] : buf;
+    const Result<std::uint64_t> n = stack.pixel_bytes() == 2 ? count_frame<std::uint16_t>(stack, f, satInt, b)
+                                                             : count_frame<std::uint32_t>(stack, f, satInt, b);
     if (!n) return n.error();
-    counts.push_back(*n);
-    if (read)
-      if (Status s = read->add(fileBytes * (f + 1) / frames - fileBytes * f / frames); !s) return s.error();
-  }
+    counts[f] = *n;
+    return ok();
+  };
+  auto done = [&](std::size_t first, std::size_t end) -> Status {
+    return read ? read->add(fileBytes * end / frames - fileBytes * first / frames) : ok();
+  };
+  if (frames > 0)
+    if (Status s = run_bands(std::max(threads, 1u), static_cast<std::size_t>(frames), work, done); !s) return s.error();
   if (partialToo && stack.tail_pixels() > 0) {
     std::uint16_t* tail = buf.get<std::uint16_t>(stack.tail_pixels());
     if (!tail) return out_of_memory(stack.tail_pixels() * sizeof(std::uint16_t));
