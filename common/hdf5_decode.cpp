@@ -57,6 +57,19 @@ bool locate_chunks(hid_t dset, bool flat, ChunkTable& t) {
   return true;
 }
 
+// Whether the first chunk's bitshuffle blocks are small enough for bands
+// to decode their own: at most 16384 pixels (a band reads at most two
+// more blocks than it wants, of each frame).  Detectors and h5py write
+// blocks of 8 KiB, 4096 16-bit pixels; a writer that made each chunk one
+// block would have every band decode whole frames, and such a stack is
+// decoded once instead.
+bool small_blocks(Hdf5Stack::Handles& h, const ChunkTable& t, unsigned e) {
+  unsigned char header[12];
+  if (t.size[0] < sizeof header || !h.in.read_at(header, sizeof header, t.address[0])) return false;
+  const std::uint64_t blockBytes = std::uint64_t{header[8]} << 24 | header[9] << 16 | header[10] << 8 | header[11];
+  return blockBytes / e <= 16384;
+}
+
 }  // namespace
 
 void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
@@ -74,7 +87,7 @@ void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
   if (!h.in.open(file_of(h.dset.get()))) return;
   for (std::size_t i = 0; i < t.address.size(); ++i)
     if (t.address[i] + t.size[i] > h.in.size()) return;  // a file cut short: the library says so
-  t.byBlocks = t.filters == std::vector<int>{kBitshuffle};
+  t.byBlocks = t.filters == std::vector<int>{kBitshuffle} && small_blocks(h, t, info.pixelBytes);
   if (t.byBlocks) {
     t.blocks.resize(t.address.size()), t.unindexed.resize(t.address.size());
     t.indexed = std::make_unique<std::once_flag[]>(t.address.size());

@@ -49,11 +49,13 @@ cases = [
     (8, 64, 80, "<u4 hot", None, None),
     (9, 64, 80, "<u4 hot", (4, 64, 64), "bitshuffle"),
     (9, 64, 80, "<u2", (1, 64, 80), "lz4"),
+    (9, 64, 80, "<u4 hot", (1, 64, 80), "bitshuffle-one-block"),  # each chunk one block: decoded once
     (9, 64, 80, "<u4", (4, 64, 64), "shuffle-gzip"),
     (5, 64, 80, "<u2", (2, 64, 64), "bzip2"),  # a filter only the library decodes
     (3, 2048, 2048, "<u2", (1, 2048, 2048), "gzip"),
 ]
 FILTERS = {"gzip": dict(compression="gzip"), "bitshuffle": dict(compression=32008, compression_opts=(0, 2)),
+           "bitshuffle-one-block": dict(compression=32008, compression_opts=(32768, 2)),
            "lz4": dict(compression=32004), "shuffle-gzip": dict(compression="gzip", shuffle=True),
            "bzip2": dict(compression=307)}
 with tempfile.TemporaryDirectory() as d:
