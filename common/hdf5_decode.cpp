@@ -1,12 +1,14 @@
-// An HDF5 dataset's compressed chunks read and decoded without the library:
-// each chunk's place and stored size asked of the library once, when the
-// stack is opened; then its bytes read with pread and decoded by this
-// process's own decoders (chunk_codecs.hpp), on whichever thread asks, many
-// at once, where the library would decode them one at a time under its lock.
+// An HDF5 stack's compressed chunks (a dataset's, or every member's of a
+// series) read and decoded without the library: each chunk's place and
+// stored size asked of the library once, when the stack is opened; then its
+// bytes read with pread and decoded by this process's own decoders
+// (chunk_codecs.hpp), on whichever thread asks, many at once, where the
+// library would decode them one at a time under its lock.
 #include "hdf5_stack.hpp"
 
 #ifdef HEDM_HAVE_HDF5
 
+#include <algorithm>
 #include <cstring>
 
 #include "chunk_codecs.hpp"
@@ -63,48 +65,80 @@ bool locate_chunks(hid_t dset, bool flat, ChunkTable& t) {
 // blocks of 8 KiB, 4096 16-bit pixels; a writer that made each chunk one
 // block would have every band decode whole frames, and such a stack is
 // decoded once instead.
-bool small_blocks(Hdf5Stack::Handles& h, const ChunkTable& t, unsigned e) {
+bool small_blocks(ChunkTable& t, unsigned e) {
   unsigned char header[12];
-  if (t.size[0] < sizeof header || !h.in.read_at(header, sizeof header, t.address[0])) return false;
+  if (t.size[0] < sizeof header || !t.in.read_at(header, sizeof header, t.address[0])) return false;
   const std::uint64_t blockBytes = std::uint64_t{header[8]} << 24 | header[9] << 16 | header[10] << 8 | header[11];
   return blockBytes / e <= 16384;
+}
+
+// Whether a dataset's pixels are stored as this process reads them:
+// little-endian, in a file without a user block (whose addresses the
+// library counts from the block's end).
+bool stored_as_read(hid_t dset) {
+  Id type(H5Dget_type(dset), H5Tclose);
+  if (!type || H5Tget_order(type.get()) != H5T_ORDER_LE) return false;
+  Id file(H5Iget_file_id(dset), H5Fclose);
+  Id fcpl(file ? H5Fget_create_plist(file.get()) : H5I_INVALID_HID, H5Pclose);
+  hsize_t userBlock = 1;
+  return fcpl && H5Pget_userblock(fcpl.get(), &userBlock) >= 0 && userBlock == 0;
+}
+
+// Member m's chunks listed in t, where this process decodes every one of
+// its filters and reads its chunks where they lie; false otherwise.
+bool list_member(hid_t dset, const Hdf5Member& m, const StackInfo& info, ChunkTable& t) {
+  Id dcpl(H5Dget_create_plist(dset), H5Pclose);
+  hsize_t dims[3] = {1, 1, 1};
+  if (!dcpl || !stored_as_read(dset) || !decodable_filters(dcpl.get(), &t.filters) ||
+      H5Pget_chunk(dcpl.get(), m.rank, m.rank == 2 ? dims + 1 : dims) != m.rank) {
+    H5Eclear2(H5E_DEFAULT);
+    return false;
+  }
+  t.dims = {dims[0], dims[1], dims[2]};
+  t.first = m.first, t.frames = m.frames, t.path = m.path;
+  t.groups = (m.frames + t.dims[0] - 1) / t.dims[0];
+  t.down = (info.rows + t.dims[1] - 1) / t.dims[1];
+  t.across = (info.columns + t.dims[2] - 1) / t.dims[2];
+  if (!locate_chunks(dset, m.rank == 2, t) || !t.in.open(file_of(dset))) return false;
+  for (std::size_t i = 0; i < t.address.size(); ++i)
+    if (t.address[i] + t.size[i] > t.in.size()) return false;  // a file cut short: the library says so
+  t.byBlocks = t.filters == std::vector<int>{kBitshuffle} && small_blocks(t, info.pixelBytes);
+  if (t.byBlocks) {
+    t.blocks.resize(t.address.size()), t.unindexed.resize(t.address.size());
+    t.indexed = std::make_unique<std::once_flag[]>(t.address.size());
+  }
+  return true;
 }
 
 }  // namespace
 
 void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
   if (through_library() || h.raw.in || info.chunk.empty() || info.filters.empty() || info.frames == 0 ||
-      !hdf5_reads_chunks_raw() || !stored_plainly(h, info, true))
+      info.isSigned || !hdf5_reads_chunks_raw())
     return;
-  ChunkTable t;
-  Id dcpl(H5Dget_create_plist(h.dset.get()), H5Pclose);
-  if (!dcpl || !decodable_filters(dcpl.get(), &t.filters)) return;
-  t.dims = {info.chunk[0], info.chunk[1], info.chunk[2]};
-  t.groups = (info.frames + t.dims[0] - 1) / t.dims[0];
-  t.down = (info.rows + t.dims[1] - 1) / t.dims[1];
-  t.across = (info.columns + t.dims[2] - 1) / t.dims[2];
-  if (!locate_chunks(h.dset.get(), h.members[0].rank == 2, t)) return;
-  if (!h.in.open(file_of(h.dset.get()))) return;
-  for (std::size_t i = 0; i < t.address.size(); ++i)
-    if (t.address[i] + t.size[i] > h.in.size()) return;  // a file cut short: the library says so
-  t.byBlocks = t.filters == std::vector<int>{kBitshuffle} && small_blocks(h, t, info.pixelBytes);
-  if (t.byBlocks) {
-    t.blocks.resize(t.address.size()), t.unindexed.resize(t.address.size());
-    t.indexed = std::make_unique<std::once_flag[]>(t.address.size());
+  std::vector<std::unique_ptr<ChunkTable>> tables;
+  for (std::size_t i = 0; i < h.members.size(); ++i) {
+    Id member;  // a series' members beyond the first, open while they are listed
+    if (i > 0) member = Id(H5Dopen2(h.file.get(), h.members[i].path.c_str(), h.access.get()), H5Dclose);
+    const hid_t dset = i > 0 ? member.get() : h.dset.get();
+    tables.push_back(std::make_unique<ChunkTable>());
+    if (dset < 0 || !list_member(dset, h.members[i], info, *tables.back())) {
+      H5Eclear2(H5E_DEFAULT);
+      return;
+    }
   }
-  h.chunks = std::move(t);
+  h.chunks = std::move(tables);
 }
 
 namespace {
 
 // Chunk i read and decoded into `out` (its frames, rows and columns whole,
 // as stored, pixels of `e` bytes); false with *why.
-bool decode_chunk(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::vector<unsigned char>& out,
+bool decode_chunk(ChunkTable& t, std::size_t i, unsigned e, std::vector<unsigned char>& out,
                   std::string* why) {
-  const ChunkTable& t = h.chunks;
   thread_local std::vector<unsigned char> stored, a, b;
   stored.resize(t.size[i]);
-  if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i]); !s) return *why = s.error().text, false;
+  if (Status s = t.in.read_at(stored.data(), stored.size(), t.address[i]); !s) return *why = s.error().text, false;
   const std::size_t bytes = t.dims[0] * t.dims[1] * t.dims[2] * e;
   std::vector<unsigned char>* from = &stored;
   for (std::size_t k = t.filters.size(); k-- > 0;) {
@@ -127,17 +161,12 @@ void copy_pixels(const unsigned char* src, std::size_t n, To* dst) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Chunk i's blocks, indexed by the first read that wants them; false with
 // *why where its stored bytes cannot be read or do not hold together.
-bool index_chunk(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::string* why) {
-  ChunkTable& t = h.chunks;
+bool index_chunk(ChunkTable& t, std::size_t i, unsigned e, std::string* why) {
   std::call_once(t.indexed[i], [&] {
     std::vector<unsigned char> stored(t.size[i]);
-    if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i]); !s) t.unindexed[i] = s.error().text;
+    if (Status s = t.in.read_at(stored.data(), stored.size(), t.address[i]); !s) t.unindexed[i] = s.error().text;
     else if (std::string reason; !index_bitshuffle(stored.data(), stored.size(), e, &t.blocks[i], &reason))
       t.unindexed[i] = reason.empty() ? "its blocks do not hold together" : reason;
   });
@@ -147,42 +176,42 @@ bool index_chunk(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::string* 
 // Elements lo .. hi - 1 of chunk i (in its own order: frames, rows,
 // columns) decoded into `out`: from the chunk's own blocks where it is
 // indexed by blocks, else the whole chunk decoded, lo 0 and hi its end.
-bool decode_part(Hdf5Stack::Handles& h, std::size_t i, unsigned e, std::uint64_t* lo, std::uint64_t* hi,
+bool decode_part(ChunkTable& t, std::size_t i, unsigned e, std::uint64_t* lo, std::uint64_t* hi,
                  std::vector<unsigned char>& out, std::string* why) {
-  const ChunkTable& t = h.chunks;
   const std::uint64_t whole = t.dims[0] * t.dims[1] * t.dims[2];
   if (!t.byBlocks || (*lo == 0 && *hi == whole)) {
     *lo = 0, *hi = whole;
-    return decode_chunk(h, i, e, out, why);
+    return decode_chunk(t, i, e, out, why);
   }
-  if (!index_chunk(h, i, e, why)) return false;
+  if (!index_chunk(t, i, e, why)) return false;
   const BitshuffleBlocks& index = t.blocks[i];
   if (index.elements != whole) return *why = "it holds " + std::to_string(index.elements * e) + " bytes, not " +
                                              std::to_string(whole * e), false;
   thread_local std::vector<unsigned char> stored;
   const std::uint64_t first = index.first_byte(*lo, e);
   stored.resize(index.end_byte(*hi, e) - first);
-  if (Status s = h.in.read_at(stored.data(), stored.size(), t.address[i] + first); !s)
+  if (Status s = t.in.read_at(stored.data(), stored.size(), t.address[i] + first); !s)
     return *why = s.error().text, false;
   out.resize((*hi - *lo) * e);
   return decode_bitshuffle(index, e, stored.data(), *lo, *hi, out.data(), why);
 }
 
-Error undecodable(const StackInfo& info, std::uint64_t g, std::uint64_t rc, std::uint64_t cc, const ChunkTable& t,
-                  const std::string& why) {
-  const std::uint64_t a = g * t.dims[0], b = std::min(info.frames, a + t.dims[0]) - 1;
-  return Error{ErrorKind::Input, where(info.file, info.dataset) +
+// Chunk (g, rc, cc) of t refused, naming its frames in the stack's
+// numbering, and the member of a series it lies in.
+Error undecodable(const StackInfo& info, bool series, std::uint64_t g, std::uint64_t rc, std::uint64_t cc,
+                  const ChunkTable& t, const std::string& why) {
+  const std::uint64_t a = t.first + g * t.dims[0], b = std::min(t.first + t.frames, a + t.dims[0]) - 1;
+  return Error{ErrorKind::Input, where(info.file, series ? t.path : info.dataset) +
                                      (a == b ? "frame " + std::to_string(a)
                                              : "frames " + std::to_string(a) + " to " + std::to_string(b)) +
                                      " could not be decoded (the chunk at row " + std::to_string(rc * t.dims[1]) +
                                      ", column " + std::to_string(cc * t.dims[2]) + "): " + why + "."};
 }
 
-}  // namespace
-
-Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t f0, std::uint64_t n,
-                    std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide) {
-  const ChunkTable& t = h.chunks;
+// Frames f0 .. f0 + n - 1 of one dataset (in its own numbering), as
+// read_decoded.
+Status read_table(ChunkTable& t, const StackInfo& info, bool series, std::uint64_t f0, std::uint64_t n,
+                  std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide) {
   const std::uint64_t C = info.columns, K = t.dims[0], R = t.dims[1], W = t.dims[2];
   const std::uint64_t r0 = p0 / C, r1 = (p0 + count - 1) / C, end = p0 + count;
   const unsigned e = info.pixelBytes;
@@ -196,7 +225,8 @@ Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t 
         const std::uint64_t fa = std::max(f0, g * K), fb = std::min(f0 + n, g * K + K);
         const std::uint64_t ra = std::max(r0, rc * R), rb = std::min({r1, rc * R + R - 1, info.rows - 1});
         std::uint64_t lo = ((fa - g * K) * R + (ra - rc * R)) * W, hi = ((fb - 1 - g * K) * R + (rb - rc * R) + 1) * W;
-        if (std::string why; !decode_part(h, i, e, &lo, &hi, chunk, &why)) return undecodable(info, g, rc, cc, t, why);
+        if (std::string why; !decode_part(t, i, e, &lo, &hi, chunk, &why))
+          return undecodable(info, series, g, rc, cc, t, why);
         for (std::uint64_t f = fa; f < fb; ++f)
           for (std::uint64_t r = ra; r <= rb; ++r) {
             const std::uint64_t from = std::max(p0, r * C + cc * W), to = std::min(end, r * C + std::min(C, cc * W + W));
@@ -212,11 +242,30 @@ Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t 
   return ok();
 }
 
+}  // namespace
+
+Status read_decoded(Hdf5Stack::Handles& h, const StackInfo& info, std::uint64_t f0, std::uint64_t n,
+                    std::uint64_t p0, std::uint64_t count, void* dst, std::uint64_t stride, bool wide) {
+  const bool series = h.chunks.size() > 1;
+  const std::uint64_t width = wide ? 4 : 2;
+  for (const std::unique_ptr<ChunkTable>& t : h.chunks) {
+    const std::uint64_t from = std::max(f0, t->first), to = std::min(f0 + n, t->first + t->frames);
+    if (from >= to) continue;
+    void* at = static_cast<char*>(dst) + (from - f0) * stride * width;
+    if (Status s = read_table(*t, info, series, from - t->first, to - from, p0, count, at, stride, wide); !s)
+      return s;
+  }
+  return ok();
+}
+
 }  // namespace hdf5_detail
 
-bool Hdf5Stack::reads_bands() const { return h_->chunks.byBlocks; }
-bool Hdf5Stack::reads_in_parallel() const { return h_->raw.in || !h_->chunks.address.empty(); }
-std::uint64_t Hdf5Stack::frames_per_read() const { return h_->chunks.address.empty() ? 1 : h_->chunks.dims[0]; }
+bool Hdf5Stack::reads_bands() const {
+  return !h_->chunks.empty() &&
+         std::all_of(h_->chunks.begin(), h_->chunks.end(), [](const auto& t) { return t->byBlocks; });
+}
+bool Hdf5Stack::reads_in_parallel() const { return h_->raw.in || !h_->chunks.empty(); }
+std::uint64_t Hdf5Stack::frames_per_read() const { return h_->chunks.empty() ? 1 : h_->chunks[0]->dims[0]; }
 
 }  // namespace hedm
 

@@ -242,7 +242,7 @@ struct Hdf5Stack::Handles {
   InputFile in;
   RawFrames raw{nullptr, {0, 0, 0, 2, {}}};
   // A compressed dataset's chunks, where this process decodes them
-  // (hdf5_decode.cpp); empty where the library does.
+  // (hdf5_decode.cpp).
   struct ChunkTable {
     std::vector<std::uint64_t> dims;  // frames, rows, columns of a chunk
     std::uint64_t groups = 0, down = 0, across = 0;  // chunks along frames, rows, columns
@@ -256,7 +256,13 @@ struct Hdf5Stack::Handles {
     std::vector<BitshuffleBlocks> blocks;
     std::vector<std::string> unindexed;
     std::unique_ptr<std::once_flag[]> indexed;
-  } chunks;
+    InputFile in;  // the file the chunks lie in
+    std::uint64_t first = 0, frames = 0;  // the dataset's frames in the stack's numbering
+    std::string path;  // the dataset (a series' member)
+  };
+  // One table per dataset of the stack (a series' members, or the one
+  // dataset), all or none: empty where the library decodes the chunks.
+  std::vector<std::unique_ptr<ChunkTable>> chunks;
 };
 
 namespace hdf5_detail {

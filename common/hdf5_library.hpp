@@ -27,7 +27,7 @@ namespace hedm::hdf5_detail {
 #define HEDM_HDF5_FUNCTIONS(F) \
   F(H5open) F(H5Aclose) F(H5Acreate2) F(H5Aexists) F(H5Awrite) F(H5Dclose) F(H5Dcreate2) F(H5Dget_create_plist) \
   F(H5Dget_space) F(H5Dget_type) F(H5Dopen2) F(H5Dread) F(H5Dwrite) F(H5Eclear2) F(H5Eset_auto2) F(H5Ewalk2) \
-  F(H5Fclose) F(H5Fcreate) F(H5Fflush) F(H5Fget_file_image) F(H5Fget_name) F(H5Fis_hdf5) F(H5Fopen) \
+  F(H5Fclose) F(H5Iget_file_id) F(H5Fcreate) F(H5Fflush) F(H5Fget_file_image) F(H5Fget_name) F(H5Fis_hdf5) F(H5Fopen) \
   F(H5Gclose) F(H5Gopen2) F(H5Ldelete) F(H5Lexists) F(H5Lget_info) F(H5Lget_val) F(H5Literate) \
   F(H5Lunpack_elink_val) F(H5Oclose) F(H5Oopen) \
   F(H5Pclose) F(H5Pcreate) F(H5Pget_chunk) F(H5Pget_filter2) F(H5Pget_layout) F(H5Pget_nfilters) F(H5Pset_chunk) \

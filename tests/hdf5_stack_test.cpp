@@ -182,10 +182,14 @@ TEST_F(Hdf5Files, ReadsASeriesAsTheFramesOfAllItsFiles) {
       {"run/series3.h5", "/entry/data", 6, 40, 50, 4, "series3.bin", 0,
        {"run/series3.h5", "run/s3_data_000001.h5", "run/s3_data_000002.h5", "run/s3_data_000003.h5"}},
   };
+  // Every member's chunks decoded here, on any thread, and by the library.
+  for (const bool library : {false, true})
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.arg);
+    SCOPED_TRACE(std::string(c.arg) + (library ? " through the library" : ""));
+    ThroughLibrary env(library);
     auto s = hedm::Hdf5Stack::open(at(c.arg));
     ASSERT_TRUE(s) << s.error().text;
+    EXPECT_EQ(s->reads_in_parallel(), !library);
     EXPECT_EQ(s->dataset(), c.dataset);
     EXPECT_EQ(std::vector<std::uint64_t>({s->frames(), s->rows(), s->columns(), s->pixel_bytes()}),
               std::vector<std::uint64_t>({c.frames, c.rows, c.columns, c.bytes}));
