@@ -114,7 +114,7 @@ bool list_member(hid_t dset, const Hdf5Member& m, const StackInfo& info, ChunkTa
 
 void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info) {
   if (through_library() || h.raw.in || info.chunk.empty() || info.filters.empty() || info.frames == 0 ||
-      info.isSigned || !hdf5_reads_chunks_raw())
+      !hdf5_reads_chunks_raw())
     return;
   std::vector<std::unique_ptr<ChunkTable>> tables;
   for (std::size_t i = 0; i < h.members.size(); ++i) {

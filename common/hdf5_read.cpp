@@ -136,7 +136,13 @@ static Status read_range(Hdf5Stack::Handles& h, const StackInfo& info, std::uint
   if (n == 0 || count == 0) return ok();
   if (stride == 0) stride = count;
   if (h.raw.in) return read_in_place(h, f0, n, p0, count, dst, stride, wide);
-  if (!h.chunks.empty()) return read_decoded(h, info, f0, n, p0, count, dst, stride, wide);
+  if (!h.chunks.empty()) {
+    // A signed stack's values decoded as they are stored, checked as the
+    // library's are below.
+    const Status s = read_decoded(h, info, f0, n, p0, count, dst, stride, wide);
+    if (!s || !info.isSigned) return s;
+    return check_signs(info, static_cast<const std::uint32_t*>(dst), f0, n, p0, count, stride);
+  }
   Lock lock;
   const hid_t memType = info.isSigned ? H5T_NATIVE_INT32 : wide ? H5T_NATIVE_UINT32 : H5T_NATIVE_UINT16;
   const std::size_t width = wide ? 4 : 2;

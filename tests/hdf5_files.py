@@ -92,6 +92,7 @@ def make(folder):
         a = np.arange(3 * 4 * 5, dtype="<i4").reshape(3, 4, 5)
         a[2, 3, 4] = -5
         f["/data"] = a
+        f.create_dataset("/lz4", data=a, chunks=(1, 4, 5), compression=32004)
     with open(os.path.join(folder, "frame16_bitshuffle.h5"), "rb") as src:
         whole = src.read()
     with open(os.path.join(folder, "truncated.h5"), "wb") as dst:

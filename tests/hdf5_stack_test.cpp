@@ -151,10 +151,10 @@ TEST_F(Hdf5Files, ReadsEveryLayoutAsH5pyWroteIt) {
     }
     EXPECT_EQ(ids, l.filters);
     EXPECT_EQ(s->raw_frames() != nullptr, l.inPlace && !library);
-    // Every filter here, but on signed pixels, is decoded by this process
-    // where the build found its codec.
-    const bool decoded = !l.filters.empty() && std::string(l.name).find("signed") == std::string::npos &&
-                         std::all_of(l.filters.begin(), l.filters.end(), hedm::chunk_filter_available);
+    // Every filter here is decoded by this process where the build found
+    // its codec.
+    const bool decoded =
+        !l.filters.empty() && std::all_of(l.filters.begin(), l.filters.end(), hedm::chunk_filter_available);
     EXPECT_EQ(s->reads_in_parallel(), (l.inPlace || decoded) && !library);
     expect_reads(*s, values(at(std::string(l.name) + ".bin")));
   }
@@ -345,18 +345,22 @@ TEST_F(Hdf5Files, RefusesAFilterItCannotFind) {
   EXPECT_FALSE(exists(at("s.h5")));
 }
 
+// Read by the library, and (compressed) decoded here.
 TEST_F(Hdf5Files, RefusesANegativeSignedPixelWhereItIsRead) {
-  auto s = hedm::Hdf5Stack::open(at("negative.h5"));
-  ASSERT_TRUE(s) << s.error().text;
-  EXPECT_TRUE(s->info().isSigned);
-  std::vector<std::uint32_t> got(3 * 20);
-  EXPECT_TRUE(s->read(0, 2, 0, 20, got.data()));
-  EXPECT_TRUE(s->read(2, 1, 0, 19, got.data()));
-  const hedm::Status bad = s->read(0, 3, 0, 20, got.data());
-  ASSERT_FALSE(bad);
-  EXPECT_EQ(bad.error().text, "Input file " + at("negative.h5") +
-                                  ", dataset /data: frame 2, pixel 19 (row 3, column 4) is -5: a stack of signed "
-                                  "pixels must have no negative one.");
+  for (const std::string dataset : {"/data", "/lz4"}) {
+    auto s = hedm::Hdf5Stack::open(at("negative.h5") + "::" + dataset);
+    ASSERT_TRUE(s) << s.error().text;
+    EXPECT_TRUE(s->info().isSigned);
+    EXPECT_EQ(s->reads_in_parallel(), dataset == "/lz4" && hedm::chunk_filter_available(hedm::kLz4));
+    std::vector<std::uint32_t> got(3 * 20);
+    EXPECT_TRUE(s->read(0, 2, 0, 20, got.data()));
+    EXPECT_TRUE(s->read(2, 1, 0, 19, got.data()));
+    const hedm::Status bad = s->read(0, 3, 0, 20, got.data());
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().text, "Input file " + at("negative.h5") + ", dataset " + dataset +
+                                    ": frame 2, pixel 19 (row 3, column 4) is -5: a stack of signed "
+                                    "pixels must have no negative one.");
+  }
 }
 
 TEST_F(Hdf5Files, SampleStacksReadAsH5pyReadsThem) {
