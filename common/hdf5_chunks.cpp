@@ -20,11 +20,11 @@ bool through_library() {
   return v && *v && std::strcmp(v, "0") != 0;
 }
 
-bool stored_plainly(const Hdf5Stack::Handles& h, const StackInfo& info, bool filtered) {
-  if (info.isSigned || info.filters.empty() == filtered || h.members.size() != 1) return false;
-  Id type(H5Dget_type(h.dset.get()), H5Tclose);
+bool stored_as_read(hid_t dset) {
+  Id type(H5Dget_type(dset), H5Tclose);
   if (!type || H5Tget_order(type.get()) != H5T_ORDER_LE) return false;
-  Id fcpl(H5Fget_create_plist(h.file.get()), H5Pclose);
+  Id file(H5Iget_file_id(dset), H5Fclose);
+  Id fcpl(file ? H5Fget_create_plist(file.get()) : H5I_INVALID_HID, H5Pclose);
   hsize_t userBlock = 1;
   return fcpl && H5Pget_userblock(fcpl.get(), &userBlock) >= 0 && userBlock == 0;
 }
@@ -58,7 +58,11 @@ std::vector<std::uint64_t> chunk_starts(const Hdf5Stack::Handles& h, const Stack
 }  // namespace
 
 void find_frames_in_place(Hdf5Stack::Handles& h, const StackInfo& info) {
-  if (through_library() || info.frames == 0 || !stored_plainly(h, info, false)) return;
+  // A dataset of its own (not a series), unfiltered unsigned pixels: the
+  // median reads them where they lie, with no check of their sign.
+  if (through_library() || info.frames == 0 || info.isSigned || !info.filters.empty() || h.members.size() != 1 ||
+      !stored_as_read(h.dset.get()))
+    return;
   const std::uint64_t frameBytes = info.pixels() * info.pixelBytes;
   FramesInFile frames{0, info.frames, static_cast<std::size_t>(info.pixels()), info.pixelBytes, {}};
   if (info.chunk.empty()) {

@@ -72,18 +72,6 @@ bool small_blocks(ChunkTable& t, unsigned e) {
   return blockBytes / e <= 16384;
 }
 
-// Whether a dataset's pixels are stored as this process reads them:
-// little-endian, in a file without a user block (whose addresses the
-// library counts from the block's end).
-bool stored_as_read(hid_t dset) {
-  Id type(H5Dget_type(dset), H5Tclose);
-  if (!type || H5Tget_order(type.get()) != H5T_ORDER_LE) return false;
-  Id file(H5Iget_file_id(dset), H5Fclose);
-  Id fcpl(file ? H5Fget_create_plist(file.get()) : H5I_INVALID_HID, H5Pclose);
-  hsize_t userBlock = 1;
-  return fcpl && H5Pget_userblock(fcpl.get(), &userBlock) >= 0 && userBlock == 0;
-}
-
 // Member m's chunks listed in t, where this process decodes every one of
 // its filters and reads its chunks where they lie; false otherwise.
 bool list_member(hid_t dset, const Hdf5Member& m, const StackInfo& info, ChunkTable& t) {

@@ -270,13 +270,13 @@ namespace hdf5_detail {
 // (HEDM_HDF5_THROUGH_LIBRARY set and not "0"), for tests that compare both.
 bool through_library();
 using ChunkTable = Hdf5Stack::Handles::ChunkTable;
-// Whether the dataset's pixels are stored as this process reads them: a
-// dataset of its own (not a series), little-endian unsigned integers,
-// filtered or not as asked, in a file without a user block (whose
-// addresses the library counts from the block's end).
-bool stored_plainly(const Hdf5Stack::Handles& h, const StackInfo& info, bool filtered);
-// Lists where a compressed dataset's chunks lie, when this process decodes
-// each of its filters (h.chunks), the library's path otherwise.
+// Whether a dataset's pixels are stored as this process reads them:
+// little-endian, in a file without a user block (whose addresses the
+// library counts from the block's end).
+bool stored_as_read(hid_t dset);
+// Lists where a compressed stack's chunks lie (every member's of a
+// series), when this process decodes each of their filters (h.chunks), the
+// library's path otherwise.
 void find_chunks_to_decode(Hdf5Stack::Handles& h, const StackInfo& info);
 // A window of frames from chunks decoded here, as Stack::read; safe on
 // several threads at once.
