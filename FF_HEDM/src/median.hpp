@@ -38,7 +38,8 @@
 // kMemoryBands):
 // - network and 16-bit search: a band of every frame's slice, 1 to 16 MiB
 //   from a file (64 KiB a frame), 8 MiB from a stack in memory; copied
-//   tiles, 128 KiB at most.
+//   tiles, 128 KiB at most.  A 32-bit stack's band keeps as much again:
+//   its values from 65535 up, for the pixels whose median reaches 65535.
 // - coded: the band's codes, n x (band pixels + 64) bytes: 8 MiB at most up
 //   to 510 frames (kCachedCodeBytes; they stay in the cache); deeper, up to
 //   48 MiB with one thread (8 MiB for a stack in memory), less with several
