@@ -166,6 +166,16 @@ with tempfile.TemporaryDirectory() as d:
         seen[name] = (r.stdout.splitlines()[0], r2.returncode, open(os.path.join(d, "view.png"), "rb").read())
     check("ClipCount's dark count and FramePreview's image the same whatever the name: " + seen["same.h5"][0],
           seen["same.h5"][1] == 0 and seen["same.h5"] == seen["same.cxi"] == seen["same.ge3"])
+    # Frames read where they lie in a file behind a user block, reached by an
+    # external link from a file without one: their places count from its end.
+    with h5py.File(os.path.join(d, "ub_data.h5"), "w", userblock_size=1024) as f:
+        f.create_dataset("entry/data/data", data=data, chunks=(1, 40, 60))
+    with h5py.File(os.path.join(d, "ub_link.h5"), "w") as f:
+        f["entry/data/data"] = h5py.ExternalLink("ub_data.h5", "/entry/data/data")
+    r = run("StackCollapse", os.path.join(d, "ub_link.h5"), os.path.join(d, "ub_median.h5"))
+    with h5py.File(os.path.join(d, "ub_median.h5")) as f:
+        check("a linked dataset behind a user block: numpy's median",
+              r.returncode == 0 and (f["/entry/data/data"][0] == want).all())
     # A frame file's median written as HDF5, at the same place.
     assert run("hedm-sample-data", "stack", os.path.join(d, "dark.ge3"), "3").returncode == 0
     r1 = run("StackCollapse", os.path.join(d, "dark.ge3"), os.path.join(d, "dark_median.ge3"))
