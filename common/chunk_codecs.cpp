@@ -211,7 +211,7 @@ void bit_untranspose(const unsigned char* in, unsigned char* out, std::size_t n,
 bool index_bitshuffle(const unsigned char* in, std::size_t size, unsigned e, BitshuffleBlocks* index,
                       std::string* why) {
   if (size < 12) return *why = "shorter than its header", false;
-  const std::uint64_t total = big_endian(in, 8), block = big_endian(in + 8, 4) / e;
+  const std::uint64_t total = big_endian(in, 8), block = bitshuffle_block_pixels(in, e);
   if (block == 0 || block % 8 != 0 || total % e != 0 || total > (std::uint64_t{1} << 40) || size > 0xffffffffu)
     return *why = "its header is corrupt", false;
   index->elements = total / e, index->block = block;
@@ -267,6 +267,12 @@ bool decode_bitshuffle(const BitshuffleBlocks&, unsigned, const unsigned char*, 
   return *why = "bitshuffle is not decoded here", false;
 }
 #endif
+
+std::uint64_t bitshuffle_block_pixels(const unsigned char* header, unsigned e) {
+  std::uint64_t bytes = 0;
+  for (unsigned i = 8; i < 12; ++i) bytes = bytes << 8 | header[i];
+  return bytes / e;
+}
 
 std::uint64_t BitshuffleBlocks::first_byte(std::uint64_t lo, unsigned e) const {
   const std::uint64_t grouped = elements / 8 * 8;

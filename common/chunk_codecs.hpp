@@ -41,6 +41,9 @@ struct BitshuffleBlocks {
   std::uint64_t first_byte(std::uint64_t lo, unsigned elemBytes) const;
   std::uint64_t end_byte(std::uint64_t hi, unsigned elemBytes) const;
 };
+// The pixels a bitshuffle/LZ4 chunk's blocks hold, from its first 12 bytes
+// (elemBytes: the pixel width).
+std::uint64_t bitshuffle_block_pixels(const unsigned char* header, unsigned elemBytes);
 // The blocks of the stored chunk `in` (elemBytes: the pixel width); false,
 // with a reason in *why, where its headers do not hold together.
 bool index_bitshuffle(const unsigned char* in, std::size_t size, unsigned elemBytes, BitshuffleBlocks* index,

@@ -68,8 +68,7 @@ bool locate_chunks(hid_t dset, bool flat, ChunkTable& t) {
 bool small_blocks(ChunkTable& t, unsigned e) {
   unsigned char header[12];
   if (t.size[0] < sizeof header || !t.in.read_at(header, sizeof header, t.address[0])) return false;
-  const std::uint64_t blockBytes = std::uint64_t{header[8]} << 24 | header[9] << 16 | header[10] << 8 | header[11];
-  return blockBytes / e <= 16384;
+  return bitshuffle_block_pixels(header, e) <= 16384;
 }
 
 // Member m's chunks listed in t, where this process decodes every one of

@@ -100,14 +100,13 @@ class Slices {
   // A shallow band's slices, frame after frame.
   Status fill(std::uint64_t f, std::size_t p0, std::size_t count, pixelvalue* dst) {
     if (!frames_.wide()) return frames_.read(f, p0, count, dst);
-    if (wide_.size() < count) wide_.resize(count);
-    if (Status s = frames_.read(f, p0, count, wide_.data()); !s) return s;
     if (f == 0) kept_ = Kept{p0, count, 0};
     if (kept_.p0 != p0 || kept_.count != count || kept_.frames != f) {  // not in order: not kept
       kept_.frames = 0;
-      clamp_to_sixteen(wide_.data(), count, dst);
-      return ok();
+      return read_clamped(f, p0, count, dst);
     }
+    if (wide_.size() < count) wide_.resize(count);
+    if (Status s = frames_.read(f, p0, count, wide_.data()); !s) return s;
     above_.resize(static_cast<std::size_t>(frames_.frames() * count));
     split_sixteen(wide_.data(), count, dst, above_.data() + f * count);
     ++kept_.frames;
